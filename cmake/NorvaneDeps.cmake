@@ -1,0 +1,13 @@
+# Every package named here is installed by scripts/setup.sh.
+find_package(PkgConfig REQUIRED)
+find_package(OpenSSL 3 REQUIRED)
+find_package(BZip2 REQUIRED)
+find_package(ZLIB REQUIRED)
+find_package(Threads REQUIRED)
+pkg_check_modules(NETTLE REQUIRED IMPORTED_TARGET nettle)
+if(NORVANE_TESTS)
+  find_package(GTest REQUIRED)
+endif()
+if(NORVANE_BENCH AND NOT NORVANE_SANITIZE)
+  find_package(benchmark REQUIRED)
+endif()

@@ -1,0 +1,30 @@
+#pragma once
+
+#include "common/Logger.h"
+
+#include <string>
+
+namespace norvane {
+
+// Common base of the façades: owns the activity log of the most recent public call and renders
+// it for the caller.
+class ClsBase {
+public:
+    ClsBase();
+    virtual ~ClsBase() = default;
+    ClsBase(const ClsBase&) = delete;
+    ClsBase& operator=(const ClsBase&) = delete;
+
+    // The log of the last public call that did work, with CR LF line ends. Reading it changes
+    // nothing.
+    [[nodiscard]] std::string get_LastErrorText() const;
+    [[nodiscard]] std::string get_LastErrorXml() const;
+    [[nodiscard]] std::string get_LastErrorHtml() const;
+    // Writes the log as an XML document; false for a null or blank name or a failed write.
+    bool SaveLastError(const char* fileName) const;
+
+protected:
+    Logger m_log;
+};
+
+} // namespace norvane

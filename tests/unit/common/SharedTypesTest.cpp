@@ -1,0 +1,144 @@
+#include "common/DataBuffer.h"
+#include "common/ExtPtrArray.h"
+#include "common/HashMap.h"
+#include "common/Platform.h"
+#include "common/StringBuffer.h"
+#include "common/StringPair.h"
+#include "common/XString.h"
+
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <set>
+
+using namespace norvane;
+
+TEST(StringBufferTest, ReplaceAllCountsNonOverlappingMatches) {
+    StringBuffer s("aaaa-aa");
+    EXPECT_EQ(s.replaceAllOccurances("aa", "b"), 3);
+    EXPECT_EQ(s.str(), "bb-b");
+    EXPECT_EQ(s.replaceAllOccurances("", "x"), 0);
+    StringBuffer grow("a.b.c");
+    EXPECT_EQ(grow.replaceAllOccurances(".", "..."), 2);
+    EXPECT_EQ(grow.str(), "a...b...c");
+}
+
+TEST(StringBufferTest, TrimShortenAndLatin1CaseFolding) {
+    StringBuffer s(" \t\r\nvalue \n");
+    s.trim2();
+    EXPECT_EQ(s.str(), "value");
+    s.shorten(2);
+    EXPECT_EQ(s.str(), "val");
+    s.shorten(10);
+    EXPECT_TRUE(s.isEmpty());
+
+    StringBuffer latin("ABC\xC0\xDE\xE0xyz");
+    latin.toLowerCase();
+    EXPECT_EQ(latin.str(), "abc\xE0\xFE\xE0xyz");
+    latin.toUpperCase();
+    EXPECT_EQ(latin.str(), "ABC\xC0\xDE\xC0XYZ");
+    StringBuffer utf8("\xC3\x89T\xC3\xA9");
+    utf8.toLowerAscii();
+    EXPECT_EQ(utf8.str(), "\xC3\x89t\xC3\xA9");
+    EXPECT_TRUE(StringBuffer("Content-Type").equalsIgnoreCase("content-TYPE"));
+}
+
+TEST(StringBufferTest, SplitHonoursQuotesAndEscapes) {
+    StringBuffer s("a, \"b, c\", d\\,e,,f");
+    EXPECT_EQ(s.split(",", false, false), (std::vector<std::string>{"a", " \"b", " c\"", " d\\", "e", "f"}));
+    EXPECT_EQ(s.split(",", true, true), (std::vector<std::string>{"a", " \"b, c\"", " d\\,e", "f"}));
+    EXPECT_EQ(s.split(",", true, true, true), (std::vector<std::string>{"a", " \"b, c\"", " d\\,e", "", "f"}));
+}
+
+TEST(StringBufferTest, EscapingAndLineEnds) {
+    StringBuffer x("<a href=\"x\">&</a>");
+    x.encodeXMLSpecial();
+    EXPECT_EQ(x.str(), "&lt;a href=\"x\"&gt;&amp;&lt;/a&gt;");
+    StringBuffer h("\"&\"");
+    h.encodeHtmlSpecial();
+    EXPECT_EQ(h.str(), "&quot;&amp;&quot;");
+    StringBuffer le("a\r\nb\rc\nd\r\r\n");
+    le.toCRLF();
+    EXPECT_EQ(le.str(), "a\r\nbc\r\nd\r\n");
+}
+
+TEST(SharedTypesTest, ExtPtrArrayOwnsAndReadsOutOfRangeAsNull) {
+    ExtPtrArray<StringPair> a;
+    a.appendObject(std::make_unique<StringPair>("n1", "v1"));
+    a.appendObject(std::make_unique<StringPair>("n2", "v2"));
+    a.insertAt(0, std::make_unique<StringPair>("n0", "v0"));
+    EXPECT_EQ(a.getSize(), 3u);
+    EXPECT_EQ(a.elementAt(0)->name, "n0");
+    EXPECT_EQ(a.elementAt(3), nullptr);
+    EXPECT_EQ(a.indexOf(a.elementAt(2)), 2);
+    auto taken = a.removeAt(1);
+    ASSERT_TRUE(taken);
+    EXPECT_EQ(taken->value, "v1");
+    EXPECT_EQ(a.removeAt(5), nullptr);
+    a.removeAllObjects();
+    EXPECT_TRUE(a.isEmpty());
+}
+
+TEST(SharedTypesTest, HashMapReplacesExistingKeyAndComparesBytes) {
+    HashMap<StringPair> m;
+    m.hashInsert("Key", std::make_unique<StringPair>("a", "1"));
+    m.hashInsert("Key", std::make_unique<StringPair>("b", "2"));
+    EXPECT_EQ(m.size(), 1u);
+    EXPECT_EQ(m.hashLookup("Key")->value, "2");
+    EXPECT_EQ(m.hashLookup("key"), nullptr);
+    EXPECT_TRUE(m.hashDelete("Key"));
+    EXPECT_FALSE(m.hashContains("Key"));
+}
+
+TEST(SharedTypesTest, DataBufferHoldsArbitraryBytes) {
+    DataBuffer d(std::string_view("\0a\xff", 3));
+    d.appendByte(0);
+    EXPECT_EQ(d.getSize(), 4u);
+    d.removeHead(2);
+    EXPECT_EQ(d.view(), std::string_view("\xff\0", 2));
+}
+
+TEST(XStringTest, FormsConvertLazilyAndTrackAnsiLoss) {
+    platform::setAnsiCodePage(65001);
+    XString s("Gr\xC3\xBC\xC3\x9F \xF0\x9F\x98\x80"); // "Grüß 😀"
+    EXPECT_EQ(s.getUtf16(), u"Gr\u00FC\u00DF \U0001F600");
+    EXPECT_TRUE(s.isAnsiLossless());
+    XString w;
+    w.setFromUtf16(u"\u03B1\u03B2");
+    EXPECT_EQ(w.getUtf8(), "\xCE\xB1\xCE\xB2");
+    // Without a conversion engine a non-UTF-8 ANSI page keeps only what is ASCII.
+    platform::setAnsiCodePage(1252);
+    XString g("a\xCE\xB1");
+    EXPECT_FALSE(g.isAnsiLossless());
+    platform::setAnsiCodePage(65001);
+    // Ill-formed UTF-8 never reads past the end: a truncated sequence becomes U+FFFD.
+    EXPECT_EQ(utf8ToUtf16("\xE2\x82"), u"\uFFFD\uFFFD");
+    EXPECT_EQ(utf8ToUtf16("\xC0\xAF"), u"\uFFFD\uFFFD");
+    EXPECT_EQ(utf16ToUtf8(u"\xD800x"), "\xEF\xBF\xBDx");
+}
+
+TEST(PlatformTest, UuidsAreVersion4AndHookable) {
+    std::regex shape("[0-9a-f]{8}-[0-9a-f]{4}-4[0-9a-f]{3}-[89ab][0-9a-f]{3}-[0-9a-f]{12}");
+    std::set<std::string> seen;
+    for (int i = 0; i < 100; ++i) {
+        std::string u = platform::newUuidString();
+        ASSERT_TRUE(std::regex_match(u, shape)) << u;
+        seen.insert(u);
+    }
+    EXPECT_EQ(seen.size(), 100u);
+    platform::setUuidGeneratorForTesting([] { return std::string("00000000-1111-2222-3333-444444444444"); });
+    EXPECT_EQ(platform::newUuidString(), "00000000-1111-2222-3333-444444444444");
+    platform::setUuidGeneratorForTesting({});
+    EXPECT_NE(platform::newUuidString(), "00000000-1111-2222-3333-444444444444");
+}
+
+TEST(PlatformTest, LocalTimeFollowsTheOffsetHook) {
+    platform::setLocalOffsetForTesting([](std::time_t) { return -5L * 3600; });
+    std::tm tm = platform::localTime(86400); // 1970-01-02 00:00 UTC
+    EXPECT_EQ(tm.tm_mday, 1);
+    EXPECT_EQ(tm.tm_hour, 19);
+    EXPECT_EQ(platform::localUtcOffsetSeconds(0), -18000);
+    platform::setLocalOffsetForTesting({});
+    EXPECT_EQ(platform::systemErrorText(ENOENT), "No such file or directory");
+    EXPECT_FALSE(platform::accountName().empty());
+}
