@@ -27,9 +27,12 @@ void appendCdata(StringBuffer& out, std::string_view s) {
 
 std::string_view elementForSeverity(char severity) {
     switch (severity) {
-    case 'E': return "error";
-    case 'I': return "info";
-    default: return "debug";
+    case 'E':
+        return "error";
+    case 'I':
+        return "info";
+    default:
+        return "debug";
     }
 }
 
@@ -75,7 +78,8 @@ void ActivityLog::addData(std::string_view name, std::string_view value) {
     entries_.appendObject(std::move(e));
 }
 
-void ActivityLog::renderLines(StringBuffer& out, std::string_view lineTemplate, bool escapeHtml) const {
+void ActivityLog::renderLines(StringBuffer& out, std::string_view lineTemplate,
+                              bool escapeHtml) const {
     size_t at = lineTemplate.find(kMessagePlaceholder);
     std::string_view before = lineTemplate.substr(0, at);
     std::string_view after = lineTemplate.substr(at + kMessagePlaceholder.size());
@@ -94,9 +98,13 @@ void ActivityLog::renderLines(StringBuffer& out, std::string_view lineTemplate, 
     }
 }
 
-void ActivityLog::renderText(StringBuffer& out) const { renderLines(out, "_MESSAGE_\r\n", false); }
+void ActivityLog::renderText(StringBuffer& out) const {
+    renderLines(out, "_MESSAGE_\r\n", false);
+}
 
-void ActivityLog::renderHtml(StringBuffer& out) const { renderLines(out, "_MESSAGE_<br>", true); }
+void ActivityLog::renderHtml(StringBuffer& out) const {
+    renderLines(out, "_MESSAGE_<br>", true);
+}
 
 void ActivityLog::renderXml(StringBuffer& out) const {
     if (entries_.isEmpty())

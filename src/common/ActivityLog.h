@@ -21,7 +21,8 @@ struct LogEntry : NorvaneObject {
 class ActivityLog {
 public:
     void clear() { entries_.removeAllObjects(); }
-    void addMessage(char severity, std::string_view text, std::string_view keyword, bool continuation);
+    void addMessage(char severity, std::string_view text, std::string_view keyword,
+                    bool continuation);
     void enterContext(std::string_view name);
     void leaveContext();
     void addData(std::string_view name, std::string_view value);

@@ -22,7 +22,9 @@ public:
     [[nodiscard]] bool isEmpty() const { return items_.empty(); }
 
     // Null when i is out of range.
-    [[nodiscard]] T* elementAt(size_t i) const { return i < items_.size() ? items_[i].get() : nullptr; }
+    [[nodiscard]] T* elementAt(size_t i) const {
+        return i < items_.size() ? items_[i].get() : nullptr;
+    }
     [[nodiscard]] T* lastElement() const { return items_.empty() ? nullptr : items_.back().get(); }
 
     // Takes ownership; returns the adopted object.
@@ -34,7 +36,8 @@ public:
     T* insertAt(size_t i, std::unique_ptr<T> obj) {
         if (i > items_.size())
             i = items_.size();
-        return items_.insert(items_.begin() + static_cast<std::ptrdiff_t>(i), std::move(obj))->get();
+        return items_.insert(items_.begin() + static_cast<std::ptrdiff_t>(i), std::move(obj))
+            ->get();
     }
     // Hands the object at i back to the caller; null when out of range.
     std::unique_ptr<T> removeAt(size_t i) {

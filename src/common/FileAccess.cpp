@@ -35,13 +35,17 @@ int openOnce(const std::string& path, Mode mode, int& err) {
     int lockOp = LOCK_SH;
     switch (mode) {
     case Mode::Read:
-    case Mode::ReadDirOk: flags |= O_RDONLY; break;
+    case Mode::ReadDirOk:
+        flags |= O_RDONLY;
+        break;
     case Mode::Write:
         // No O_TRUNC: the file is truncated only once its lock is ours.
         flags |= O_WRONLY | O_CREAT;
         lockOp = LOCK_EX;
         break;
-    case Mode::ReadWrite: flags |= O_RDWR | O_CREAT; break;
+    case Mode::ReadWrite:
+        flags |= O_RDWR | O_CREAT;
+        break;
     }
     // Opening a FIFO for reading would block until a writer came.
     if (mode == Mode::Read || mode == Mode::ReadDirOk)
@@ -172,16 +176,22 @@ bool readAll(std::string_view path, Out& out, LogBase* log) {
 
 } // namespace
 
-UniqueFd openForRead(std::string_view path, LogBase* log) { return openWithRetry(path, Mode::Read, log); }
+UniqueFd openForRead(std::string_view path, LogBase* log) {
+    return openWithRetry(path, Mode::Read, log);
+}
 UniqueFd openForReadDirOk(std::string_view path, LogBase* log) {
     return openWithRetry(path, Mode::ReadDirOk, log);
 }
-UniqueFd openForWrite(std::string_view path, LogBase* log) { return openWithRetry(path, Mode::Write, log); }
+UniqueFd openForWrite(std::string_view path, LogBase* log) {
+    return openWithRetry(path, Mode::Write, log);
+}
 UniqueFd openForReadWrite(std::string_view path, LogBase* log) {
     return openWithRetry(path, Mode::ReadWrite, log);
 }
 
-bool fileExists(std::string_view path) { return openForRead(path, nullptr).valid(); }
+bool fileExists(std::string_view path) {
+    return openForRead(path, nullptr).valid();
+}
 
 std::optional<uint64_t> fileSize(std::string_view path, LogBase* log) {
     UniqueFd fd = openForRead(path, log);
@@ -229,7 +239,8 @@ bool writeWholeFile(std::string_view name, std::span<const uint8_t> data, LogBas
             if (log) {
                 log->logError("Failed to open file (2)");
                 log->logData("filename", path);
-                log->logData("osErrorInfo", platform::systemErrorText(S_ISDIR(st.st_mode) ? EISDIR : EINVAL));
+                log->logData("osErrorInfo",
+                             platform::systemErrorText(S_ISDIR(st.st_mode) ? EISDIR : EINVAL));
             }
             return openFailed();
         }
@@ -286,7 +297,8 @@ bool writeWholeFile(std::string_view name, std::span<const uint8_t> data, LogBas
 }
 
 bool writeWholeFile(std::string_view path, std::string_view data, LogBase* log) {
-    return writeWholeFile(path, std::span(reinterpret_cast<const uint8_t*>(data.data()), data.size()), log);
+    return writeWholeFile(
+        path, std::span(reinterpret_cast<const uint8_t*>(data.data()), data.size()), log);
 }
 
 bool deleteFile(std::string_view name, LogBase* log) {

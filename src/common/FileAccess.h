@@ -40,7 +40,8 @@ namespace norvane::file {
 // Writes the whole file. The bytes go to a temporary name in the same directory first and are
 // renamed over the target only when complete, so a failure never leaves a half-written file.
 // Zero bytes make an empty file.
-[[nodiscard]] bool writeWholeFile(std::string_view path, std::span<const uint8_t> data, LogBase* log);
+[[nodiscard]] bool writeWholeFile(std::string_view path, std::span<const uint8_t> data,
+                                  LogBase* log);
 [[nodiscard]] bool writeWholeFile(std::string_view path, std::string_view data, LogBase* log);
 
 // Deletes a file. See the messages in FileAccess.cpp.
@@ -65,10 +66,12 @@ namespace norvane::file {
 [[nodiscard]] std::string makeTempFileName(std::string_view dir, std::string_view baseName);
 // Writes data under a fresh temporary name in the system temporary directory; returns the
 // name, or empty on failure.
-[[nodiscard]] std::string writeTempFile(std::string_view baseName, std::span<const uint8_t> data, LogBase* log);
+[[nodiscard]] std::string writeTempFile(std::string_view baseName, std::span<const uint8_t> data,
+                                        LogBase* log);
 
 // "*" matches any run of characters; there is no other wildcard.
-[[nodiscard]] bool wildcardMatch(std::string_view text, std::string_view pattern, bool caseSensitive);
+[[nodiscard]] bool wildcardMatch(std::string_view text, std::string_view pattern,
+                                 bool caseSensitive);
 // Position of needle in haystack comparing ASCII letters without case; npos when absent.
 [[nodiscard]] size_t findIgnoreCase(std::string_view haystack, std::string_view needle);
 

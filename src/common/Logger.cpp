@@ -61,6 +61,8 @@ bool Logger::logDataLong(std::string_view name, long value) {
     return logData(name, std::to_string(value));
 }
 
-bool Logger::saveLastErrorXml(const char* path) const { return log_.saveXml(path); }
+bool Logger::saveLastErrorXml(const char* path) const {
+    return log_.saveXml(path);
+}
 
 } // namespace norvane

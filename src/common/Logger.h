@@ -24,7 +24,9 @@ public:
     bool saveLastErrorXml(const char* path) const override;
 
     // An info message attributed to another public member (stored as the lines' keyword).
-    bool logInfo(std::string_view text, std::string_view keyword) { return logLines('I', text, keyword); }
+    bool logInfo(std::string_view text, std::string_view keyword) {
+        return logLines('I', text, keyword);
+    }
 
     [[nodiscard]] size_t entryCount() const { return log_.entryCount(); }
 

@@ -43,10 +43,18 @@ std::function<long(std::time_t)> offsetHook;
 
 } // namespace
 
-int ansiCodePage() { return ansiSlot().load(std::memory_order_relaxed); }
-void setAnsiCodePage(int cp) { ansiSlot().store(cp, std::memory_order_relaxed); }
-int oemCodePage() { return oemSlot().load(std::memory_order_relaxed); }
-void setOemCodePage(int cp) { oemSlot().store(cp, std::memory_order_relaxed); }
+int ansiCodePage() {
+    return ansiSlot().load(std::memory_order_relaxed);
+}
+void setAnsiCodePage(int cp) {
+    ansiSlot().store(cp, std::memory_order_relaxed);
+}
+int oemCodePage() {
+    return oemSlot().load(std::memory_order_relaxed);
+}
+void setOemCodePage(int cp) {
+    oemSlot().store(cp, std::memory_order_relaxed);
+}
 
 void randomBytes(void* buf, size_t n) {
     auto* p = static_cast<uint8_t*>(buf);
@@ -111,7 +119,9 @@ std::string accountName() {
     return user ? user : "";
 }
 
-std::time_t nowUtc() { return std::time(nullptr); }
+std::time_t nowUtc() {
+    return std::time(nullptr);
+}
 
 std::tm utcTime(std::time_t t) {
     std::tm tm{};
@@ -135,7 +145,9 @@ std::tm localTime(std::time_t t) {
     return tm;
 }
 
-long localUtcOffsetSeconds(std::time_t t) { return localTime(t).tm_gmtoff; }
+long localUtcOffsetSeconds(std::time_t t) {
+    return localTime(t).tm_gmtoff;
+}
 
 void setLocalOffsetForTesting(std::function<long(std::time_t)> fn) {
     std::lock_guard lock(hookMutex);
@@ -148,14 +160,17 @@ uint64_t steadyMillis() {
         duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
 }
 
-void sleepMillis(unsigned ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+void sleepMillis(unsigned ms) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
 
 std::string systemErrorText(int err) {
     char buf[256] = {};
     // The GNU strerror_r returns its text, possibly not in buf.
     const char* text = ::strerror_r(err, buf, sizeof buf);
     std::string s = text ? text : "";
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\n' || s.back() == '\r' || s.back() == '\t'))
+    while (!s.empty() &&
+           (s.back() == ' ' || s.back() == '\n' || s.back() == '\r' || s.back() == '\t'))
         s.pop_back();
     return s;
 }

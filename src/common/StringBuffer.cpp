@@ -6,9 +6,13 @@ namespace norvane {
 
 namespace {
 
-bool isTrimByte(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+bool isTrimByte(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
 
-unsigned char lowerAsciiByte(unsigned char c) { return (c >= 'A' && c <= 'Z') ? c + 32 : c; }
+unsigned char lowerAsciiByte(unsigned char c) {
+    return (c >= 'A' && c <= 'Z') ? c + 32 : c;
+}
 
 unsigned char lowerLatin1(unsigned char c) {
     if ((c >= 'A' && c <= 'Z') || (c >= 192 && c <= 223))
@@ -66,7 +70,9 @@ int StringBuffer::removeCharOccurances(char c) {
     return static_cast<int>(before - s_.size());
 }
 
-void StringBuffer::trim2() { sb::trim(s_); }
+void StringBuffer::trim2() {
+    sb::trim(s_);
+}
 
 void StringBuffer::trimRight2() {
     size_t n = s_.size();
@@ -75,7 +81,9 @@ void StringBuffer::trimRight2() {
     s_.resize(n);
 }
 
-void StringBuffer::shorten(size_t n) { s_.resize(n >= s_.size() ? 0 : s_.size() - n); }
+void StringBuffer::shorten(size_t n) {
+    s_.resize(n >= s_.size() ? 0 : s_.size() - n);
+}
 
 void StringBuffer::truncateTo(size_t n) {
     if (n < s_.size())
@@ -92,7 +100,9 @@ void StringBuffer::toUpperCase() {
         c = static_cast<char>(upperLatin1(static_cast<unsigned char>(c)));
 }
 
-void StringBuffer::toLowerAscii() { sb::toLowerAscii(s_); }
+void StringBuffer::toLowerAscii() {
+    sb::toLowerAscii(s_);
+}
 
 void StringBuffer::toUpperAscii() {
     for (char& c : s_)
@@ -100,7 +110,9 @@ void StringBuffer::toUpperAscii() {
             c = static_cast<char>(c - 32);
 }
 
-bool StringBuffer::equalsIgnoreCase(std::string_view s) const { return sb::equalsNoCase(s_, s); }
+bool StringBuffer::equalsIgnoreCase(std::string_view s) const {
+    return sb::equalsNoCase(s_, s);
+}
 
 bool StringBuffer::beginsWithIgnoreCase(std::string_view s) const {
     return sb::startsWithNoCase(s_, s);
@@ -144,11 +156,17 @@ std::vector<std::string> StringBuffer::split(std::string_view delimiters, bool h
     return out;
 }
 
-void StringBuffer::encodeXMLSpecial() { s_ = sb::xmlEscape(s_); }
+void StringBuffer::encodeXMLSpecial() {
+    s_ = sb::xmlEscape(s_);
+}
 
-void StringBuffer::encodeHtmlSpecial() { s_ = sb::htmlEscape(s_); }
+void StringBuffer::encodeHtmlSpecial() {
+    s_ = sb::htmlEscape(s_);
+}
 
-void StringBuffer::toCRLF() { s_ = sb::toCRLF(s_); }
+void StringBuffer::toCRLF() {
+    s_ = sb::toCRLF(s_);
+}
 
 namespace sb {
 
@@ -171,7 +189,8 @@ bool equalsNoCase(std::string_view a, std::string_view b) {
     if (a.size() != b.size())
         return false;
     for (size_t i = 0; i < a.size(); ++i)
-        if (lowerAsciiByte(static_cast<unsigned char>(a[i])) != lowerAsciiByte(static_cast<unsigned char>(b[i])))
+        if (lowerAsciiByte(static_cast<unsigned char>(a[i])) !=
+            lowerAsciiByte(static_cast<unsigned char>(b[i])))
             return false;
     return true;
 }
@@ -234,23 +253,34 @@ static std::string escape(std::string_view s, bool quotes) {
     out.reserve(s.size() + s.size() / 8);
     for (char c : s) {
         switch (c) {
-        case '&': out += "&amp;"; break;
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
+        case '&':
+            out += "&amp;";
+            break;
+        case '<':
+            out += "&lt;";
+            break;
+        case '>':
+            out += "&gt;";
+            break;
         case '"':
             if (quotes) {
                 out += "&quot;";
                 break;
             }
             [[fallthrough]];
-        default: out.push_back(c);
+        default:
+            out.push_back(c);
         }
     }
     return out;
 }
 
-std::string xmlEscape(std::string_view s) { return escape(s, false); }
-std::string htmlEscape(std::string_view s) { return escape(s, true); }
+std::string xmlEscape(std::string_view s) {
+    return escape(s, false);
+}
+std::string htmlEscape(std::string_view s) {
+    return escape(s, true);
+}
 
 std::string toCRLF(std::string_view s) {
     std::string out;

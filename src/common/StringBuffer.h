@@ -39,7 +39,9 @@ public:
     void appendN(std::string_view s, size_t n) { s_.append(s.substr(0, n)); }
     void appendInt(long long v);
     void appendUInt(unsigned long long v);
-    void appendBytes(std::span<const uint8_t> b) { s_.append(reinterpret_cast<const char*>(b.data()), b.size()); }
+    void appendBytes(std::span<const uint8_t> b) {
+        s_.append(reinterpret_cast<const char*>(b.data()), b.size());
+    }
     void prepend(std::string_view s) { s_.insert(0, s); }
 
     // Replaces every non-overlapping occurrence, left to right; returns the count.
@@ -71,7 +73,9 @@ public:
     [[nodiscard]] bool beginsWith(std::string_view s) const { return s_.starts_with(s); }
     [[nodiscard]] bool beginsWithIgnoreCase(std::string_view s) const;
     [[nodiscard]] bool endsWith(std::string_view s) const { return s_.ends_with(s); }
-    [[nodiscard]] bool containsSubstring(std::string_view s) const { return s_.find(s) != std::string::npos; }
+    [[nodiscard]] bool containsSubstring(std::string_view s) const {
+        return s_.find(s) != std::string::npos;
+    }
     [[nodiscard]] bool containsSubstringNoCase(std::string_view s) const;
     [[nodiscard]] bool containsChar(char c) const { return s_.find(c) != std::string::npos; }
     [[nodiscard]] bool is7bit() const;

@@ -37,7 +37,9 @@ void appendUtf8(std::string& out, char32_t cp) {
 
 } // namespace
 
-void setCodePageConverter(CodePageConvertFn fn) { converter.store(fn); }
+void setCodePageConverter(CodePageConvertFn fn) {
+    converter.store(fn);
+}
 
 bool convertCodePage(int fromCp, int toCp, std::string_view in, std::string& out) {
     if (fromCp == toCp || isAscii(in)) {
@@ -64,7 +66,10 @@ std::u16string utf8ToUtf16(std::string_view s) {
         if (c < 0x80) {
             cp = c;
         } else {
-            size_t need = (c >= 0xF0 && c <= 0xF4) ? 4 : (c >= 0xE0) ? 3 : (c >= 0xC2 && c < 0xE0) ? 2 : 0;
+            size_t need = (c >= 0xF0 && c <= 0xF4)  ? 4
+                          : (c >= 0xE0)             ? 3
+                          : (c >= 0xC2 && c < 0xE0) ? 2
+                                                    : 0;
             if (need && i + need <= s.size()) {
                 char32_t v = c & (0x3F >> (need - 1));
                 bool ok = true;
@@ -100,7 +105,8 @@ std::string utf16ToUtf8(std::u16string_view s) {
     out.reserve(s.size());
     for (size_t i = 0; i < s.size(); ++i) {
         char32_t cp = s[i];
-        if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < s.size() && s[i + 1] >= 0xDC00 && s[i + 1] <= 0xDFFF) {
+        if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < s.size() && s[i + 1] >= 0xDC00 &&
+            s[i + 1] <= 0xDFFF) {
             cp = 0x10000 + ((cp - 0xD800) << 10) + (s[i + 1] - 0xDC00);
             ++i;
         } else if (cp >= 0xD800 && cp <= 0xDFFF) {

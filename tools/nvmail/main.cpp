@@ -9,10 +9,9 @@
 namespace {
 
 int usage() {
-    std::fprintf(stderr,
-                 "usage: nvmail <command> [args]\n"
-                 "  uuid          print a new UUID\n"
-                 "  log-demo      show an activity log as text and XML\n");
+    std::fprintf(stderr, "usage: nvmail <command> [args]\n"
+                         "  uuid          print a new UUID\n"
+                         "  log-demo      show an activity log as text and XML\n");
     return 2;
 }
 

@@ -51,8 +51,10 @@ TEST(ActivityLogTest, WorkedExampleRendersAsDocumented) {
                         "    <error>Failed to find certificate for digital signature</error>\n"
                         "</SendEmail>\n"
                         "</NorvaneLog>\n");
-    EXPECT_EQ(text(log), "certificate_store: My\r\nFailed to find certificate for digital signature\r\n");
-    EXPECT_EQ(html(log), "certificate_store: My<br>Failed to find certificate for digital signature<br>");
+    EXPECT_EQ(text(log),
+              "certificate_store: My\r\nFailed to find certificate for digital signature\r\n");
+    EXPECT_EQ(html(log),
+              "certificate_store: My<br>Failed to find certificate for digital signature<br>");
 }
 
 TEST(ActivityLogTest, EmptyMemberLeavesEmptyFormsAndEmptyDocument) {
@@ -72,7 +74,8 @@ TEST(ActivityLogTest, MultiLineErrorBecomesContinuationLinesAndOneCdataElement) 
     Logger log;
     log.logError("first\r\n\r\nsecond");
     EXPECT_EQ(text(log), "first\r\n  second\r\n");
-    EXPECT_EQ(xml(log), "<NorvaneLog>\n<error><![CDATA[first\n  second]]></error>\n</NorvaneLog>\n");
+    EXPECT_EQ(xml(log),
+              "<NorvaneLog>\n<error><![CDATA[first\n  second]]></error>\n</NorvaneLog>\n");
     log.enterContext("Ctx");
     log.logError("a\nb");
     log.leaveContext();
@@ -139,7 +142,8 @@ TEST(ActivityLogTest, UnclosedContextsCloseAtEndWithoutIndentation) {
     log.enterContext("A");
     log.enterContext("B");
     log.logError("e");
-    EXPECT_EQ(xml(log), "<NorvaneLog>\n<A>\n    <B>\n        <error>e</error>\n</B>\n</A>\n</NorvaneLog>\n");
+    EXPECT_EQ(xml(log),
+              "<NorvaneLog>\n<A>\n    <B>\n        <error>e</error>\n</B>\n</A>\n</NorvaneLog>\n");
 }
 
 TEST(ActivityLogTest, DebugOnlyInXmlAndRawXmlItemUnindented) {
@@ -149,7 +153,8 @@ TEST(ActivityLogTest, DebugOnlyInXmlAndRawXmlItemUnindented) {
     log.logXml("<raw a=\"1\"/>");
     log.leaveContext();
     EXPECT_EQ(text(log), "__xml__: <raw a=\"1\"/>\r\n");
-    EXPECT_EQ(xml(log), "<NorvaneLog>\n<C>\n    <debug>dbg</debug>\n<raw a=\"1\"/>\n</C>\n</NorvaneLog>\n");
+    EXPECT_EQ(xml(log),
+              "<NorvaneLog>\n<C>\n    <debug>dbg</debug>\n<raw a=\"1\"/>\n</C>\n</NorvaneLog>\n");
 }
 
 TEST(ActivityLogTest, HtmlEscapesAndFacadeNormalisesLineEnds) {
@@ -172,7 +177,8 @@ TEST(ActivityLogTest, SaveLastErrorNameRules) {
     EXPECT_FALSE(p.SaveLastError((dir.path() + "/missing/dir/log.xml").c_str()));
     std::string name = dir.file("log.xml");
     ASSERT_TRUE(p.SaveLastError(("  " + name + "\n").c_str()));
-    EXPECT_EQ(test::readFile(name), "<?xml version=\"1.0\"  encoding=\"utf-8\" standalone=\"yes\" ?>\n"
-                                    "<NorvaneLog>\n<Probe>\n    <info><![CDATA[line one\n"
-                                    "  line two]]></info>\n</Probe>\n</NorvaneLog>\n");
+    EXPECT_EQ(test::readFile(name),
+              "<?xml version=\"1.0\"  encoding=\"utf-8\" standalone=\"yes\" ?>\n"
+              "<NorvaneLog>\n<Probe>\n    <info><![CDATA[line one\n"
+              "  line two]]></info>\n</Probe>\n</NorvaneLog>\n");
 }

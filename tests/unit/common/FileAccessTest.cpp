@@ -140,7 +140,8 @@ TEST(FileAccessTest, DeleteMessages) {
     log.clearLog();
     std::string name = dir.file("d.txt");
     EXPECT_FALSE(file::deleteFile(name, &log));
-    EXPECT_EQ(textOf(log), "delete_filename: " + name + "\r\nCannot delete file, file does not exist\r\n");
+    EXPECT_EQ(textOf(log),
+              "delete_filename: " + name + "\r\nCannot delete file, file does not exist\r\n");
     log.clearLog();
     EXPECT_FALSE(file::deleteFile(dir.path(), &log));
     EXPECT_EQ(textOf(log), "Cannot delete file\r\ndelete_filename: " + dir.path() +
@@ -172,8 +173,9 @@ TEST(FileAccessTest, FileNameCheckReportsFirstForbiddenCharacterInFixedOrder) {
 
 TEST(FileAccessTest, TempNamesFollowThePatternAndAvoidExistingFiles) {
     test::TempDir dir;
-    std::regex shape(std::regex_replace(dir.path(), std::regex(R"([.^$|()\[\]{}*+?\\])"), R"(\$&)") +
-                     "/report_[A-Z0-9]{4}\\.txt");
+    std::regex shape(
+        std::regex_replace(dir.path(), std::regex(R"([.^$|()\[\]{}*+?\\])"), R"(\$&)") +
+        "/report_[A-Z0-9]{4}\\.txt");
     for (int i = 0; i < 50; ++i) {
         std::string n = file::makeTempFileName(dir.path(), "report.txt");
         ASSERT_TRUE(std::regex_match(n, shape)) << n;
@@ -182,7 +184,8 @@ TEST(FileAccessTest, TempNamesFollowThePatternAndAvoidExistingFiles) {
     }
     EXPECT_TRUE(file::makeTempFileName(dir.path() + "/", "").ends_with(".tmp"));
     EXPECT_NE(file::makeTempFileName(dir.path(), "").find("/x_"), std::string::npos);
-    EXPECT_NE(file::makeTempFileName("C:\\temp\\", "a.b.c").find("C:\\temp\\a.b_"), std::string::npos);
+    EXPECT_NE(file::makeTempFileName("C:\\temp\\", "a.b.c").find("C:\\temp\\a.b_"),
+              std::string::npos);
 
     std::string written = file::writeTempFile("data.bin", std::span<const uint8_t>(), nullptr);
     ASSERT_FALSE(written.empty());

@@ -45,9 +45,12 @@ TEST(StringBufferTest, TrimShortenAndLatin1CaseFolding) {
 
 TEST(StringBufferTest, SplitHonoursQuotesAndEscapes) {
     StringBuffer s("a, \"b, c\", d\\,e,,f");
-    EXPECT_EQ(s.split(",", false, false), (std::vector<std::string>{"a", " \"b", " c\"", " d\\", "e", "f"}));
-    EXPECT_EQ(s.split(",", true, true), (std::vector<std::string>{"a", " \"b, c\"", " d\\,e", "f"}));
-    EXPECT_EQ(s.split(",", true, true, true), (std::vector<std::string>{"a", " \"b, c\"", " d\\,e", "", "f"}));
+    EXPECT_EQ(s.split(",", false, false),
+              (std::vector<std::string>{"a", " \"b", " c\"", " d\\", "e", "f"}));
+    EXPECT_EQ(s.split(",", true, true),
+              (std::vector<std::string>{"a", " \"b, c\"", " d\\,e", "f"}));
+    EXPECT_EQ(s.split(",", true, true, true),
+              (std::vector<std::string>{"a", " \"b, c\"", " d\\,e", "", "f"}));
 }
 
 TEST(StringBufferTest, EscapingAndLineEnds) {
@@ -126,7 +129,8 @@ TEST(PlatformTest, UuidsAreVersion4AndHookable) {
         seen.insert(u);
     }
     EXPECT_EQ(seen.size(), 100u);
-    platform::setUuidGeneratorForTesting([] { return std::string("00000000-1111-2222-3333-444444444444"); });
+    platform::setUuidGeneratorForTesting(
+        [] { return std::string("00000000-1111-2222-3333-444444444444"); });
     EXPECT_EQ(platform::newUuidString(), "00000000-1111-2222-3333-444444444444");
     platform::setUuidGeneratorForTesting({});
     EXPECT_NE(platform::newUuidString(), "00000000-1111-2222-3333-444444444444");
