@@ -432,7 +432,9 @@ void ContentCoding::qpEncode(std::span<const uint8_t> in, std::string& out) {
                 col = 0;
                 break;
             }
-            if (k == kLiteral || (k == kBlank && p + 1 != end && !crlfAt(p + 1))) {
+            // "=FF" and four more F would read as a sign-extended escape "=FFFFFFxx".
+            const bool afterFF = (c | 0x20) == 'f' && p != in.data() && p[-1] == 0xFF;
+            if ((k == kLiteral && !afterFF) || (k == kBlank && p + 1 != end && !crlfAt(p + 1))) {
                 *o++ = static_cast<char>(c);
                 ++col;
             } else {

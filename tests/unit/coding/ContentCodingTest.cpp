@@ -206,6 +206,22 @@ TEST(ContentCodingTest, QuotedPrintableEscapesTrailingBlanksAndSpecialBytes) {
     EXPECT_EQ(qp(""), "");
 }
 
+TEST(ContentCodingTest, QuotedPrintableNeverWritesASignExtendedEscape) {
+    EXPECT_EQ(qp("\xFF"
+                 "FFFFE9"),
+              "=FF=46FFFE9");
+    EXPECT_EQ(qp("\xFF"
+                 "ffffffff"),
+              "=FF=66fffffff");
+    EXPECT_EQ(qp("F\xFF"
+                 "F"),
+              "F=FF=46");
+    EXPECT_EQ(unqp(qp("\xFF"
+                      "FFFFE9")),
+              "\xFF"
+              "FFFFE9");
+}
+
 TEST(ContentCodingTest, QuotedPrintableBreaksLongLinesAt72) {
     std::string a100(100, 'a');
     EXPECT_EQ(qp(a100), std::string(72, 'a') + "=\r\n" + std::string(28, 'a'));
