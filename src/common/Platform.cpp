@@ -40,6 +40,7 @@ std::atomic<int>& oemSlot() {
 std::mutex hookMutex;
 std::function<std::string()> uuidHook;
 std::function<long(std::time_t)> offsetHook;
+std::function<std::time_t()> nowHook;
 
 } // namespace
 
@@ -120,7 +121,17 @@ std::string accountName() {
 }
 
 std::time_t nowUtc() {
+    {
+        std::lock_guard lock(hookMutex);
+        if (nowHook)
+            return nowHook();
+    }
     return std::time(nullptr);
+}
+
+void setNowForTesting(std::function<std::time_t()> fn) {
+    std::lock_guard lock(hookMutex);
+    nowHook = std::move(fn);
 }
 
 std::tm utcTime(std::time_t t) {

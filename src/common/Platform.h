@@ -31,6 +31,9 @@ void setUuidGeneratorForTesting(std::function<std::string()> gen);
 
 // Seconds since the epoch, UTC.
 [[nodiscard]] std::time_t nowUtc();
+// Tests fix the clock that nowUtc reads (Date fields of new messages); an empty function
+// restores the system clock.
+void setNowForTesting(std::function<std::time_t()> fn);
 // Broken-down times for t (UTC and local zone).
 [[nodiscard]] std::tm utcTime(std::time_t t);
 [[nodiscard]] std::tm localTime(std::time_t t);
