@@ -1,5 +1,8 @@
 #include "charset/ContentCoding.h"
 
+#include "charset/Charset.h"
+#include "charset/EncodingConvert.h"
+#include "charset/EncodingUtf8.h"
 #include "common/StringBuffer.h"
 
 #include <algorithm>
@@ -497,12 +500,83 @@ void scanEncodedWords(std::string_view text, TextFn&& onText, WordFn&& onWord) {
     onText(text.substr(pos < n ? pos : n));
 }
 
+bool isUtf8(std::string_view s) {
+    const auto* p = reinterpret_cast<const uint8_t*>(s.data());
+    const uint8_t* const end = p + s.size();
+    while (p < end) {
+        char32_t cp = 0;
+        p += EncodingUtf8::decode(p, end, cp);
+        if (cp == EncodingUtf8::kInvalid)
+            return false;
+    }
+    return true;
+}
+
 // Appends the decoded bytes of one word as UTF-8. "8bit" is the label the XML form writes for
-// raw bytes, which are UTF-8 inside.
+// raw bytes, which are UTF-8 inside; a language suffix ("utf-8*en", RFC 2231 section 5) is not
+// part of the charset name.
 void appendWordAsUtf8(std::string_view charset, std::string_view bytes, std::string& out) {
-    // Conversion through the charset engine lands with it; until then the bytes are copied.
-    (void)charset;
-    out.append(bytes);
+    charset = charset.substr(0, charset.find('*'));
+    const int cp = sb::equalsNoCase(charset, "8bit") ? 65001 : Charset::codePageForName(charset);
+    // Unknown and unsupported charsets keep their bytes rather than lose them.
+    if (cp == 0 || cp == 65001 || !EncodingConvert::isSupported(cp)) {
+        out.append(bytes);
+        return;
+    }
+    std::string text;
+    if (!EncodingConvert().convert(cp, 65001, bytes, text) && isUtf8(bytes)) {
+        // Mislabelled UTF-8 (often "us-ascii") would lose every non-ASCII character.
+        out.append(bytes);
+        return;
+    }
+    out.append(text);
+}
+
+// Encoded-word runs: pieces of 17 (Q) or 12 (B) UTF-16 code units, each converted back to the
+// charset and written as one word, so that no word holds a partial character.
+void encodeWordRun(bool b, std::span<const uint8_t> in, std::string_view charset,
+                   std::string& out) {
+    auto word = [b, charset, &out](std::span<const uint8_t> bytes) {
+        if (b)
+            ContentCoding::encodeWordB(bytes, charset, out);
+        else
+            ContentCoding::encodeWordQ(bytes, charset, out);
+    };
+    if (in.size() < (b ? 24u : 35u)) {
+        word(in);
+        return;
+    }
+    int cp = Charset::codePageForName(charset);
+    if (cp == 0)
+        cp = 65001;
+    EncodingConvert conv;
+    DataBuffer utf16;
+    const size_t unitsPerWord = b ? 12 : 17;
+    if (!conv.convert(cp, 1200, in, utf16)) {
+        // Bytes the charset cannot read are still sent, cut by bytes instead of characters.
+        for (size_t i = 0; i < in.size(); i += 2 * unitsPerWord) {
+            if (i > 0)
+                out.append("\r\n\t");
+            word(in.subspan(i, std::min(2 * unitsPerWord, in.size() - i)));
+        }
+        return;
+    }
+    const size_t units = utf16.getSize() / 2;
+    const uint8_t* u = utf16.getData();
+    DataBuffer piece;
+    for (size_t i = 0; i < units;) {
+        size_t n = std::min(unitsPerWord, units - i);
+        // A surrogate pair stays in one word.
+        const unsigned last = u[2 * (i + n - 1)] | (unsigned{u[2 * (i + n - 1) + 1]} << 8);
+        if (n > 1 && i + n < units && last >= 0xD800 && last <= 0xDBFF)
+            --n;
+        piece.clear();
+        (void)conv.convert(1200, cp, std::span<const uint8_t>(u + 2 * i, 2 * n), piece);
+        if (i > 0)
+            out.append("\r\n\t");
+        word(piece.span());
+        i += n;
+    }
 }
 
 } // namespace
@@ -773,6 +847,16 @@ void ContentCoding::decodeWordsToUtf8(std::string& text) {
         text, [&out](std::string_view t) { out.append(t); },
         [&out](std::string_view cs, std::string_view bytes) { appendWordAsUtf8(cs, bytes, out); });
     text = std::move(out);
+}
+
+void ContentCoding::encodeWordsQ(std::span<const uint8_t> in, std::string_view charset,
+                                 std::string& out) {
+    encodeWordRun(false, in, charset, out);
+}
+
+void ContentCoding::encodeWordsB(std::span<const uint8_t> in, std::string_view charset,
+                                 std::string& out) {
+    encodeWordRun(true, in, charset, out);
 }
 
 } // namespace norvane
