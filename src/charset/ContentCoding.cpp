@@ -1,150 +1,37 @@
 #include "charset/ContentCoding.h"
 
+#include "charset/Charset.h"
+#include "charset/ContentCodingKernels.h"
+#include "charset/EncodingConvert.h"
+#include "charset/EncodingUtf8.h"
 #include "common/StringBuffer.h"
 
 #include <algorithm>
-#include <array>
 #include <cstring>
 
 namespace norvane {
 
 namespace {
 
-constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-constexpr char kHexUpper[] = "0123456789ABCDEF";
-
-// --- base64 tables, built at compile time ---
-
-// Two output characters for every 12-bit value: the encoder does two look-ups per 3 bytes.
-struct PairTable {
-    std::array<std::array<char, 2>, 4096> pair{};
-};
-constexpr PairTable makePairTable() {
-    PairTable t;
-    for (size_t v = 0; v < 4096; ++v) {
-        t.pair[v][0] = kAlphabet[v >> 6];
-        t.pair[v][1] = kAlphabet[v & 63];
-    }
-    return t;
-}
-constexpr PairTable kPairs = makePairTable();
-
-// Per-character classes of the decoder's slow path.
-constexpr int8_t kSkip = -1;    // space, tab, CR, LF
-constexpr int8_t kStop = -2;    // '=' and NUL end the data
-constexpr int8_t kInvalid = -3; // anything else outside the alphabet
-
-struct SextetTable {
-    std::array<int8_t, 256> v{};
-};
-constexpr SextetTable makeSextetTable() {
-    SextetTable t;
-    for (auto& x : t.v)
-        x = kInvalid;
-    for (int i = 0; i < 64; ++i)
-        t.v[static_cast<uint8_t>(kAlphabet[i])] = static_cast<int8_t>(i);
-    t.v[' '] = t.v['\t'] = t.v['\r'] = t.v['\n'] = kSkip;
-    t.v['='] = t.v[0] = kStop;
-    return t;
-}
-constexpr SextetTable kSextets = makeSextetTable();
-
-// The fast path ORs four shifted look-ups into one 24-bit group; any byte outside the alphabet
-// sets bit 24, which sends that group to the slow path.
-constexpr uint32_t kBadGroup = 0x01000000;
-struct ShiftedTable {
-    std::array<uint32_t, 256> v{};
-};
-constexpr ShiftedTable makeShifted(int shift) {
-    ShiftedTable t;
-    for (int c = 0; c < 256; ++c) {
-        int8_t s = kSextets.v[c];
-        t.v[c] = s >= 0 ? static_cast<uint32_t>(s) << shift : kBadGroup;
-    }
-    return t;
-}
-constexpr ShiftedTable kD0 = makeShifted(18);
-constexpr ShiftedTable kD1 = makeShifted(12);
-constexpr ShiftedTable kD2 = makeShifted(6);
-constexpr ShiftedTable kD3 = makeShifted(0);
-
-inline uint32_t group(const uint8_t* p) {
-    return kD0.v[p[0]] | kD1.v[p[1]] | kD2.v[p[2]] | kD3.v[p[3]];
-}
-
-inline uint8_t* putGroup(uint8_t* o, uint32_t v) {
-    o[0] = static_cast<uint8_t>(v >> 16);
-    o[1] = static_cast<uint8_t>(v >> 8);
-    o[2] = static_cast<uint8_t>(v);
-    return o + 3;
-}
-
-// 6 input bytes -> 8 characters.
-inline char* encodeSix(const uint8_t* p, char* o) {
-    uint32_t a = (uint32_t{p[0]} << 16) | (uint32_t{p[1]} << 8) | p[2];
-    uint32_t b = (uint32_t{p[3]} << 16) | (uint32_t{p[4]} << 8) | p[5];
-    std::memcpy(o, kPairs.pair[a >> 12].data(), 2);
-    std::memcpy(o + 2, kPairs.pair[a & 0xFFF].data(), 2);
-    std::memcpy(o + 4, kPairs.pair[b >> 12].data(), 2);
-    std::memcpy(o + 6, kPairs.pair[b & 0xFFF].data(), 2);
-    return o + 8;
-}
-
-inline char* encodeThree(const uint8_t* p, char* o) {
-    uint32_t a = (uint32_t{p[0]} << 16) | (uint32_t{p[1]} << 8) | p[2];
-    std::memcpy(o, kPairs.pair[a >> 12].data(), 2);
-    std::memcpy(o + 2, kPairs.pair[a & 0xFFF].data(), 2);
-    return o + 4;
-}
-
-// The last 1 or 2 bytes with '=' fill.
-inline char* encodeTail(const uint8_t* p, size_t rem, char* o) {
-    if (rem == 1) {
-        *o++ = kAlphabet[p[0] >> 2];
-        *o++ = kAlphabet[(p[0] & 3) << 4];
-        *o++ = '=';
-        *o++ = '=';
-    } else if (rem == 2) {
-        *o++ = kAlphabet[p[0] >> 2];
-        *o++ = kAlphabet[((p[0] & 3) << 4) | (p[1] >> 4)];
-        *o++ = kAlphabet[(p[1] & 15) << 2];
-        *o++ = '=';
-    }
-    return o;
-}
+using namespace coding;
 
 template <bool Strict>
 bool decodeBase64(std::string_view text, DataBuffer& out) {
     std::vector<uint8_t>& v = out.vec();
     const size_t oldSize = v.size();
-    v.resize(oldSize + text.size() / 4 * 3 + 3);
+    // Whole groups, a partial group, and the two bytes past the end of an 8-byte store.
+    v.resize(oldSize + text.size() / 4 * 3 + 3 + 2);
     uint8_t* const base = v.data();
     uint8_t* o = base + oldSize;
     const auto* p = reinterpret_cast<const uint8_t*>(text.data());
     const uint8_t* const end = p + text.size();
     uint32_t acc = 0;
     int count = 0;
-    while (p < end) {
-        if (count == 0) {
-            // Whole groups of clean alphabet: the bulk of every body.
-            while (end - p >= 8) {
-                uint32_t a = group(p);
-                uint32_t b = group(p + 4);
-                if ((a | b) & kBadGroup)
-                    break;
-                o = putGroup(putGroup(o, a), b);
-                p += 8;
-            }
-            while (end - p >= 4) {
-                uint32_t a = group(p);
-                if (a & kBadGroup)
-                    break;
-                o = putGroup(o, a);
-                p += 4;
-            }
-            if (p == end)
-                break;
-        }
+    while (true) {
+        if (count == 0)
+            decodeWholeGroups(p, end, o);
+        if (p == end)
+            break;
         int8_t s = kSextets.v[*p++];
         if (s == kSkip)
             continue;
@@ -174,97 +61,64 @@ bool decodeBase64(std::string_view text, DataBuffer& out) {
     return true;
 }
 
-// --- quoted-printable and Q tables ---
+inline bool crlfAt(const uint8_t* q, const uint8_t* end) {
+    return end - q >= 2 && q[0] == '\r' && q[1] == '\n';
+}
 
-// Hex digit values; -1 for anything else.
-struct HexTable {
-    std::array<int8_t, 256> v{};
-};
-constexpr HexTable makeHexTable(bool lowerToo) {
-    HexTable t;
-    for (auto& x : t.v)
-        x = -1;
-    for (int i = 0; i < 10; ++i)
-        t.v['0' + i] = static_cast<int8_t>(i);
-    for (int i = 0; i < 6; ++i) {
-        t.v['A' + i] = static_cast<int8_t>(10 + i);
-        if (lowerToo)
-            t.v['a' + i] = static_cast<int8_t>(10 + i);
+// How many bytes from p go out unchanged in one 16-byte copy (written to o) without passing
+// column 72 or leaving a blank before a line break; 0 when the byte loop must look.
+inline unsigned qpPlainRun(const uint8_t* p, const uint8_t* end, char* o, size_t col) {
+#if defined(__SSE2__)
+    if (col >= ContentCoding::kLineLength || end - p <= 16)
+        return 0;
+    unsigned k = std::min<unsigned>(qpPlainPrefix16(p),
+                                    static_cast<unsigned>(ContentCoding::kLineLength - col));
+    if (k > 0 && p[k - 1] == ' ' && crlfAt(p + k, end))
+        --k;
+    if (k > 0)
+        std::memcpy(o, p, 16);
+    return k;
+#else
+    (void)p, (void)end, (void)o, (void)col;
+    return 0;
+#endif
+}
+
+// Writes one output line of quoted-printable: units up to and including a hard break (CR LF
+// of the data) or a soft break "=\r\n", or to the end of the input.
+char* qpEncodeLine(const uint8_t* begin, const uint8_t*& p, const uint8_t* end, char* o) {
+    size_t col = 0;
+    if (*p == '.' || (*p == 'F' && end - p >= 5 && std::memcmp(p + 1, "rom ", 4) == 0)) {
+        // A lone "." ends the SMTP data and "From " starts a new mbox message.
+        o = putHex(o, *p++);
+        col = 3;
     }
-    return t;
-}
-constexpr HexTable kHexAny = makeHexTable(true);
-constexpr HexTable kHexUpperOnly = makeHexTable(false);
-
-// Encoder classes of quoted-printable bytes.
-enum QpClass : uint8_t { kLiteral, kBlank, kCr, kEscape };
-struct QpTable {
-    std::array<QpClass, 256> v{};
-};
-constexpr QpTable makeQpTable() {
-    QpTable t;
-    for (int c = 0; c < 256; ++c)
-        t.v[c] = (c >= 0x21 && c <= 0x7E && c != '=') ? kLiteral : kEscape;
-    t.v[' '] = t.v['\t'] = kBlank;
-    t.v['\r'] = kCr;
-    return t;
-}
-constexpr QpTable kQp = makeQpTable();
-
-// Bytes written unchanged in Q text: printable ASCII except '=', '?' and '_'.
-constexpr bool qLiteral(uint8_t c) {
-    return c >= 0x21 && c <= 0x7E && c != '=' && c != '?' && c != '_';
-}
-
-inline char* putHex(char* o, uint8_t c) {
-    o[0] = '=';
-    o[1] = kHexUpper[c >> 4];
-    o[2] = kHexUpper[c & 15];
-    return o + 3;
-}
-
-// Room for one more output line of the quoted-printable encoder: 72 columns, an escape that
-// overshoots, the line-start escape and a soft break.
-constexpr size_t kQpLineRoom = 96;
-
-bool isBlankOrBreak(char c) {
-    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
-}
-
-// Decodes one line of quoted-printable text (without its line end and trailing white space)
-// to o; returns the new end and sets softBreak when the line ends in '='.
-uint8_t* qpDecodeLine(const uint8_t* p, const uint8_t* e, uint8_t* o, bool& softBreak) {
-    softBreak = false;
-    while (p < e) {
-        const auto* eq =
-            static_cast<const uint8_t*>(std::memchr(p, '=', static_cast<size_t>(e - p)));
-        if (!eq) {
-            std::memcpy(o, p, static_cast<size_t>(e - p));
-            return o + (e - p);
-        }
-        std::memcpy(o, p, static_cast<size_t>(eq - p));
-        o += eq - p;
-        const size_t left = static_cast<size_t>(e - eq);
-        if (left == 1) {
-            softBreak = true;
-            return o;
-        }
-        if (left == 2) {
-            // An escape cut short by the line end is kept as written.
-            *o++ = eq[0];
-            *o++ = eq[1];
-            return o;
-        }
-        // Some encoders sign-extend bytes above 0x7F and write "=FFFFFFE9" for E9.
-        if (left >= 9 && std::all_of(eq + 1, eq + 7, [](uint8_t c) { return (c | 0x20) == 'f'; })) {
-            p = eq + 7;
+    while (p < end) {
+        // "=FF" and four more F would read as a sign-extended escape "=FFFFFFxx".
+        const bool afterFF = p != begin && p[-1] == 0xFF && (*p | 0x20) == 'f';
+        if (const unsigned run = afterFF ? 0 : qpPlainRun(p, end, o, col)) {
+            o += run;
+            p += run;
+            col += run;
         } else {
-            p = eq + 1;
+            const uint8_t c = *p;
+            const QpClass k = kQp.v[c];
+            if (k == kCr && crlfAt(p, end)) {
+                p += 2;
+                return std::copy_n("\r\n", 2, o);
+            }
+            if ((k == kLiteral && !afterFF) ||
+                (k == kBlank && p + 1 != end && !crlfAt(p + 1, end))) {
+                *o++ = static_cast<char>(c);
+                ++col;
+            } else {
+                o = putHex(o, c);
+                col += 3;
+            }
+            ++p;
         }
-        int hi = kHexAny.v[p[0]];
-        int lo = kHexAny.v[p[1]];
-        *o++ = static_cast<uint8_t>(((hi < 0 ? 0 : hi) << 4) | (lo < 0 ? 0 : lo));
-        p += 2;
+        if (col >= ContentCoding::kLineLength && p < end && !crlfAt(p, end))
+            return std::copy_n("=\r\n", 3, o);
     }
     return o;
 }
@@ -329,12 +183,83 @@ void scanEncodedWords(std::string_view text, TextFn&& onText, WordFn&& onWord) {
     onText(text.substr(pos < n ? pos : n));
 }
 
+bool isUtf8(std::string_view s) {
+    const auto* p = reinterpret_cast<const uint8_t*>(s.data());
+    const uint8_t* const end = p + s.size();
+    while (p < end) {
+        char32_t cp = 0;
+        p += EncodingUtf8::decode(p, end, cp);
+        if (cp == EncodingUtf8::kInvalid)
+            return false;
+    }
+    return true;
+}
+
 // Appends the decoded bytes of one word as UTF-8. "8bit" is the label the XML form writes for
-// raw bytes, which are UTF-8 inside.
+// raw bytes, which are UTF-8 inside; a language suffix ("utf-8*en", RFC 2231 section 5) is not
+// part of the charset name.
 void appendWordAsUtf8(std::string_view charset, std::string_view bytes, std::string& out) {
-    // Conversion through the charset engine lands with it; until then the bytes are copied.
-    (void)charset;
-    out.append(bytes);
+    charset = charset.substr(0, charset.find('*'));
+    const int cp = sb::equalsNoCase(charset, "8bit") ? 65001 : Charset::codePageForName(charset);
+    // Unknown and unsupported charsets keep their bytes rather than lose them.
+    if (cp == 0 || cp == 65001 || !EncodingConvert::isSupported(cp)) {
+        out.append(bytes);
+        return;
+    }
+    std::string text;
+    if (!EncodingConvert().convert(cp, 65001, bytes, text) && isUtf8(bytes)) {
+        // Mislabelled UTF-8 (often "us-ascii") would lose every non-ASCII character.
+        out.append(bytes);
+        return;
+    }
+    out.append(text);
+}
+
+// Encoded-word runs: pieces of 17 (Q) or 12 (B) UTF-16 code units, each converted back to the
+// charset and written as one word, so that no word holds a partial character.
+void encodeWordRun(bool b, std::span<const uint8_t> in, std::string_view charset,
+                   std::string& out) {
+    auto word = [b, charset, &out](std::span<const uint8_t> bytes) {
+        if (b)
+            ContentCoding::encodeWordB(bytes, charset, out);
+        else
+            ContentCoding::encodeWordQ(bytes, charset, out);
+    };
+    if (in.size() < (b ? 24u : 35u)) {
+        word(in);
+        return;
+    }
+    int cp = Charset::codePageForName(charset);
+    if (cp == 0)
+        cp = 65001;
+    EncodingConvert conv;
+    DataBuffer utf16;
+    const size_t unitsPerWord = b ? 12 : 17;
+    if (!conv.convert(cp, 1200, in, utf16)) {
+        // Bytes the charset cannot read are still sent, cut by bytes instead of characters.
+        for (size_t i = 0; i < in.size(); i += 2 * unitsPerWord) {
+            if (i > 0)
+                out.append("\r\n\t");
+            word(in.subspan(i, std::min(2 * unitsPerWord, in.size() - i)));
+        }
+        return;
+    }
+    const size_t units = utf16.getSize() / 2;
+    const uint8_t* u = utf16.getData();
+    DataBuffer piece;
+    for (size_t i = 0; i < units;) {
+        size_t n = std::min(unitsPerWord, units - i);
+        // A surrogate pair stays in one word.
+        const unsigned last = u[2 * (i + n - 1)] | (unsigned{u[2 * (i + n - 1) + 1]} << 8);
+        if (n > 1 && i + n < units && last >= 0xD800 && last <= 0xDBFF)
+            --n;
+        piece.clear();
+        (void)conv.convert(1200, cp, std::span<const uint8_t>(u + 2 * i, 2 * n), piece);
+        if (i > 0)
+            out.append("\r\n\t");
+        word(piece.span());
+        i += n;
+    }
 }
 
 } // namespace
@@ -406,53 +331,14 @@ void ContentCoding::base64Decode(std::string_view in, DataBuffer& out) {
 // --- quoted-printable ---
 
 void ContentCoding::qpEncode(std::span<const uint8_t> in, std::string& out) {
-    const uint8_t* p = in.data();
-    const uint8_t* const end = p + in.size();
-    size_t len = out.size();
-    out.resize(len + in.size() + in.size() / 8 + kQpLineRoom);
-    auto crlfAt = [end](const uint8_t* q) { return end - q >= 2 && q[0] == '\r' && q[1] == '\n'; };
-    size_t col = 0;
-    while (p < end) {
-        if (out.size() - len < kQpLineRoom)
-            out.resize(out.size() + out.size() / 2 + kQpLineRoom);
-        char* o = out.data() + len;
-        if (col == 0 &&
-            (*p == '.' || (*p == 'F' && end - p >= 5 && std::memcmp(p + 1, "rom ", 4) == 0))) {
-            // A lone "." ends the SMTP data and "From " starts a new mbox message.
-            o = putHex(o, *p++);
-            col = 3;
-        }
-        while (p < end) {
-            const uint8_t c = *p;
-            const QpClass k = kQp.v[c];
-            if (k == kCr && crlfAt(p)) {
-                *o++ = '\r';
-                *o++ = '\n';
-                p += 2;
-                col = 0;
-                break;
-            }
-            // "=FF" and four more F would read as a sign-extended escape "=FFFFFFxx".
-            const bool afterFF = (c | 0x20) == 'f' && p != in.data() && p[-1] == 0xFF;
-            if ((k == kLiteral && !afterFF) || (k == kBlank && p + 1 != end && !crlfAt(p + 1))) {
-                *o++ = static_cast<char>(c);
-                ++col;
-            } else {
-                o = putHex(o, c);
-                col += 3;
-            }
-            ++p;
-            if (col >= kLineLength && p < end && !crlfAt(p)) {
-                *o++ = '=';
-                *o++ = '\r';
-                *o++ = '\n';
-                col = 0;
-                break;
-            }
-        }
-        len = static_cast<size_t>(o - out.data());
-    }
-    out.resize(len);
+    const uint8_t* const begin = in.data();
+    const uint8_t* const end = begin + in.size();
+    out.reserve(out.size() + in.size() + in.size() / 8 + 16);
+    OutBlock<std::string> block(out);
+    char* o = block.begin();
+    for (const uint8_t* p = begin; p < end;)
+        o = qpEncodeLine(begin, p, end, block.ensure(o, kQpLineRoom));
+    block.flush(o);
 }
 
 void ContentCoding::qpDecode(std::string_view in, DataBuffer& out) {
@@ -460,29 +346,35 @@ void ContentCoding::qpDecode(std::string_view in, DataBuffer& out) {
     const auto* nul = static_cast<const uint8_t*>(std::memchr(p, 0, in.size()));
     const uint8_t* const end = nul ? nul : p + in.size();
     std::vector<uint8_t>& v = out.vec();
-    size_t len = v.size();
-    v.resize(len + static_cast<size_t>(end - p) + 16);
+    v.reserve(v.size() + static_cast<size_t>(end - p));
+    OutBlock<std::vector<uint8_t>> block(v);
+    uint8_t* o = block.begin();
+    // Trailing white space is trimmed back to here and no further: the line start, or the end
+    // of the last escape (an encoded "=20" is kept).
+    size_t keep = block.position(o);
+    QpLineEnd line;
     while (p < end) {
-        const auto* lf =
-            static_cast<const uint8_t*>(std::memchr(p, '\n', static_cast<size_t>(end - p)));
-        const uint8_t* lineEnd = lf ? lf : end;
-        const uint8_t* e = lineEnd;
-        while (e > p && isBlankOrBreak(static_cast<char>(e[-1])))
-            --e;
-        // A line never grows when decoded, except by the CR of its line break.
-        const size_t need = static_cast<size_t>(lineEnd - p) + 2;
-        if (v.size() - len < need)
-            v.resize(v.size() + v.size() / 2 + need);
-        bool softBreak = false;
-        uint8_t* o = qpDecodeLine(p, e, v.data() + len, softBreak);
-        if (lf && !softBreak) {
-            *o++ = '\r';
-            *o++ = '\n';
+        o = block.ensure(o, 2 * kQpSlack);
+        const size_t budget = std::min(static_cast<size_t>(end - p), block.room(o) - kQpSlack);
+        qpCopyPlain(p, p + budget, o);
+        if (p == end || (*p != '=' && *p != '\n'))
+            continue; // the block is full
+        if (*p == '=') {
+            // Escapes come in runs ("=C3=A9"): decode the run before scanning again.
+            do {
+                o = qpEscape(p, end, o, line);
+            } while (p < end && *p == '=' && block.room(o) > kQpSlack);
+            keep = block.position(o);
+            continue;
         }
-        len = static_cast<size_t>(o - v.data());
-        p = lf ? lf + 1 : end;
+        o = block.trimBack(o, keep);
+        *o++ = '\r';
+        *o++ = '\n';
+        ++p;
+        line.reset();
+        keep = block.position(o);
     }
-    v.resize(len);
+    block.flush(block.trimBack(o, keep));
 }
 
 // --- encoded words ---
@@ -583,6 +475,16 @@ void ContentCoding::decodeWordsToUtf8(std::string& text) {
         text, [&out](std::string_view t) { out.append(t); },
         [&out](std::string_view cs, std::string_view bytes) { appendWordAsUtf8(cs, bytes, out); });
     text = std::move(out);
+}
+
+void ContentCoding::encodeWordsQ(std::span<const uint8_t> in, std::string_view charset,
+                                 std::string& out) {
+    encodeWordRun(false, in, charset, out);
+}
+
+void ContentCoding::encodeWordsB(std::span<const uint8_t> in, std::string_view charset,
+                                 std::string& out) {
+    encodeWordRun(true, in, charset, out);
 }
 
 } // namespace norvane
