@@ -1,10 +1,13 @@
 #include "facade/ClsBase.h"
 
+#include "charset/CharsetRegistration.h"
 #include "common/StringBuffer.h"
 
 namespace norvane {
 
-ClsBase::ClsBase() = default;
+ClsBase::ClsBase() {
+    registerCharsetConverter();
+}
 
 std::string ClsBase::get_LastErrorText() const {
     StringBuffer sb;

@@ -1,0 +1,304 @@
+#include "charset/CodePageTable.h"
+
+#include "charset/EncodingConvert.h"
+
+#include <gtest/gtest.h>
+
+#include <iconv.h>
+
+#include <map>
+#include <set>
+#include <thread>
+
+using namespace norvane;
+
+namespace {
+
+// Every code page the engine has a table for.
+const std::vector<int> kTablePages = {
+    37,    437,   500,   708,   720,   737,   775,   850,   852,   855,   857,   858,   860,
+    861,   862,   863,   864,   865,   866,   869,   870,   874,   875,   932,   936,   949,
+    950,   1026,  1047,  1140,  1141,  1142,  1143,  1144,  1145,  1146,  1147,  1148,  1149,
+    1250,  1251,  1252,  1253,  1254,  1255,  1256,  1257,  1258,  1361,  10000, 10001, 10004,
+    10005, 10006, 10007, 10010, 10017, 10021, 10029, 10079, 10081, 10082, 20105, 20106, 20107,
+    20108, 20127, 20261, 20269, 20273, 20277, 20278, 20280, 20284, 20285, 20290, 20297, 20420,
+    20423, 20424, 20838, 20866, 20871, 20880, 20905, 20924, 21025, 21866, 28591, 28592, 28593,
+    28594, 28595, 28596, 28597, 28598, 28599, 28603, 28605, 38598, 51932, 51936, 51949};
+
+// The glibc converter each table was generated from (tools/codepages/SOURCES.md); pages from
+// other sources are compared there, not here.
+const std::map<int, const char*> kIconvNames = {{37, "IBM037"},
+                                                {437, "IBM437"},
+                                                {500, "IBM500"},
+                                                {708, "ASMO-708"},
+                                                {737, "CP737"},
+                                                {775, "IBM775"},
+                                                {850, "IBM850"},
+                                                {852, "IBM852"},
+                                                {855, "IBM855"},
+                                                {857, "IBM857"},
+                                                {858, "IBM858"},
+                                                {860, "IBM860"},
+                                                {861, "IBM861"},
+                                                {862, "IBM862"},
+                                                {863, "IBM863"},
+                                                {864, "IBM864"},
+                                                {865, "IBM865"},
+                                                {866, "IBM866"},
+                                                {869, "IBM869"},
+                                                {870, "IBM870"},
+                                                {874, "WINDOWS-874"},
+                                                {875, "IBM875"},
+                                                {932, "CP932"},
+                                                {936, "CP936"},
+                                                {949, "CP949"},
+                                                {950, "CP950"},
+                                                {1026, "IBM1026"},
+                                                {1047, "IBM1047"},
+                                                {1140, "IBM1140"},
+                                                {1141, "IBM1141"},
+                                                {1142, "IBM1142"},
+                                                {1143, "IBM1143"},
+                                                {1144, "IBM1144"},
+                                                {1145, "IBM1145"},
+                                                {1146, "IBM1146"},
+                                                {1147, "IBM1147"},
+                                                {1148, "IBM1148"},
+                                                {1149, "IBM1149"},
+                                                {1250, "CP1250"},
+                                                {1251, "CP1251"},
+                                                {1252, "CP1252"},
+                                                {1253, "CP1253"},
+                                                {1254, "CP1254"},
+                                                {1255, "CP1255"},
+                                                {1256, "CP1256"},
+                                                {1257, "CP1257"},
+                                                {1258, "CP1258"},
+                                                {1361, "JOHAB"},
+                                                {10000, "MACINTOSH"},
+                                                {10007, "CP10007"},
+                                                {10017, "MAC-UK"},
+                                                {10029, "MAC-CENTRALEUROPE"},
+                                                {10079, "MAC-IS"},
+                                                {20106, "DIN_66003"},
+                                                {20107, "SEN_850200_B"},
+                                                {20108, "NS_4551-1"},
+                                                {20127, "ANSI_X3.4-1968"},
+                                                {20261, "T.61-8BIT"},
+                                                {20269, "ISO_6937"},
+                                                {20273, "IBM273"},
+                                                {20277, "IBM277"},
+                                                {20278, "IBM278"},
+                                                {20280, "IBM280"},
+                                                {20284, "IBM284"},
+                                                {20285, "IBM285"},
+                                                {20290, "IBM290"},
+                                                {20297, "IBM297"},
+                                                {20420, "IBM420"},
+                                                {20423, "IBM423"},
+                                                {20424, "IBM424"},
+                                                {20866, "KOI8-R"},
+                                                {20871, "IBM871"},
+                                                {20880, "IBM880"},
+                                                {20905, "IBM905"},
+                                                {21025, "IBM1025"},
+                                                {21866, "KOI8-U"},
+                                                {28591, "ISO-8859-1"},
+                                                {28592, "ISO-8859-2"},
+                                                {28593, "ISO-8859-3"},
+                                                {28594, "ISO-8859-4"},
+                                                {28595, "ISO-8859-5"},
+                                                {28596, "ISO-8859-6"},
+                                                {28597, "ISO-8859-7"},
+                                                {28598, "ISO-8859-8"},
+                                                {28599, "ISO-8859-9"},
+                                                {28603, "ISO-8859-13"},
+                                                {28605, "ISO-8859-15"},
+                                                {38598, "ISO-8859-8"},
+                                                {51932, "EUC-JP"},
+                                                {51936, "EUC-CN"},
+                                                {51949, "EUC-KR"}};
+
+// One code's single UTF-16 unit according to glibc; 0 when it has none (or several, or one
+// beyond the BMP, which the tables leave out).
+class IconvDecoder {
+public:
+    explicit IconvDecoder(const char* name) : cd_(iconv_open("UTF-16LE", name)) {}
+    ~IconvDecoder() {
+        if (ok())
+            iconv_close(cd_);
+    }
+    bool ok() const { return cd_ != reinterpret_cast<iconv_t>(-1); }
+    uint16_t unit(std::string bytes) {
+        iconv(cd_, nullptr, nullptr, nullptr, nullptr);
+        char out[16];
+        char* in = bytes.data();
+        char* w = out;
+        size_t inLeft = bytes.size(), outLeft = sizeof out;
+        if (iconv(cd_, &in, &inLeft, &w, &outLeft) == static_cast<size_t>(-1) || inLeft)
+            return 0;
+        // CP1255 and CP1258 hold a base letter back until they see what follows it.
+        iconv(cd_, nullptr, nullptr, &w, &outLeft);
+        if (w - out != 2)
+            return 0;
+        auto u = static_cast<uint16_t>(static_cast<uint8_t>(out[0]) |
+                                       (static_cast<uint8_t>(out[1]) << 8));
+        return (u >= 0xD800 && u <= 0xDFFF) || u == 0xFFFD ? 0 : u;
+    }
+
+private:
+    iconv_t cd_;
+};
+
+// Every code a table maps, as bytes, with its unit.
+std::vector<std::pair<std::string, uint16_t>> mappedCodes(const CodePageTable& t) {
+    std::vector<std::pair<std::string, uint16_t>> codes;
+    for (int b = 0; b < 256; ++b) {
+        if (t.isLead(static_cast<uint8_t>(b))) {
+            for (int tr = 0; tr < 256; ++tr)
+                if (uint16_t u = t.pair(static_cast<uint8_t>(b), static_cast<uint8_t>(tr)))
+                    codes.push_back({std::string{char(b), char(tr)}, u});
+        } else if (uint16_t u = t.single(static_cast<uint8_t>(b)); u || b == 0) {
+            codes.push_back({std::string(1, char(b)), u});
+        }
+    }
+    return codes;
+}
+
+// Bytes Mac Arabic input has rewritten before its table is consulted.
+bool macArabicRewrites(uint8_t b) {
+    return b == 0x81 || (b >= 0xA0 && b <= 0xAF && b != 0xA5 && b != 0xAC) ||
+           (b >= 0xB0 && b <= 0xBA) || (b >= 0xBC && b <= 0xBE) || (b >= 0xDB && b <= 0xDF) ||
+           (b >= 0xFB && b <= 0xFD);
+}
+
+} // namespace
+
+// First in this file so that most tables are still unloaded when the threads race for them.
+TEST(CodePageTableTest, ThreadsRacingForFirstUseShareOneTable) {
+    std::vector<std::thread> threads;
+    std::vector<std::vector<const CodePageTable*>> seen(4);
+    for (int k = 0; k < 4; ++k) {
+        threads.emplace_back([k, &seen] {
+            std::vector<int> order = kTablePages;
+            if (k % 2)
+                std::reverse(order.begin(), order.end());
+            EncodingConvert ec;
+            for (int cp : order) {
+                seen[k].push_back(CodePageTable::get(cp));
+                std::string out;
+                (void)ec.convert(65001, cp, "abc", out);
+            }
+            if (k % 2)
+                std::reverse(seen[k].begin(), seen[k].end());
+        });
+    }
+    for (auto& t : threads)
+        t.join();
+    for (size_t i = 0; i < kTablePages.size(); ++i) {
+        ASSERT_NE(seen[0][i], nullptr) << kTablePages[i];
+        for (int k = 1; k < 4; ++k)
+            EXPECT_EQ(seen[k][i], seen[0][i]) << kTablePages[i];
+    }
+}
+
+TEST(CodePageTableTest, EverySupportedTableIsBuiltIn) {
+    EXPECT_EQ(CodePageTable::tableCodePages(), kTablePages);
+    for (int cp : kTablePages) {
+        const CodePageTable* t = CodePageTable::get(cp);
+        ASSERT_NE(t, nullptr) << cp;
+        EXPECT_GE(mappedCodes(*t).size(), 128u) << cp;
+        EXPECT_TRUE(EncodingConvert::isSupported(cp));
+    }
+    EXPECT_EQ(CodePageTable::get(50000), nullptr);
+    EXPECT_EQ(CodePageTable::get(65001), nullptr);
+    EXPECT_TRUE(CodePageTable::get(932)->isDoubleByte());
+    EXPECT_FALSE(CodePageTable::get(1252)->isDoubleByte());
+    EXPECT_TRUE(CodePageTable::get(1252)->isAsciiBased());
+    EXPECT_FALSE(CodePageTable::get(37)->isAsciiBased());
+}
+
+TEST(CodePageTableTest, DamagedTableTextIsRejected) {
+    std::string error;
+    EXPECT_EQ(CodePageTable::load("", error), nullptr);
+    EXPECT_EQ(CodePageTable::load("zQUJD", error), nullptr);         // not the header tag
+    EXPECT_EQ(CodePageTable::load("zTlZDVP////8=", error), nullptr); // absurd length
+    EXPECT_EQ(CodePageTable::load("xYXU=", error), nullptr);         // "au" with no entries
+    EXPECT_EQ(error, "table length mismatch");
+}
+
+TEST(CodePageTableTest, EveryMappedCodeRoundTripsThroughUtf8) {
+    EncodingConvert ec;
+    for (int cp : kTablePages) {
+        const CodePageTable* t = CodePageTable::get(cp);
+        ASSERT_NE(t, nullptr);
+        auto codes = mappedCodes(*t);
+        std::map<uint16_t, int> sharers; // how many codes decode to each unit
+        for (const auto& [bytes, u] : codes)
+            ++sharers[u];
+        size_t differing = 0;
+        for (const auto& [bytes, u] : codes) {
+            if (cp == 10004 && macArabicRewrites(static_cast<uint8_t>(bytes[0])))
+                continue; // read as their ASCII counterparts by design
+            std::string utf8, back, again;
+            ASSERT_TRUE(ec.convert(cp, 65001, bytes, utf8)) << cp;
+            ASSERT_TRUE(ec.convert(65001, cp, utf8, back)) << cp << " " << utf8;
+            if (back != bytes) {
+                // Only a code that shares its character with another may come back as that one.
+                EXPECT_GT(sharers[u], 1) << cp << " code " << std::hex
+                                         << static_cast<int>(static_cast<uint8_t>(bytes[0]));
+                ASSERT_TRUE(ec.convert(cp, 65001, back, again));
+                EXPECT_EQ(again, utf8);
+                ++differing;
+            }
+        }
+        EXPECT_LT(differing, codes.size() / 4 + 1) << cp;
+    }
+}
+
+TEST(CodePageTableTest, Iso2022JpRoundTripsEveryJisCode) {
+    const CodePageTable* sjis = CodePageTable::get(932);
+    ASSERT_NE(sjis, nullptr);
+    EncodingConvert ec;
+    std::string all;
+    for (int lead = 0x81; lead <= 0xEF; ++lead) {
+        if (lead > 0x9F && lead < 0xE0)
+            continue;
+        for (int tr = 0x40; tr <= 0xFC; ++tr)
+            // Codes whose character 932 writes elsewhere (NEC and IBM duplicates) are skipped:
+            // the engine writes the other code, which may lie outside JIS X 0208.
+            if (uint16_t u = sjis->pair(static_cast<uint8_t>(lead), static_cast<uint8_t>(tr));
+                u && sjis->encode(u) == (lead << 8 | tr))
+                all += std::string{char(lead), char(tr)};
+    }
+    std::string utf8, jis, back;
+    ASSERT_TRUE(ec.convert(932, 65001, all, utf8));
+    ASSERT_TRUE(ec.convert(65001, 50220, utf8, jis));
+    for (unsigned char c : jis)
+        ASSERT_LT(c, 0x80);
+    ASSERT_TRUE(ec.convert(50220, 65001, jis, back));
+    EXPECT_EQ(back, utf8);
+}
+
+TEST(CodePageTableTest, AgreesWithGlibcIconv) {
+    for (const auto& [cp, name] : kIconvNames) {
+        IconvDecoder glibc(name);
+        ASSERT_TRUE(glibc.ok()) << name;
+        const CodePageTable* t = CodePageTable::get(cp);
+        ASSERT_NE(t, nullptr);
+        for (const auto& [bytes, u] : mappedCodes(*t))
+            ASSERT_EQ(glibc.unit(bytes), u) << cp << " " << std::hex << int(uint8_t(bytes[0]));
+        // And nothing glibc maps to one BMP character is missing, single bytes and pairs.
+        for (int b = 1; b < 256; ++b) {
+            auto c = static_cast<uint8_t>(b);
+            if (!t->isLead(c)) {
+                EXPECT_EQ(t->single(c), glibc.unit(std::string(1, char(b)))) << cp << " " << b;
+                continue;
+            }
+            for (int tr = 0; tr < 256; ++tr)
+                ASSERT_EQ(t->pair(c, static_cast<uint8_t>(tr)),
+                          glibc.unit(std::string{char(b), char(tr)}))
+                    << cp << " " << b << " " << tr;
+        }
+    }
+}
