@@ -1,10 +1,18 @@
 #include "charset/ContentCoding.h"
 
+#include "charset/Charset.h"
+#include "charset/EncodingConvert.h"
+#include "charset/EncodingUtf8.h"
 #include "common/StringBuffer.h"
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace norvane {
 
@@ -79,6 +87,18 @@ inline uint8_t* putGroup(uint8_t* o, uint32_t v) {
     return o + 3;
 }
 
+// Two groups as one 8-byte store (6 bytes of data); the output has room for the other two.
+inline uint8_t* putTwoGroups(uint8_t* o, uint32_t a, uint32_t b) {
+    if constexpr (std::endian::native == std::endian::little) {
+        const uint64_t v = ((uint64_t{a} << 24) | b) << 16;
+        const uint64_t be = __builtin_bswap64(v);
+        std::memcpy(o, &be, 8);
+        return o + 6;
+    } else {
+        return putGroup(putGroup(o, a), b);
+    }
+}
+
 // 6 input bytes -> 8 characters.
 inline char* encodeSix(const uint8_t* p, char* o) {
     uint32_t a = (uint32_t{p[0]} << 16) | (uint32_t{p[1]} << 8) | p[2];
@@ -117,7 +137,8 @@ template <bool Strict>
 bool decodeBase64(std::string_view text, DataBuffer& out) {
     std::vector<uint8_t>& v = out.vec();
     const size_t oldSize = v.size();
-    v.resize(oldSize + text.size() / 4 * 3 + 3);
+    // Whole groups, a partial group, and the two bytes past the end of an 8-byte store.
+    v.resize(oldSize + text.size() / 4 * 3 + 3 + 2);
     uint8_t* const base = v.data();
     uint8_t* o = base + oldSize;
     const auto* p = reinterpret_cast<const uint8_t*>(text.data());
@@ -132,7 +153,7 @@ bool decodeBase64(std::string_view text, DataBuffer& out) {
                 uint32_t b = group(p + 4);
                 if ((a | b) & kBadGroup)
                     break;
-                o = putGroup(putGroup(o, a), b);
+                o = putTwoGroups(o, a, b);
                 p += 8;
             }
             while (end - p >= 4) {
@@ -141,6 +162,11 @@ bool decodeBase64(std::string_view text, DataBuffer& out) {
                     break;
                 o = putGroup(o, a);
                 p += 4;
+            }
+            // Line breaks between whole groups, as every body has them.
+            if (end - p >= 2 && p[0] == '\r' && p[1] == '\n') {
+                p += 2;
+                continue;
             }
             if (p == end)
                 break;
@@ -223,51 +249,196 @@ inline char* putHex(char* o, uint8_t c) {
     return o + 3;
 }
 
+// Output gathered in a block small enough to stay in the cache and appended to the result in
+// one copy when full, so that the result is written once rather than zero-filled and then
+// written.
+template <typename Container>
+class OutBlock {
+public:
+    using T = typename Container::value_type;
+    static constexpr size_t kSize = 16384;
+
+    explicit OutBlock(Container& dest) : dest_(dest) {}
+    T* begin() { return buf_.data(); }
+    [[nodiscard]] size_t room(const T* o) const {
+        return static_cast<size_t>(buf_.data() + kSize - o);
+    }
+    // The cursor to write at with at least n bytes free.
+    T* ensure(T* o, size_t n) {
+        if (room(o) >= n)
+            return o;
+        flush(o);
+        return buf_.data();
+    }
+    // Bytes written so far, counting those already appended.
+    [[nodiscard]] size_t position(const T* o) const {
+        return dest_.size() + static_cast<size_t>(o - buf_.data());
+    }
+    void flush(const T* o) { dest_.insert(dest_.end(), static_cast<const T*>(buf_.data()), o); }
+    // Drops trailing space, tab and CR back to position keep, in the block or the result.
+    T* trimBack(T* o, size_t keep) {
+        while (position(o) > keep) {
+            const auto last = static_cast<uint8_t>(o > buf_.data() ? o[-1] : dest_.back());
+            if (last != ' ' && last != '\t' && last != '\r')
+                break;
+            if (o > buf_.data())
+                --o;
+            else
+                dest_.pop_back();
+        }
+        return o;
+    }
+
+private:
+    Container& dest_;
+    std::array<T, kSize> buf_; // not initialised: every byte is written before it is read
+};
+
 // Room for one more output line of the quoted-printable encoder: 72 columns, an escape that
-// overshoots, the line-start escape and a soft break.
-constexpr size_t kQpLineRoom = 96;
+// overshoots, the line-start escape, a soft break and the 16 bytes a vector store writes.
+constexpr size_t kQpLineRoom = 128;
+// Room the decoder keeps after its output for 16-byte stores.
+constexpr size_t kQpSlack = 64;
 
 bool isBlankOrBreak(char c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\n';
 }
 
-// Decodes one line of quoted-printable text (without its line end and trailing white space)
-// to o; returns the new end and sets softBreak when the line ends in '='.
-uint8_t* qpDecodeLine(const uint8_t* p, const uint8_t* e, uint8_t* o, bool& softBreak) {
-    softBreak = false;
-    while (p < e) {
-        const auto* eq =
-            static_cast<const uint8_t*>(std::memchr(p, '=', static_cast<size_t>(e - p)));
-        if (!eq) {
-            std::memcpy(o, p, static_cast<size_t>(e - p));
-            return o + (e - p);
+// What the decoder drops at the end of a line.
+inline bool qpTrimmed(uint8_t c) {
+    return c == ' ' || c == '\t' || c == '\r';
+}
+
+// Bytes that trimming at the end of a line never removes: all but space, tab, CR and LF.
+struct SolidTable {
+    std::array<bool, 256> v{};
+};
+constexpr SolidTable makeSolid() {
+    SolidTable t;
+    for (auto& x : t.v)
+        x = true;
+    t.v[' '] = t.v['\t'] = t.v['\r'] = t.v['\n'] = false;
+    return t;
+}
+constexpr SolidTable kSolid = makeSolid();
+
+// Escape digits: a byte that is not a hex digit counts as 0.
+struct NibbleTable {
+    std::array<uint8_t, 256> v{};
+};
+constexpr NibbleTable makeNibbles() {
+    NibbleTable t;
+    for (int c = 0; c < 256; ++c)
+        t.v[c] = static_cast<uint8_t>(kHexAny.v[c] < 0 ? 0 : kHexAny.v[c]);
+    return t;
+}
+constexpr NibbleTable kNibble = makeNibbles();
+
+inline uint8_t hexByte(uint8_t hi, uint8_t lo) {
+    return static_cast<uint8_t>((kNibble.v[hi] << 4) | kNibble.v[lo]);
+}
+
+// Some encoders sign-extend bytes above 0x7F and write "=FFFFFFE9" for E9.
+inline bool signExtended(const uint8_t* eq) {
+    return std::all_of(eq + 1, eq + 7, [](uint8_t c) { return (c | 0x20) == 'f'; });
+}
+
+// Copies bytes up to the next '=' or LF, or to end. o must have room for 16 bytes more than
+// it receives.
+inline void qpCopyPlain(const uint8_t*& p, const uint8_t* end, uint8_t*& o) {
+#if defined(__SSE2__)
+    const __m128i eq = _mm_set1_epi8('=');
+    const __m128i lf = _mm_set1_epi8('\n');
+    while (end - p >= 16) {
+        const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(o), x);
+        const auto m = static_cast<unsigned>(
+            _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(x, eq), _mm_cmpeq_epi8(x, lf))));
+        if (m != 0) {
+            const int k = std::countr_zero(m);
+            p += k;
+            o += k;
+            return;
         }
-        std::memcpy(o, p, static_cast<size_t>(eq - p));
-        o += eq - p;
-        const size_t left = static_cast<size_t>(e - eq);
-        if (left == 1) {
-            softBreak = true;
-            return o;
+        p += 16;
+        o += 16;
+    }
+#endif
+    while (p < end && *p != '=' && *p != '\n')
+        *o++ = *p++;
+}
+
+// The length of the current line after a given '=' once trailing white space is dropped,
+// worked out at most once per line so that lines full of '=' stay linear.
+class QpLineEnd {
+public:
+    size_t after(const uint8_t* eq, const uint8_t* end) {
+        if (!known_) {
+            const auto* lf =
+                static_cast<const uint8_t*>(std::memchr(eq, '\n', static_cast<size_t>(end - eq)));
+            lf_ = lf ? lf : end;
+            trimmed_ = lf_;
+            while (trimmed_ > eq && qpTrimmed(trimmed_[-1]))
+                --trimmed_;
+            known_ = true;
         }
-        if (left == 2) {
-            // An escape cut short by the line end is kept as written.
-            *o++ = eq[0];
-            *o++ = eq[1];
-            return o;
-        }
-        // Some encoders sign-extend bytes above 0x7F and write "=FFFFFFE9" for E9.
-        if (left >= 9 && std::all_of(eq + 1, eq + 7, [](uint8_t c) { return (c | 0x20) == 'f'; })) {
-            p = eq + 7;
-        } else {
-            p = eq + 1;
-        }
-        int hi = kHexAny.v[p[0]];
-        int lo = kHexAny.v[p[1]];
-        *o++ = static_cast<uint8_t>(((hi < 0 ? 0 : hi) << 4) | (lo < 0 ? 0 : lo));
+        return static_cast<size_t>(trimmed_ - eq) - 1;
+    }
+    // Where reading goes on after a soft break.
+    [[nodiscard]] const uint8_t* next(const uint8_t* end) const {
+        return lf_ == end ? end : lf_ + 1;
+    }
+    void reset() { known_ = false; }
+
+private:
+    bool known_ = false;
+    const uint8_t* lf_ = nullptr;
+    const uint8_t* trimmed_ = nullptr;
+};
+
+// Decodes the '=' at p: an escape, a soft line break, or an escape cut short by the line end
+// (kept as written).
+inline uint8_t* qpEscape(const uint8_t*& p, const uint8_t* end, uint8_t* o, QpLineEnd& line) {
+    const size_t left = static_cast<size_t>(end - p);
+    // The usual case: two digits that no line end or trimming can cut off.
+    if (left >= 3 && kSolid.v[p[1]] && kSolid.v[p[2]] &&
+        ((p[1] | 0x20) != 'f' || (p[2] | 0x20) != 'f' || left < 7 || !signExtended(p))) {
+        *o++ = hexByte(p[1], p[2]);
+        p += 3;
+        return o;
+    }
+    const size_t after = line.after(p, end);
+    if (after == 0) {
+        p = line.next(end);
+        line.reset();
+    } else if (after == 1) {
+        *o++ = p[0];
+        *o++ = p[1];
         p += 2;
+    } else if (after >= 8 && signExtended(p)) {
+        *o++ = hexByte(p[7], p[8]);
+        p += 9;
+    } else {
+        *o++ = hexByte(p[1], p[2]);
+        p += 3;
     }
     return o;
 }
+
+#if defined(__SSE2__)
+// How many of the bytes p[0..15] the encoder copies unchanged in mid-line: printable ASCII
+// other than '=', and spaces.
+inline unsigned qpPlainPrefix16(const uint8_t* p) {
+    const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    // Signed compares: bytes of 0x80 and above are negative and fail the first one.
+    const __m128i printable = _mm_and_si128(_mm_cmpgt_epi8(x, _mm_set1_epi8(0x20)),
+                                            _mm_cmplt_epi8(x, _mm_set1_epi8(0x7F)));
+    __m128i ok = _mm_andnot_si128(_mm_cmpeq_epi8(x, _mm_set1_epi8('=')), printable);
+    ok = _mm_or_si128(ok, _mm_cmpeq_epi8(x, _mm_set1_epi8(' ')));
+    const unsigned bad = ~static_cast<unsigned>(_mm_movemask_epi8(ok)) & 0xFFFFu;
+    return bad == 0 ? 16 : static_cast<unsigned>(std::countr_zero(bad));
+}
+#endif
 
 bool allBlank(std::string_view s) {
     return std::all_of(s.begin(), s.end(), [](char c) { return isBlankOrBreak(c); });
@@ -329,12 +500,83 @@ void scanEncodedWords(std::string_view text, TextFn&& onText, WordFn&& onWord) {
     onText(text.substr(pos < n ? pos : n));
 }
 
+bool isUtf8(std::string_view s) {
+    const auto* p = reinterpret_cast<const uint8_t*>(s.data());
+    const uint8_t* const end = p + s.size();
+    while (p < end) {
+        char32_t cp = 0;
+        p += EncodingUtf8::decode(p, end, cp);
+        if (cp == EncodingUtf8::kInvalid)
+            return false;
+    }
+    return true;
+}
+
 // Appends the decoded bytes of one word as UTF-8. "8bit" is the label the XML form writes for
-// raw bytes, which are UTF-8 inside.
+// raw bytes, which are UTF-8 inside; a language suffix ("utf-8*en", RFC 2231 section 5) is not
+// part of the charset name.
 void appendWordAsUtf8(std::string_view charset, std::string_view bytes, std::string& out) {
-    // Conversion through the charset engine lands with it; until then the bytes are copied.
-    (void)charset;
-    out.append(bytes);
+    charset = charset.substr(0, charset.find('*'));
+    const int cp = sb::equalsNoCase(charset, "8bit") ? 65001 : Charset::codePageForName(charset);
+    // Unknown and unsupported charsets keep their bytes rather than lose them.
+    if (cp == 0 || cp == 65001 || !EncodingConvert::isSupported(cp)) {
+        out.append(bytes);
+        return;
+    }
+    std::string text;
+    if (!EncodingConvert().convert(cp, 65001, bytes, text) && isUtf8(bytes)) {
+        // Mislabelled UTF-8 (often "us-ascii") would lose every non-ASCII character.
+        out.append(bytes);
+        return;
+    }
+    out.append(text);
+}
+
+// Encoded-word runs: pieces of 17 (Q) or 12 (B) UTF-16 code units, each converted back to the
+// charset and written as one word, so that no word holds a partial character.
+void encodeWordRun(bool b, std::span<const uint8_t> in, std::string_view charset,
+                   std::string& out) {
+    auto word = [b, charset, &out](std::span<const uint8_t> bytes) {
+        if (b)
+            ContentCoding::encodeWordB(bytes, charset, out);
+        else
+            ContentCoding::encodeWordQ(bytes, charset, out);
+    };
+    if (in.size() < (b ? 24u : 35u)) {
+        word(in);
+        return;
+    }
+    int cp = Charset::codePageForName(charset);
+    if (cp == 0)
+        cp = 65001;
+    EncodingConvert conv;
+    DataBuffer utf16;
+    const size_t unitsPerWord = b ? 12 : 17;
+    if (!conv.convert(cp, 1200, in, utf16)) {
+        // Bytes the charset cannot read are still sent, cut by bytes instead of characters.
+        for (size_t i = 0; i < in.size(); i += 2 * unitsPerWord) {
+            if (i > 0)
+                out.append("\r\n\t");
+            word(in.subspan(i, std::min(2 * unitsPerWord, in.size() - i)));
+        }
+        return;
+    }
+    const size_t units = utf16.getSize() / 2;
+    const uint8_t* u = utf16.getData();
+    DataBuffer piece;
+    for (size_t i = 0; i < units;) {
+        size_t n = std::min(unitsPerWord, units - i);
+        // A surrogate pair stays in one word.
+        const unsigned last = u[2 * (i + n - 1)] | (unsigned{u[2 * (i + n - 1) + 1]} << 8);
+        if (n > 1 && i + n < units && last >= 0xD800 && last <= 0xDBFF)
+            --n;
+        piece.clear();
+        (void)conv.convert(1200, cp, std::span<const uint8_t>(u + 2 * i, 2 * n), piece);
+        if (i > 0)
+            out.append("\r\n\t");
+        word(piece.span());
+        i += n;
+    }
 }
 
 } // namespace
@@ -406,16 +648,16 @@ void ContentCoding::base64Decode(std::string_view in, DataBuffer& out) {
 // --- quoted-printable ---
 
 void ContentCoding::qpEncode(std::span<const uint8_t> in, std::string& out) {
-    const uint8_t* p = in.data();
-    const uint8_t* const end = p + in.size();
-    size_t len = out.size();
-    out.resize(len + in.size() + in.size() / 8 + kQpLineRoom);
+    const uint8_t* const begin = in.data();
+    const uint8_t* const end = begin + in.size();
+    const uint8_t* p = begin;
+    out.reserve(out.size() + in.size() + in.size() / 8 + 16);
+    OutBlock<std::string> block(out);
+    char* o = block.begin();
     auto crlfAt = [end](const uint8_t* q) { return end - q >= 2 && q[0] == '\r' && q[1] == '\n'; };
     size_t col = 0;
     while (p < end) {
-        if (out.size() - len < kQpLineRoom)
-            out.resize(out.size() + out.size() / 2 + kQpLineRoom);
-        char* o = out.data() + len;
+        o = block.ensure(o, kQpLineRoom);
         if (col == 0 &&
             (*p == '.' || (*p == 'F' && end - p >= 5 && std::memcmp(p + 1, "rom ", 4) == 0))) {
             // A lone "." ends the SMTP data and "From " starts a new mbox message.
@@ -423,16 +665,37 @@ void ContentCoding::qpEncode(std::span<const uint8_t> in, std::string& out) {
             col = 3;
         }
         while (p < end) {
+            // "=FF" and four more F would read as a sign-extended escape "=FFFFFFxx".
+            const bool afterFF = p != begin && p[-1] == 0xFF && (*p | 0x20) == 'f';
+#if defined(__SSE2__)
+            if (col < kLineLength && end - p > 16 && !afterFF) {
+                unsigned k = std::min<unsigned>(qpPlainPrefix16(p),
+                                                static_cast<unsigned>(kLineLength - col));
+                if (k > 0 && p[k - 1] == ' ' && crlfAt(p + k))
+                    --k;
+                if (k > 0) {
+                    std::memcpy(o, p, 16);
+                    o += k;
+                    p += k;
+                    col += k;
+                    if (col >= kLineLength && !crlfAt(p)) {
+                        o = std::copy_n("=\r\n", 3, o);
+                        col = 0;
+                        break;
+                    }
+                    continue;
+                }
+            }
+#endif
             const uint8_t c = *p;
             const QpClass k = kQp.v[c];
             if (k == kCr && crlfAt(p)) {
-                *o++ = '\r';
-                *o++ = '\n';
+                o = std::copy_n("\r\n", 2, o);
                 p += 2;
                 col = 0;
                 break;
             }
-            if (k == kLiteral || (k == kBlank && p + 1 != end && !crlfAt(p + 1))) {
+            if ((k == kLiteral && !afterFF) || (k == kBlank && p + 1 != end && !crlfAt(p + 1))) {
                 *o++ = static_cast<char>(c);
                 ++col;
             } else {
@@ -441,16 +704,13 @@ void ContentCoding::qpEncode(std::span<const uint8_t> in, std::string& out) {
             }
             ++p;
             if (col >= kLineLength && p < end && !crlfAt(p)) {
-                *o++ = '=';
-                *o++ = '\r';
-                *o++ = '\n';
+                o = std::copy_n("=\r\n", 3, o);
                 col = 0;
                 break;
             }
         }
-        len = static_cast<size_t>(o - out.data());
     }
-    out.resize(len);
+    block.flush(o);
 }
 
 void ContentCoding::qpDecode(std::string_view in, DataBuffer& out) {
@@ -458,29 +718,35 @@ void ContentCoding::qpDecode(std::string_view in, DataBuffer& out) {
     const auto* nul = static_cast<const uint8_t*>(std::memchr(p, 0, in.size()));
     const uint8_t* const end = nul ? nul : p + in.size();
     std::vector<uint8_t>& v = out.vec();
-    size_t len = v.size();
-    v.resize(len + static_cast<size_t>(end - p) + 16);
+    v.reserve(v.size() + static_cast<size_t>(end - p));
+    OutBlock<std::vector<uint8_t>> block(v);
+    uint8_t* o = block.begin();
+    // Trailing white space is trimmed back to here and no further: the line start, or the end
+    // of the last escape (an encoded "=20" is kept).
+    size_t keep = block.position(o);
+    QpLineEnd line;
     while (p < end) {
-        const auto* lf =
-            static_cast<const uint8_t*>(std::memchr(p, '\n', static_cast<size_t>(end - p)));
-        const uint8_t* lineEnd = lf ? lf : end;
-        const uint8_t* e = lineEnd;
-        while (e > p && isBlankOrBreak(static_cast<char>(e[-1])))
-            --e;
-        // A line never grows when decoded, except by the CR of its line break.
-        const size_t need = static_cast<size_t>(lineEnd - p) + 2;
-        if (v.size() - len < need)
-            v.resize(v.size() + v.size() / 2 + need);
-        bool softBreak = false;
-        uint8_t* o = qpDecodeLine(p, e, v.data() + len, softBreak);
-        if (lf && !softBreak) {
-            *o++ = '\r';
-            *o++ = '\n';
+        o = block.ensure(o, 2 * kQpSlack);
+        const size_t budget = std::min(static_cast<size_t>(end - p), block.room(o) - kQpSlack);
+        qpCopyPlain(p, p + budget, o);
+        if (p == end || (*p != '=' && *p != '\n'))
+            continue; // the block is full
+        if (*p == '=') {
+            // Escapes come in runs ("=C3=A9"): decode the run before scanning again.
+            do {
+                o = qpEscape(p, end, o, line);
+            } while (p < end && *p == '=' && block.room(o) > kQpSlack);
+            keep = block.position(o);
+            continue;
         }
-        len = static_cast<size_t>(o - v.data());
-        p = lf ? lf + 1 : end;
+        o = block.trimBack(o, keep);
+        *o++ = '\r';
+        *o++ = '\n';
+        ++p;
+        line.reset();
+        keep = block.position(o);
     }
-    v.resize(len);
+    block.flush(block.trimBack(o, keep));
 }
 
 // --- encoded words ---
@@ -581,6 +847,16 @@ void ContentCoding::decodeWordsToUtf8(std::string& text) {
         text, [&out](std::string_view t) { out.append(t); },
         [&out](std::string_view cs, std::string_view bytes) { appendWordAsUtf8(cs, bytes, out); });
     text = std::move(out);
+}
+
+void ContentCoding::encodeWordsQ(std::span<const uint8_t> in, std::string_view charset,
+                                 std::string& out) {
+    encodeWordRun(false, in, charset, out);
+}
+
+void ContentCoding::encodeWordsB(std::span<const uint8_t> in, std::string_view charset,
+                                 std::string& out) {
+    encodeWordRun(true, in, charset, out);
 }
 
 } // namespace norvane

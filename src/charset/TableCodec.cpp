@@ -147,7 +147,15 @@ bool TableCodec::fromUtf8(const CodePageTable& t, std::span<const uint8_t> in, B
             continue;
         }
         char32_t cp;
-        p += EncodingUtf8::decode(p, end, cp);
+        // Three-byte sequences (all of CJK) inline; everything else through the full decoder.
+        if ((p[0] & 0xF0) == 0xE0 && end - p >= 3 && (p[1] & 0xC0) == 0x80 &&
+            (p[2] & 0xC0) == 0x80 && (p[0] != 0xE0 || p[1] >= 0xA0) &&
+            (p[0] != 0xED || p[1] < 0xA0)) {
+            cp = ((p[0] & 0x0Fu) << 12) | ((p[1] & 0x3Fu) << 6) | (p[2] & 0x3Fu);
+            p += 3;
+        } else {
+            p += EncodingUtf8::decode(p, end, cp);
+        }
         int c = cp < 0x10000 ? t.encode(static_cast<uint16_t>(cp)) : -1;
         if (c < 0)
             ok = false;

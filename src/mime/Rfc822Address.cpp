@@ -1,6 +1,9 @@
 #include "mime/Rfc822Address.h"
 
 #include "charset/ContentCoding.h"
+#include "charset/EncodingConvert.h"
+#include "charset/EncodingUtf8.h"
+#include "common/Platform.h"
 #include "common/StringBuffer.h"
 
 #include <algorithm>
@@ -84,35 +87,29 @@ void decode8bitWords(std::string& name) {
 }
 
 bool isUtf8(std::string_view s) {
-    size_t i = 0;
-    while (i < s.size()) {
-        auto c = static_cast<unsigned char>(s[i]);
-        size_t len = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
-        if (len == 0 || i + len > s.size() || (len == 2 && c < 0xC2))
+    const auto* p = reinterpret_cast<const uint8_t*>(s.data());
+    const uint8_t* const end = p + s.size();
+    while (p < end) {
+        char32_t cp = 0;
+        p += EncodingUtf8::decode(p, end, cp);
+        if (cp == EncodingUtf8::kInvalid)
             return false;
-        for (size_t k = 1; k < len; ++k)
-            if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80)
-                return false;
-        i += len;
     }
     return true;
 }
 
-// Raw 8-bit names that are not UTF-8 come from senders that wrote Latin-1.
+// A raw 8-bit name that is not UTF-8 was written in the sender's code page: the system's ANSI
+// code page when that converts it, else ISO-8859-1 (which takes every byte).
 std::string nameToUtf8(std::string_view name) {
     if (isUtf8(name))
         return std::string(name);
+    EncodingConvert conv;
     std::string out;
-    out.reserve(name.size() * 2);
-    for (char ch : name) {
-        auto c = static_cast<unsigned char>(ch);
-        if (c < 0x80) {
-            out.push_back(ch);
-        } else {
-            out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        }
-    }
+    const int ansi = platform::ansiCodePage();
+    if (ansi != 65001 && conv.convert(ansi, 65001, name, out))
+        return out;
+    out.clear();
+    (void)conv.convert(28591, 65001, name, out);
     return out;
 }
 

@@ -1,5 +1,7 @@
 #include "mime/Rfc822Address.h"
 
+#include "common/Platform.h"
+
 #include <gtest/gtest.h>
 
 using namespace norvane;
@@ -188,4 +190,19 @@ TEST(Rfc822AddressTest, XmlElement) {
     Rfc822Address("Zo\xC3\xAB <3", "z@x.com").toXml(out);
     EXPECT_EQ(out, "<address>\n\t<addr>z@x.com</addr>\n\t<name>=?8bit?Q?Zo=C3=AB_&lt;3?=</name>\n"
                    "</address>");
+}
+
+TEST(Rfc822AddressTest, RawNamesInTheAnsiCodePageAreConvertedToUtf8) {
+    platform::setAnsiCodePage(1251);
+    auto a = Rfc822Address::parseAddress("\xC8\xE2\xE0\xED <ivan@x.ru>");
+    platform::setAnsiCodePage(65001);
+    ASSERT_TRUE(a);
+    EXPECT_EQ(a->getRawName(), "=?utf-8?Q?=D0=98=D0=B2=D0=B0=D0=BD?=");
+    EXPECT_EQ(a->getName(), "Иван");
+    // Encoded names in other charsets are decoded to UTF-8 for display.
+    auto b = Rfc822Address::parseAddress("=?windows-1251?B?z/Do4uXy?= <p@x.ru>");
+    EXPECT_EQ(b->getName(), "Привет");
+    std::string display;
+    b->renderDisplay(display);
+    EXPECT_EQ(display, "\"Привет\" <p@x.ru>");
 }

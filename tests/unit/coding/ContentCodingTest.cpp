@@ -206,6 +206,22 @@ TEST(ContentCodingTest, QuotedPrintableEscapesTrailingBlanksAndSpecialBytes) {
     EXPECT_EQ(qp(""), "");
 }
 
+TEST(ContentCodingTest, QuotedPrintableNeverWritesASignExtendedEscape) {
+    EXPECT_EQ(qp("\xFF"
+                 "FFFFE9"),
+              "=FF=46FFFE9");
+    EXPECT_EQ(qp("\xFF"
+                 "ffffffff"),
+              "=FF=66fffffff");
+    EXPECT_EQ(qp("F\xFF"
+                 "F"),
+              "F=FF=46");
+    EXPECT_EQ(unqp(qp("\xFF"
+                      "FFFFE9")),
+              "\xFF"
+              "FFFFE9");
+}
+
 TEST(ContentCodingTest, QuotedPrintableBreaksLongLinesAt72) {
     std::string a100(100, 'a');
     EXPECT_EQ(qp(a100), std::string(72, 'a') + "=\r\n" + std::string(28, 'a'));
@@ -241,6 +257,32 @@ TEST(ContentCodingTest, QuotedPrintableKeepsTruncatedEscapes) {
     EXPECT_EQ(unqp("=\r\n"), "");
     EXPECT_EQ(unqp("=FFFFFF"), "\xFF"
                                "FFFF");
+}
+
+TEST(ContentCodingTest, QuotedPrintableAppendsAndTrimsOnlyItsOwnOutput) {
+    DataBuffer out(std::string_view("kept  "));
+    ContentCoding::qpDecode("  \r\nx", out);
+    EXPECT_EQ(out.toString(), "kept  \r\nx");
+    std::string enc = "prefix ";
+    ContentCoding::qpEncode(std::string_view("a "), enc);
+    EXPECT_EQ(enc, "prefix a=20");
+}
+
+TEST(ContentCodingTest, QuotedPrintableHandlesTextLargerThanItsBuffers) {
+    // Long lines of blanks, of escapes and of plain text, past the internal block size.
+    std::string blanks = "a" + std::string(100000, ' ') + "\r\nb" + std::string(70000, '\t');
+    EXPECT_EQ(unqp(blanks), "a\r\nb");
+    std::string escapes;
+    for (int i = 0; i < 30000; ++i)
+        escapes += "=41";
+    EXPECT_EQ(unqp(escapes + "=\r\n"), std::string(30000, 'A'));
+    std::string plain(50000, 'p');
+    EXPECT_EQ(unqp(plain + "=20  \n" + plain), plain + " \r\n" + plain);
+    std::string mixed;
+    for (int i = 0; i < 40000; ++i)
+        mixed += static_cast<char>(i % 7 == 0 ? '\xE9' : i % 11 == 0 ? ' ' : 'a' + i % 26);
+    EXPECT_EQ(unqp(qp(mixed)), mixed);
+    EXPECT_EQ(unqp(qp(blanks)), blanks);
 }
 
 TEST(ContentCodingTest, QuotedPrintableKeepsRaw8BitBytes) {
