@@ -1,4 +1,6 @@
 // nvmail: the command-line face of the library.
+#include "Commands.h"
+
 #include "common/Logger.h"
 #include "common/Platform.h"
 
@@ -9,9 +11,13 @@
 namespace {
 
 int usage() {
-    std::fprintf(stderr, "usage: nvmail <command> [args]\n"
-                         "  uuid          print a new UUID\n"
-                         "  log-demo      show an activity log as text and XML\n");
+    std::fprintf(stderr,
+                 "usage: nvmail <command> [args]\n"
+                 "  compose [options]          build an e-mail (nvmail compose --help)\n"
+                 "  show FILE.eml              the header, structure, text and attachments\n"
+                 "  extract FILE.eml DIR       save the attachments into DIR\n"
+                 "  uuid                       print a new UUID\n"
+                 "  log-demo                   show an activity log as text and XML\n");
     return 2;
 }
 
@@ -33,11 +39,19 @@ int logDemo() {
 int main(int argc, char** argv) {
     if (argc < 2)
         return usage();
-    if (std::strcmp(argv[1], "uuid") == 0) {
+    const std::string command = argv[1];
+    const nvmail::Args args(argv + 2, argv + argc);
+    if (command == "uuid") {
         std::printf("%s\n", norvane::platform::newUuidString().c_str());
         return 0;
     }
-    if (std::strcmp(argv[1], "log-demo") == 0)
+    if (command == "log-demo")
         return logDemo();
+    if (command == "compose")
+        return nvmail::compose(args);
+    if (command == "show")
+        return nvmail::show(args);
+    if (command == "extract")
+        return nvmail::extract(args);
     return usage();
 }

@@ -1,0 +1,24 @@
+#pragma once
+
+// The subcommands of nvmail. Each takes the arguments after its name and returns the process
+// exit status (0 success, 1 failure, 2 bad usage); messages go to stderr.
+
+#include <string>
+#include <vector>
+
+namespace nvmail {
+
+using Args = std::vector<std::string>;
+
+// nvmail compose: builds an e-mail from addresses, a subject, text and HTML bodies, inline
+// images and attachments, and writes its MIME text to a file or stdout.
+int compose(const Args& args);
+// nvmail show FILE.eml: the decoded header, the MIME tree, the text body and the attachments.
+int show(const Args& args);
+// nvmail extract FILE.eml DIR: saves the attachments under DIR with sanitised, unique names.
+int extract(const Args& args);
+
+// Whole file, or an error message on stderr and false.
+bool readInput(const std::string& path, std::string& out);
+
+} // namespace nvmail

@@ -1,0 +1,172 @@
+// nvmail show: what an .eml file holds, decoded for a person to read.
+//
+// Everything printed comes from the message, so control characters are replaced before they
+// reach the terminal: a crafted subject cannot move the cursor or change the title.
+
+#include "Commands.h"
+
+#include "common/Logger.h"
+#include "mime/Email2.h"
+
+#include <cstdio>
+#include <string_view>
+
+using norvane::Email2;
+using norvane::RecipientKind;
+
+namespace nvmail {
+
+namespace {
+
+constexpr int kBodyLines = 30;
+
+// Control bytes become '?', except tab; CR is dropped (line ends print as LF).
+std::string printable(std::string_view s) {
+    std::string out;
+    out.reserve(s.size());
+    for (char c : s) {
+        const auto u = static_cast<unsigned char>(c);
+        if (c == '\r')
+            continue;
+        if ((u < 0x20 && c != '\t' && c != '\n') || u == 0x7F)
+            out.push_back('?');
+        else
+            out.push_back(c);
+    }
+    return out;
+}
+
+std::string oneLine(std::string_view s) {
+    std::string out = printable(s);
+    for (char& c : out)
+        if (c == '\n')
+            c = ' ';
+    return out;
+}
+
+std::string addressList(const Email2& e, RecipientKind kind) {
+    std::string out;
+    for (int i = 0; i < e.numRecipients(kind); ++i) {
+        if (!out.empty())
+            out += ", ";
+        e.recipient(kind, i)->renderDisplay(out);
+    }
+    return out;
+}
+
+std::string field(const Email2& e, std::string_view name) {
+    norvane::StringBuffer v;
+    (void)e.getHeaderField(name, v);
+    return v.str();
+}
+
+void printHeader(const Email2& e) {
+    std::string from;
+    if (e.from())
+        e.from()->renderDisplay(from);
+    else
+        from = e.pendingFromName();
+    const std::pair<const char*, std::string> lines[] = {
+        {"From", from},
+        {"To", addressList(e, RecipientKind::To)},
+        {"Cc", addressList(e, RecipientKind::Cc)},
+        {"Subject", field(e, "Subject")},
+        {"Date", field(e, "Date")},
+    };
+    for (const auto& [label, value] : lines)
+        if (!value.empty())
+            std::printf("%s: %s\n", label, oneLine(value).c_str());
+}
+
+void printNode(const Email2& n, int depth) {
+    std::string line(static_cast<size_t>(2 + 2 * depth), ' ');
+    line += n.contentType().empty() ? "(no type)" : n.contentType();
+    if (n.charset().getCodePage() != 0 && !n.isMultipart())
+        line += "; charset=" + n.charset().getName();
+    if (!n.typeParam().empty())
+        line += "; type=" + n.typeParam();
+    if (n.partCount() == 0) {
+        if (!n.transferEncoding().empty())
+            line += ", " + n.transferEncoding();
+        line += ", " + std::to_string(n.body().getSize()) + " bytes";
+    }
+    if (!n.disposition().empty())
+        line += ", " + n.disposition();
+    if (!n.filename().empty() || !n.name().empty())
+        line += ", \"" + n.attachmentFilename() + "\"";
+    if (!n.contentId().empty())
+        line += ", id " + n.contentId();
+    std::printf("%s\n", oneLine(line).c_str());
+    for (int i = 0; i < n.partCount(); ++i)
+        printNode(*n.partAt(i), depth + 1);
+}
+
+void printBody(const Email2& e) {
+    const Email2* text = e.plainTextNode();
+    const char* label = "Text body";
+    if (!text || text->body().isEmpty()) {
+        if (const Email2* html = e.htmlNode()) {
+            text = html;
+            label = "HTML body";
+        }
+    }
+    if (!text)
+        return;
+    std::printf("\n%s:\n", label);
+    const std::string body = printable(text->body().view());
+    size_t pos = 0;
+    for (int n = 0; pos < body.size(); ++n) {
+        if (n == kBodyLines) {
+            std::printf("  | ...\n");
+            break;
+        }
+        size_t eol = body.find('\n', pos);
+        if (eol == std::string::npos)
+            eol = body.size();
+        std::printf("  | %s\n", body.substr(pos, eol - pos).c_str());
+        pos = eol + 1;
+    }
+}
+
+void printItems(const char* title, const std::vector<Email2*>& items) {
+    if (items.empty())
+        return;
+    std::printf("\n%s (%zu):\n", title, items.size());
+    int i = 0;
+    for (const Email2* a : items) {
+        std::string line = std::to_string(++i) + ". " + a->attachmentFilename() + " (" +
+                           (a->contentType().empty() ? "text/plain" : a->contentType()) + ", " +
+                           std::to_string(a->body().getSize()) + " bytes)";
+        if (!a->contentId().empty())
+            line += " " + a->contentId();
+        std::printf("  %s\n", oneLine(line).c_str());
+    }
+}
+
+} // namespace
+
+int show(const Args& args) {
+    if (args.size() != 1) {
+        std::fprintf(stderr, "usage: nvmail show FILE.eml\n");
+        return 2;
+    }
+    std::string mime;
+    if (!readInput(args[0], mime))
+        return 1;
+    norvane::Logger log;
+    auto e = Email2::fromMime(mime, log);
+    printHeader(*e);
+    std::printf("\nStructure:\n");
+    printNode(*e, 0);
+    printBody(*e);
+    printItems("Attachments", e->attachments());
+    std::vector<Email2*> related;
+    for (int i = 0; i < e->numRelatedItems(); ++i)
+        related.push_back(e->relatedItem(i));
+    printItems("Inline items", related);
+    if (const int n = e->numAttachedMessages(); n > 0)
+        std::printf("\nAttached messages: %d\n", n);
+    return 0;
+}
+
+} // namespace nvmail
