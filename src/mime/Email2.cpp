@@ -191,35 +191,24 @@ void Email2::setContentType(const ContentTypeParams& p) {
         if (v.empty() || v.back() != ';')
             v += ';';
     };
-    if (!p.typeParam.empty()) {
+    // In this order; micalg and smime-type are tokens and go out unquoted.
+    const struct {
+        const std::string& value;
+        std::string& member;
+        const char* prefix;
+        const char* suffix;
+    } params[] = {{p.typeParam, typeParam_, " type=\"", "\";"},
+                  {p.boundary, boundary_, "\r\n\tboundary=\"", "\";"},
+                  {p.name, name_, "\r\n\tname=\"", "\";"},
+                  {p.protocol, protocol_, "\r\n\tprotocol=\"", "\";"},
+                  {p.micalg, micalg_, "\r\n\tmicalg=", ";"},
+                  {p.smimeType, smimeType_, "\r\n\tsmime-type=", ";"}};
+    for (const auto& param : params) {
+        if (param.value.empty())
+            continue;
         separate();
-        v += " type=\"" + p.typeParam + "\";";
-        typeParam_ = p.typeParam;
-    }
-    if (!p.boundary.empty()) {
-        separate();
-        v += "\r\n\tboundary=\"" + p.boundary + "\";";
-        boundary_ = p.boundary;
-    }
-    if (!p.name.empty()) {
-        separate();
-        v += "\r\n\tname=\"" + p.name + "\";";
-        name_ = p.name;
-    }
-    if (!p.protocol.empty()) {
-        separate();
-        v += "\r\n\tprotocol=\"" + p.protocol + "\";";
-        protocol_ = p.protocol;
-    }
-    if (!p.micalg.empty()) {
-        separate();
-        v += "\r\n\tmicalg=" + p.micalg + ";";
-        micalg_ = p.micalg;
-    }
-    if (!p.smimeType.empty()) {
-        separate();
-        v += "\r\n\tsmime-type=" + p.smimeType + ";";
-        smimeType_ = p.smimeType;
+        v.append(param.prefix).append(param.value).append(param.suffix);
+        param.member = param.value;
     }
     if (formatFlowed_ && sb::equalsNoCase(type, "text/plain")) {
         separate();

@@ -5,6 +5,7 @@
 
 #include "charset/EncodingConvert.h"
 #include "mime/HtmlHelp.h"
+#include "mime/TextScan.h"
 
 #include <algorithm>
 
@@ -15,10 +16,6 @@ namespace {
 constexpr int kUtf8 = 65001;
 constexpr int kLatin1 = 28591;
 constexpr int kLatin2 = 28592;
-
-bool is7bit(std::string_view s) {
-    return std::none_of(s.begin(), s.end(), [](char c) { return (c & 0x80) != 0; });
-}
 
 // Whether UTF-8 text converts to cp without losing a character.
 bool convertsWithoutLoss(std::string_view utf8, int cp) {
@@ -56,7 +53,7 @@ const DataBuffer& Email2::getBody() const {
 // ---- setting bodies ----
 
 bool Email2::chooseCharsetFor(std::string_view utf8) {
-    if (charset_.getCodePage() != 0 || is7bit(utf8))
+    if (charset_.getCodePage() != 0 || text_scan::is7bit(utf8))
         return false;
     int chosen = 0;
     if (headerCodePage_ != 0 && convertsWithoutLoss(utf8, headerCodePage_))
@@ -365,7 +362,7 @@ void Email2::normalizeTransferEncodings() {
     if (sb::equalsNoCase(contentType_, "text/html")) {
         setEncodingForCodePage(cp);
     } else if ((sb::startsWithNoCase(contentType_, "text/") || contentType_.empty()) &&
-               (sb::equalsNoCase(transferEncoding_, "8bit") || !is7bit(body_.view()))) {
+               (sb::equalsNoCase(transferEncoding_, "8bit") || !text_scan::is7bit(body_.view()))) {
         setEncodingForCodePage(cp);
     }
     for (const auto& p : parts_)

@@ -11,7 +11,9 @@
 
 #include "charset/EncodingConvert.h"
 #include "charset/Uu.h"
+#include "common/Platform.h"
 #include "mime/MimeMessage2.h"
+#include "mime/TextScan.h"
 
 #include <optional>
 
@@ -22,13 +24,6 @@ namespace {
 constexpr int kUtf8 = 65001;
 // A header block bigger than this is not a real header: charset detection skips it.
 constexpr size_t kMaxHeaderScan = 1024 * 1024;
-
-bool is7bit(std::string_view s) {
-    for (char c : s)
-        if (c & 0x80)
-            return false;
-    return true;
-}
 
 bool contains(std::string_view s, std::string_view what) {
     return s.find(what) != std::string_view::npos;
@@ -51,17 +46,38 @@ std::string_view headerBlock(std::string_view text) {
     return text.substr(0, end);
 }
 
-// The code page the header parser detects for the top header block, so that an e-mail built
-// from raw 8-bit headers renders them in the charset they came in.
+// The code page of the first encoded word with the given marker ("?Q?" or "?B?").
+int codePageOfFirstWord(std::string_view block, std::string_view marker) {
+    const size_t start = block.find("=?");
+    if (start == std::string_view::npos)
+        return 0;
+    const std::string_view rest = block.substr(start + 2);
+    const size_t end = sb::findNoCase(rest, marker);
+    return end == std::string_view::npos ? 0 : Charset::codePageForName(rest.substr(0, end));
+}
+
+bool convertsToUtf8(int cp, std::string_view text) {
+    if (cp == kUtf8)
+        return text_scan::isValidUtf8(text);
+    std::string out;
+    EncodingConvert conv;
+    return conv.convert(cp, kUtf8, text, out);
+}
+
+// The code page the header parser detects for the top header block (the same rules, without
+// parsing the fields a second time), so that an e-mail built from raw 8-bit headers renders
+// them in the charset they came in.
 int detectHeaderCodePage(std::string_view block) {
-    if (block.empty())
+    if (sb::findNoCase(block, "?Q?") != std::string_view::npos)
+        return codePageOfFirstWord(block, "?Q?");
+    if (sb::findNoCase(block, "?B?") != std::string_view::npos)
+        return codePageOfFirstWord(block, "?B?");
+    if (text_scan::is7bit(block))
         return 0;
-    if (is7bit(block) && sb::findNoCase(block, "?q?") == std::string_view::npos &&
-        sb::findNoCase(block, "?b?") == std::string_view::npos)
-        return 0;
-    MimeHeader h;
-    h.loadFromText(block);
-    return h.headerCodePage();
+    for (int cp : {platform::ansiCodePage(), 28591, 28592})
+        if (convertsToUtf8(cp, block))
+            return cp;
+    return 0;
 }
 
 // A mixed message whose direct parts include both a text and an HTML body (neither an
@@ -100,16 +116,17 @@ void repairAlternative(MimeMessage2& root) {
 }
 
 // The first field called name in a raw header block, unfolded but not decoded; nothing when
-// there is none.
+// there is none. Lines may end in CR LF or LF alone.
 std::optional<std::string> rawField(std::string_view block, std::string_view name) {
-    const std::string text = sb::toCRLF(block);
     std::optional<std::string> value;
-    for (size_t pos = 0; pos < text.size();) {
-        size_t eol = text.find("\r\n", pos);
-        if (eol == std::string::npos)
-            eol = text.size();
-        const std::string_view line = std::string_view(text).substr(pos, eol - pos);
-        pos = eol + 2;
+    for (size_t pos = 0; pos < block.size();) {
+        size_t eol = block.find('\n', pos);
+        if (eol == std::string_view::npos)
+            eol = block.size();
+        std::string_view line = block.substr(pos, eol - pos);
+        pos = eol + 1;
+        if (line.ends_with('\r'))
+            line.remove_suffix(1);
         if (value) {
             if (line.empty() || (line.front() != ' ' && line.front() != '\t'))
                 break;
@@ -323,7 +340,7 @@ void Email2Builder::takeAddresses(const MimeMessage2& entity, Email2& e,
         const auto raw = rawHeader.empty() || v.view().find(',') == std::string_view::npos
                              ? std::nullopt
                              : rawField(rawHeader, field);
-        if (raw && is7bit(*raw) && raw->find("=?") != std::string::npos)
+        if (raw && text_scan::is7bit(*raw) && raw->find("=?") != std::string::npos)
             (void)Rfc822Address::parseAddressList(quoteEncodedWordRuns(*raw), *list);
         else
             (void)Rfc822Address::parseAddressList(v.view(), *list);

@@ -173,7 +173,12 @@ bool readBodies(const Options& o, Bodies& b) {
     b.haveText = o.haveText || !o.textFile.empty();
     if (!o.textFile.empty() && !readInput(o.textFile, b.text))
         return false;
-    return o.htmlFile.empty() || readInput(o.htmlFile, b.html);
+    if (!o.htmlFile.empty() && !readInput(o.htmlFile, b.html))
+        return false;
+    // Lines of mail text end in CR LF, whatever the files use.
+    b.text = norvane::sb::toCRLF(b.text);
+    b.html = norvane::sb::toCRLF(b.html);
+    return true;
 }
 
 void setBodies(Email2& e, Bodies& b, const std::vector<InlineItem>& items) {
