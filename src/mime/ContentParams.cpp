@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <charconv>
+#include <unordered_map>
+#include <unordered_set>
 
 namespace norvane::content_params {
 
@@ -169,28 +171,27 @@ std::string withoutBlanks(std::string_view s) {
 
 void forEachParam(std::string_view params, const std::vector<std::string>& strings,
                   const std::function<void(std::string_view, std::string_view)>& f) {
-    std::vector<std::string> plainNames;
+    // Hashed by lower-cased name: a hostile value may hold a great many parameters.
+    std::unordered_set<std::string> plainNames;
+    std::unordered_map<std::string, size_t> extendedIndex;
     std::vector<Extended> extended;
-    // Each section is at least 3 bytes of text, so their number is bounded by the input.
     auto take = [&](std::string_view name, std::string_view value) {
         std::string_view base;
         Section s;
         if (!parseExtendedName(name, base, s)) {
-            plainNames.push_back(sb::lowerAscii(name));
+            plainNames.insert(sb::lowerAscii(name));
             f(name, value);
             return;
         }
         s.value = value;
-        auto it = std::find_if(extended.begin(), extended.end(),
-                               [&](const Extended& e) { return sb::equalsNoCase(e.name, base); });
-        if (it == extended.end())
-            it = extended.insert(extended.end(), Extended{std::string(base), {}});
-        it->sections.push_back(std::move(s));
+        auto [it, added] = extendedIndex.try_emplace(sb::lowerAscii(base), extended.size());
+        if (added)
+            extended.push_back(Extended{std::string(base), {}});
+        extended[it->second].sections.push_back(std::move(s));
     };
     splitParams(params, strings, take);
     for (Extended& e : extended)
-        if (std::find(plainNames.begin(), plainNames.end(), sb::lowerAscii(e.name)) ==
-            plainNames.end())
+        if (!plainNames.contains(sb::lowerAscii(e.name)))
             f(e.name, joinExtended(e.sections));
 }
 

@@ -16,13 +16,16 @@ constexpr size_t kPlainRunLimit = 65;
 // An encoded display name longer than this gets its address on the next line.
 constexpr size_t kNameBreak = 40;
 
-// Bytes that may stand in a header as they are. ISO-2022 text is 7-bit but switches
-// character sets with ESC, which is not allowed in a header (RFC 5322 3.2.5): it is encoded.
-bool isPlainText(std::string_view s) {
-    for (unsigned char c : s)
+// Bytes that may stand in a header as they are are 7-bit. ISO-2022 text is 7-bit too but
+// switches character sets with ESC, which is not allowed in a header (RFC 5322 3.2.5): it is
+// encoded. Returns the position after the last byte that needs encoding (0 when none does).
+size_t endOfEncodedText(std::string_view s) {
+    for (size_t i = s.size(); i > 0; --i) {
+        const auto c = static_cast<unsigned char>(s[i - 1]);
         if ((c & 0x80) || c == 0x1B)
-            return false;
-    return true;
+            return i;
+    }
+    return 0;
 }
 
 // Position of the first ';' that is not inside double quotes, or npos.
@@ -158,8 +161,10 @@ void FieldEncoder::encodeWords(std::string_view bytes, std::string& buf) const {
         buf.append(bytes);
         return;
     }
+    // Bytes from here on are plain; found once, so long address lists stay linear.
+    size_t plainFrom = endOfEncodedText(bytes);
     while (!bytes.empty()) {
-        if (isPlainText(bytes)) {
+        if (plainFrom == 0) {
             if (buf.size() + bytes.size() > kPlainRunLimit)
                 plainFold(bytes, buf);
             else
@@ -192,6 +197,7 @@ void FieldEncoder::encodeWords(std::string_view bytes, std::string& buf) const {
             ++after;
         buf.append(bytes.substr(keepFrom, after - keepFrom));
         bytes.remove_prefix(after);
+        plainFrom = plainFrom > after ? plainFrom - after : 0;
     }
 }
 

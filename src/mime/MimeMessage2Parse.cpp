@@ -6,6 +6,8 @@
 
 #include "mime/MimeMessage2.h"
 
+#include "mime/TextScan.h"
+
 namespace norvane {
 
 namespace {
@@ -118,8 +120,7 @@ void MimeMessage2::splitMultipart(std::string_view body, size_t depth, ParseCont
     // Delimiters are found as plain substrings, so that a boundary line damaged in front (a lost
     // "--" or leading blanks) still splits the body.
     const std::string delim = boundary_ + "\r\n";
-    const std::string close = boundary_ + "--";
-    size_t prev = body.find(delim);
+    size_t prev = text_scan::find(body, delim);
     if (prev == std::string_view::npos) {
         auto child = std::make_unique<MimeMessage2>();
         ++ctx.nodes;
@@ -132,7 +133,7 @@ void MimeMessage2::splitMultipart(std::string_view body, size_t depth, ParseCont
     for (;;) {
         // The part runs from after the boundary's CR LF to before the CR LF "--" of the next.
         const size_t start = prev + delim.size();
-        const size_t next = body.find(delim, start);
+        const size_t next = text_scan::find(body, delim, start);
         size_t end;
         bool last = next == std::string_view::npos;
         if (ctx.nodes >= ctx.limits.maxParts) {
@@ -146,7 +147,7 @@ void MimeMessage2::splitMultipart(std::string_view body, size_t depth, ParseCont
         } else if (!last) {
             end = next >= 4 ? next - 4 : 0;
         } else {
-            const size_t c = body.find(close, start);
+            const size_t c = text_scan::find(body, boundary_ + "--", start);
             end = c == std::string_view::npos ? bodyEnd : (c >= 4 ? c - 4 : 0);
         }
         if (end > start)

@@ -60,4 +60,15 @@ bool isValidUtf8(std::string_view s) {
     return true;
 }
 
+size_t find(std::string_view text, std::string_view pattern, size_t from) {
+    if (from > text.size() || pattern.size() > text.size() - from)
+        return std::string_view::npos;
+    if (pattern.empty())
+        return from;
+    const void* hit =
+        memmem(text.data() + from, text.size() - from, pattern.data(), pattern.size());
+    return hit ? static_cast<size_t>(static_cast<const char*>(hit) - text.data())
+               : std::string_view::npos;
+}
+
 } // namespace norvane::text_scan

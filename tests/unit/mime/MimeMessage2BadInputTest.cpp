@@ -188,6 +188,18 @@ TEST_F(MimeMessage2BadInputTest, BoundaryThatEndsAnotherStillGivesATree) {
     EXPECT_FALSE(rendered(m).empty());
 }
 
+TEST_F(MimeMessage2BadInputTest, LongRepetitiveBoundaryInARepetitiveBody) {
+    // A naive substring search would compare most of the boundary at every position.
+    const std::string boundary(100000, 'a');
+    const std::string body(2000000, 'a');
+    MimeMessage2 m;
+    m.loadFromText("Content-Type: multipart/mixed; boundary=" + boundary + "\r\n\r\n" + body +
+                       "\r\n--" + boundary + "\r\n\r\nx\r\n--" + boundary + "--\r\n",
+                   log);
+    ASSERT_EQ(m.partCount(), 1);
+    EXPECT_EQ(m.partAt(0)->body().toString(), "\r\nx");
+}
+
 TEST_F(MimeMessage2BadInputTest, BoundaryNeverClosed) {
     MimeMessage2 m;
     m.loadFromText("Content-Type: multipart/mixed; boundary=b\r\n\r\n--b\r\n"
