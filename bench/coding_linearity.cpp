@@ -2,6 +2,10 @@
 // 16 KB to 1 MB, with a complexity fit: each must come out as N (linear), never N^2.
 //
 // Run: build/bench/bench/bench_coding_linearity
+//
+// Large results are fresh page mappings, whose first touch is costly on some virtual machines;
+// to see the algorithm alone, keep freed memory in the process:
+//   GLIBC_TUNABLES=glibc.malloc.mmap_threshold=4294967295:glibc.malloc.trim_threshold=4294967295
 #include "charset/ContentCoding.h"
 #include "charset/DateParser.h"
 #include "charset/Uu.h"
