@@ -1,0 +1,301 @@
+#include "mime/Rfc822Address.h"
+
+#include "charset/ContentCoding.h"
+#include "common/StringBuffer.h"
+
+#include <algorithm>
+#include <unordered_set>
+
+namespace norvane {
+
+namespace {
+
+bool isBlank(char c) {
+    return c == ' ' || c == '\t';
+}
+
+void trimBlanks(std::string& s) {
+    size_t b = 0;
+    size_t e = s.size();
+    while (b < e && isBlank(s[b]))
+        ++b;
+    while (e > b && isBlank(s[e - 1]))
+        --e;
+    s = s.substr(b, e - b);
+}
+
+// Header injection guards: a name never holds a line break or NUL, an address no control byte
+// and no space.
+void cleanName(std::string& s) {
+    std::erase_if(s, [](char c) { return c == '\r' || c == '\n' || c == '\0'; });
+}
+void cleanAddress(std::string& s) {
+    std::erase_if(s, [](char c) {
+        auto u = static_cast<unsigned char>(c);
+        return u <= 0x20 || u == 0x7F;
+    });
+}
+void cleanFullText(std::string& s) {
+    std::replace_if(
+        s.begin(), s.end(), [](char c) { return c == '\r' || c == '\n'; }, ' ');
+    std::erase(s, '\0');
+}
+
+// Header unfolding: line breaks go, a tab that continued a line becomes a space.
+std::string unfold(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    char prev = 0;
+    for (char c : text) {
+        if (c == '\t' && prev == '\n')
+            out.push_back(' ');
+        else if (c != '\r' && c != '\n')
+            out.push_back(c);
+        prev = c;
+    }
+    return out;
+}
+
+// The text between the first '<' and the last '>', or all of it without such a pair.
+std::string_view betweenBrackets(std::string_view text) {
+    size_t lt = text.find('<');
+    size_t gt = text.rfind('>');
+    if (lt == std::string_view::npos || gt == std::string_view::npos || gt < lt)
+        return text;
+    return text.substr(lt + 1, gt - lt - 1);
+}
+
+bool has8bit(std::string_view s) {
+    return std::any_of(s.begin(), s.end(),
+                       [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
+}
+
+bool hasEncodedWords(std::string_view s) {
+    return sb::findNoCase(s, "?Q?") != std::string_view::npos ||
+           sb::findNoCase(s, "?B?") != std::string_view::npos;
+}
+
+void decode8bitWords(std::string& name) {
+    if (sb::findNoCase(name, "?8bit?") == std::string::npos)
+        return;
+    std::string raw;
+    ContentCoding::decodeWordsToBytes(name, raw);
+    name = std::move(raw);
+}
+
+bool isUtf8(std::string_view s) {
+    size_t i = 0;
+    while (i < s.size()) {
+        auto c = static_cast<unsigned char>(s[i]);
+        size_t len = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
+        if (len == 0 || i + len > s.size() || (len == 2 && c < 0xC2))
+            return false;
+        for (size_t k = 1; k < len; ++k)
+            if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80)
+                return false;
+        i += len;
+    }
+    return true;
+}
+
+// Raw 8-bit names that are not UTF-8 come from senders that wrote Latin-1.
+std::string nameToUtf8(std::string_view name) {
+    if (isUtf8(name))
+        return std::string(name);
+    std::string out;
+    out.reserve(name.size() * 2);
+    for (char ch : name) {
+        auto c = static_cast<unsigned char>(ch);
+        if (c < 0x80) {
+            out.push_back(ch);
+        } else {
+            out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        }
+    }
+    return out;
+}
+
+// The display name in front of an address: from the start of the entry, less leading quotes and
+// apostrophes, up to the next double quote (text between that quote and the address is left
+// out) or the address itself.
+std::string nameBefore(std::string_view prefix) {
+    size_t p = 0;
+    while (p < prefix.size() && (prefix[p] == '"' || prefix[p] == '\''))
+        ++p;
+    size_t q = prefix.find('"', p);
+    std::string name(prefix.substr(p, (q == std::string_view::npos ? prefix.size() : q) - p));
+    while (!name.empty() &&
+           (name.back() == '<' || name.back() == '"' || name.back() == '\'' || name.back() == ' '))
+        name.pop_back();
+    trimBlanks(name);
+    return name;
+}
+
+void appendQuotedName(std::string_view name, std::string& out) {
+    out.push_back('"');
+    for (char c : name) {
+        if (c == '"' || c == '\\')
+            out.push_back('\\');
+        out.push_back(c);
+    }
+    out.push_back('"');
+}
+
+} // namespace
+
+Rfc822Address::Rfc822Address(std::string_view name, std::string_view address) : valid_(true) {
+    name_ = name;
+    decode8bitWords(name_);
+    address_ = betweenBrackets(address);
+    std::erase(address_, ' ');
+    if (name_.empty())
+        fullText_ = address;
+    else
+        fullText_.append("\"").append(name_).append("\" <").append(address).append(">");
+    trimBlanks(name_);
+    trimBlanks(address_);
+    if (address_ == name_)
+        name_.clear();
+    cleanName(name_);
+    cleanAddress(address_);
+    cleanFullText(fullText_);
+}
+
+std::unique_ptr<Rfc822Address> Rfc822Address::parseAddress(std::string_view text) {
+    if (text.empty() || sb::findNoCase(text, "undisclosed recipient") != std::string_view::npos ||
+        sb::findNoCase(text, "undisclosed-recipient") != std::string_view::npos)
+        return nullptr;
+    std::string full = unfold(text);
+    trimBlanks(full);
+    sb::replaceAll(full, "\\\"", "");
+    const size_t at = full.rfind('@');
+    if (at == std::string::npos)
+        return nullptr;
+    size_t begin = at;
+    while (begin > 0 && full[begin - 1] != ' ' && full[begin - 1] != '<')
+        --begin;
+    size_t end = at + 1;
+    while (end < full.size() && full[end] != ' ' && full[end] != '>')
+        ++end;
+
+    auto addr = std::make_unique<Rfc822Address>();
+    addr->valid_ = true;
+    addr->address_ = full.substr(begin, end - begin);
+    if (begin > 0) {
+        addr->name_ = nameBefore(std::string_view(full).substr(0, begin));
+        if (addr->name_ == addr->address_)
+            addr->name_.clear();
+        decode8bitWords(addr->name_);
+    }
+    cleanAddress(addr->address_);
+    cleanName(addr->name_);
+    if (has8bit(addr->name_) && !hasEncodedWords(addr->name_)) {
+        std::string encoded;
+        ContentCoding::encodeHeaderText(nameToUtf8(addr->name_), "utf-8", encoded);
+        addr->name_ = std::move(encoded);
+    }
+    cleanFullText(full);
+    addr->fullText_ = std::move(full);
+    return addr;
+}
+
+int Rfc822Address::parseAddressList(std::string_view text, ExtPtrArray<Rfc822Address>& list) {
+    StringBuffer value(unfold(sb::trimView(text)));
+    std::unordered_set<std::string> seen;
+    for (const auto& a : list)
+        if (a)
+            seen.insert(sb::lowerAscii(a->address_));
+    int count = 0;
+    for (const std::string& entry : value.split(",", true, true, true)) {
+        std::unique_ptr<Rfc822Address> addr = parseAddress(entry);
+        if (!addr)
+            continue;
+        ++count;
+        if (seen.insert(sb::lowerAscii(addr->address_)).second)
+            list.appendObject(std::move(addr));
+    }
+    return count;
+}
+
+void Rfc822Address::setName(std::string_view name) {
+    name_ = name;
+    cleanName(name_);
+}
+
+void Rfc822Address::setAddress(std::string_view text) {
+    address_ = betweenBrackets(text);
+    cleanAddress(address_);
+}
+
+std::string Rfc822Address::getName() const {
+    if (name_.empty() || !hasEncodedWords(name_))
+        return name_;
+    std::string text = name_;
+    ContentCoding::decodeWordsToUtf8(text);
+    return text;
+}
+
+void Rfc822Address::renderRaw(std::string& out) const {
+    if (name_.empty()) {
+        out.append(address_);
+        return;
+    }
+    appendQuotedName(name_, out);
+    out.append(" <").append(address_).append(">");
+}
+
+void Rfc822Address::renderDisplay(std::string& out) const {
+    std::string name = getName();
+    if (name.empty()) {
+        out.append(address_);
+        return;
+    }
+    out.append("\"").append(name).append("\" <").append(address_).append(">");
+}
+
+void Rfc822Address::toXml(std::string& out) const {
+    out.append("<address>\n");
+    if (address_.empty())
+        out.append("\t<addr/>\n");
+    else
+        out.append("\t<addr>").append(sb::xmlEscape(address_)).append("</addr>\n");
+    if (name_.empty()) {
+        out.append("\t<name/>\n");
+    } else {
+        std::string name = sb::xmlEscape(name_);
+        out.append("\t<name>");
+        if (has8bit(name))
+            ContentCoding::encodeWordQ(name, "8bit", out);
+        else
+            out.append(name);
+        out.append("</name>\n");
+    }
+    out.append("</address>");
+}
+
+bool Rfc822Address::replaceText(std::string_view from, std::string_view to) {
+    if (from.empty())
+        return false;
+    int n = sb::replaceAll(fullText_, from, to) + sb::replaceAll(name_, from, to) +
+            sb::replaceAll(address_, from, to);
+    cleanName(name_);
+    cleanAddress(address_);
+    cleanFullText(fullText_);
+    return n > 0;
+}
+
+std::unique_ptr<Rfc822Address> Rfc822Address::clone() const {
+    auto copy = std::make_unique<Rfc822Address>();
+    copy->copyFrom(*this);
+    return copy;
+}
+
+void Rfc822Address::copyFrom(const Rfc822Address& other) {
+    valid_ = other.valid_;
+    fullText_ = other.fullText_;
+    name_ = other.name_;
+    address_ = other.address_;
+}
+
+} // namespace norvane

@@ -1,0 +1,242 @@
+#include "charset/DateParser.h"
+
+#include "common/Platform.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+
+using namespace norvane;
+
+namespace {
+
+SystemTime at(int y, int mo, int d, int h, int mi, int s, int dow) {
+    SystemTime t;
+    t.year = static_cast<uint16_t>(y);
+    t.month = static_cast<uint16_t>(mo);
+    t.day = static_cast<uint16_t>(d);
+    t.hour = static_cast<uint16_t>(h);
+    t.minute = static_cast<uint16_t>(mi);
+    t.second = static_cast<uint16_t>(s);
+    t.dayOfWeek = static_cast<uint16_t>(dow);
+    return t;
+}
+
+std::string show(const SystemTime& t) {
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d w%d", t.year, t.month, t.day,
+                  t.hour, t.minute, t.second, t.dayOfWeek);
+    return buf;
+}
+
+// The parsed UTC time as text, or "<fail>".
+std::string parsed(std::string_view text) {
+    SystemTime t;
+    if (!DateParser::parseDate(text, t))
+        return "<fail>";
+    return show(t);
+}
+
+// Fixes the local zone for one test.
+class FixedZone {
+public:
+    explicit FixedZone(long seconds) {
+        platform::setLocalOffsetForTesting([seconds](std::time_t) { return seconds; });
+    }
+    ~FixedZone() { platform::setLocalOffsetForTesting({}); }
+};
+
+} // namespace
+
+TEST(DateParserTest, ParsesTheUsualFormToUtc) {
+    EXPECT_EQ(parsed("Sat, 21 Aug 2004 14:05:09 -0500"), "2004-08-21 19:05:09 w6");
+    EXPECT_EQ(parsed("21 Aug 2004 14:05:09 +0000"), "2004-08-21 14:05:09 w6");
+    EXPECT_EQ(parsed("  sat,21 AUG 2004 14:05:09 +0200"), "2004-08-21 12:05:09 w6");
+    EXPECT_EQ(parsed("Thu, 1 Jan 2015 05:30:00 +0530"), "2015-01-01 00:00:00 w4");
+}
+
+TEST(DateParserTest, ZoneOffsetsMoveTheDate) {
+    EXPECT_EQ(parsed("Sat, 21 Aug 2004 22:30:00 -0300"), "2004-08-22 01:30:00 w0");
+    EXPECT_EQ(parsed("Mon, 1 Mar 04 00:10:00 +0100"), "2004-02-29 23:10:00 w0");
+    EXPECT_EQ(parsed("Thu, 31 Dec 2009 23:30:00 -0100"), "2010-01-01 00:30:00 w5");
+    EXPECT_EQ(parsed("Fri, 1 Jan 2010 00:15:00 +0100"), "2009-12-31 23:15:00 w4");
+}
+
+TEST(DateParserTest, NamedAndMilitaryZones) {
+    EXPECT_EQ(parsed("Tue, 3 Aug 2004 10:00:00 EDT"), "2004-08-03 14:00:00 w2");
+    EXPECT_EQ(parsed("Tue, 3 Aug 2004 10:00:00 edt"), "2004-08-03 14:00:00 w2");
+    EXPECT_EQ(parsed("Tue, 3 Aug 2004 10:00:00 PST"), "2004-08-03 18:00:00 w2");
+    EXPECT_EQ(parsed("Tue, 3 Aug 2004 10:00:00 XYZ"), "2004-08-03 10:00:00 w2");
+    EXPECT_EQ(parsed("Tue, 3 Aug 2004 10:00:00"), "2004-08-03 10:00:00 w2");
+    EXPECT_EQ(parsed("Tue, 3 Aug 2004 10:00:00 UT"), "2004-08-03 10:00:00 w2");
+    EXPECT_EQ(parsed("Tue, 3 Aug 2004 10:00:00 Z"), "2004-08-03 10:00:00 w2");
+    EXPECT_EQ(parsed("Tue, 3 Aug 2004 10:00:00 N"), "2004-08-03 09:00:00 w2");
+    EXPECT_EQ(parsed("Tue, 3 Aug 2004 10:00:00 M"), "2004-08-03 22:00:00 w2");
+    EXPECT_EQ(parsed("Tue, 3 Aug 2004 10:00:00 GMT+0200"), "2004-08-03 08:00:00 w2");
+    EXPECT_EQ(parsed("Tue, 3 Aug 2004 10:00:00 + 0200"), "2004-08-03 08:00:00 w2");
+    EXPECT_EQ(parsed("Tue, 3 Aug 2004 10:00:00 +02:00"), "2004-08-03 08:00:00 w2");
+}
+
+TEST(DateParserTest, AcceptsTheFormsRealMailCarries) {
+    // No seconds, comments, obsolete years, RFC 850 and asctime orders.
+    EXPECT_EQ(parsed("Mon, 1 Mar 2004 10:00 +0100"), "2004-03-01 09:00:00 w1");
+    EXPECT_EQ(parsed("Sat, 21 Aug 2004 14:05:09 -0500 (CDT)"), "2004-08-21 19:05:09 w6");
+    EXPECT_EQ(parsed("Sat, 21 Aug 2004 (a (nested) note) 14:05:09 GMT"), "2004-08-21 14:05:09 w6");
+    EXPECT_EQ(parsed("(leading) 21 Aug 2004 14:05:09 +0000 (UTC"), "2004-08-21 14:05:09 w6");
+    EXPECT_EQ(parsed("Sat, 21 Aug 99 14:05:09 GMT"), "1999-08-21 14:05:09 w6");
+    EXPECT_EQ(parsed("Sat, 21 Aug 104 14:05:09 GMT"), "2004-08-21 14:05:09 w6");
+    EXPECT_EQ(parsed("Saturday, 21-Aug-04 14:05:09 GMT"), "2004-08-21 14:05:09 w6");
+    EXPECT_EQ(parsed("Sat Aug 21 14:05:09 2004"), "2004-08-21 14:05:09 w6");
+    EXPECT_EQ(parsed("Sat Aug 21 14:05:09 PDT 2004"), "2004-08-21 21:05:09 w6");
+    EXPECT_EQ(parsed("21 August 2004 14:05:09 +0000"), "2004-08-21 14:05:09 w6");
+    EXPECT_EQ(parsed("Sat, 21 Aug 2004 14:05:60 +0000"), "2004-08-21 14:05:59 w6");
+}
+
+TEST(DateParserTest, RejectsWhatIsNoDate) {
+    EXPECT_EQ(parsed(""), "<fail>");
+    EXPECT_EQ(parsed("   \t "), "<fail>");
+    EXPECT_EQ(parsed("Sat,"), "<fail>");
+    EXPECT_EQ(parsed("1 Foo 2004 10:00:00"), "<fail>");
+    EXPECT_EQ(parsed("04Dec2004 10:00:00"), "<fail>");
+    EXPECT_EQ(parsed("32 Aug 2004 10:00:00"), "<fail>");
+    EXPECT_EQ(parsed("29 Feb 2003 10:00:00"), "<fail>");
+    EXPECT_EQ(parsed("1 Mar 2004 24:00:00"), "<fail>");
+    EXPECT_EQ(parsed("1 Mar 2004 10:60:00"), "<fail>");
+    EXPECT_EQ(parsed("1 Mar 2004 10"), "<fail>");
+    EXPECT_EQ(parsed("1 Mar 2004 10:00:00:00"), "<fail>");
+    EXPECT_EQ(parsed("1 Mar 2004 10:00:00 +ab"), "<fail>");
+    EXPECT_EQ(parsed("1 Mar 12345 10:00:00"), "<fail>");
+    EXPECT_EQ(parsed("1 Mar 2004"), "<fail>");
+}
+
+TEST(DateParserTest, LeavesTheOutputAloneOnFailure) {
+    SystemTime t = at(2001, 2, 3, 4, 5, 6, 6);
+    SystemTime before = t;
+    EXPECT_FALSE(DateParser::parseDate("Mon, 1 Mar 2004 10 +0100", t));
+    EXPECT_EQ(t, before);
+}
+
+TEST(DateParserTest, FormatsInTheLocalZone) {
+    std::time_t t = 0;
+    ASSERT_TRUE(DateParser::toUnixTime(at(2004, 8, 21, 19, 5, 9, 0), t));
+    std::string out;
+    {
+        FixedZone zone(-5 * 3600);
+        DateParser::formatDate(t, out);
+        EXPECT_EQ(out, "Sat, 21 Aug 2004 14:05:09 -0500");
+    }
+    {
+        FixedZone zone(5 * 3600 + 1800);
+        DateParser::formatDate(t, out);
+        EXPECT_EQ(out, "Sun, 22 Aug 2004 00:35:09 +0530");
+    }
+    {
+        FixedZone zone(-(3 * 3600 + 1800));
+        DateParser::formatDate(t, out);
+        EXPECT_EQ(out, "Sat, 21 Aug 2004 15:35:09 -0330");
+    }
+    {
+        // Under an hour west keeps its minus sign.
+        FixedZone zone(-1800);
+        DateParser::formatDate(t, out);
+        EXPECT_EQ(out, "Sat, 21 Aug 2004 18:35:09 -0030");
+    }
+    {
+        FixedZone zone(0);
+        ASSERT_TRUE(DateParser::toUnixTime(at(2005, 1, 2, 3, 4, 5, 0), t));
+        DateParser::formatDate(t, out);
+        EXPECT_EQ(out, "Sun, 02 Jan 2005 03:04:05 +0000");
+    }
+}
+
+TEST(DateParserTest, FormattedDatesParseBack) {
+    FixedZone zone(2 * 3600);
+    std::string out;
+    DateParser::formatNow(out);
+    SystemTime parsedNow;
+    ASSERT_TRUE(DateParser::parseDate(out, parsedNow)) << out;
+    std::time_t back = 0;
+    ASSERT_TRUE(DateParser::toUnixTime(parsedNow, back));
+    EXPECT_LE(std::llabs(static_cast<long long>(back - platform::nowUtc())), 2);
+}
+
+TEST(DateParserTest, OleDatesCountDaysFrom1899) {
+    double d = -1;
+    ASSERT_TRUE(DateParser::toOleDate(at(1899, 12, 30, 0, 0, 0, 0), d));
+    EXPECT_EQ(d, 0.0);
+    ASSERT_TRUE(DateParser::toOleDate(at(1900, 1, 1, 12, 0, 0, 0), d));
+    EXPECT_EQ(d, 2.5);
+    ASSERT_TRUE(DateParser::toOleDate(at(2004, 8, 21, 19, 5, 9, 0), d));
+    EXPECT_NEAR(d, 38220.79524305555, 1e-9);
+    // Before the epoch the day counts back while the time counts forward.
+    ASSERT_TRUE(DateParser::toOleDate(at(1899, 12, 29, 6, 0, 0, 0), d));
+    EXPECT_EQ(d, -1.25);
+    ASSERT_TRUE(DateParser::toOleDate(at(100, 1, 1, 0, 0, 0, 0), d));
+    EXPECT_EQ(d, -657434.0);
+    ASSERT_TRUE(DateParser::toOleDate(at(9999, 12, 31, 0, 0, 0, 0), d));
+    EXPECT_EQ(d, 2958465.0);
+}
+
+TEST(DateParserTest, OleDateRejectsInvalidFields) {
+    double d = 7.0;
+    EXPECT_FALSE(DateParser::toOleDate(at(10000, 1, 1, 0, 0, 0, 0), d));
+    EXPECT_FALSE(DateParser::toOleDate(at(2003, 2, 29, 0, 0, 0, 0), d));
+    EXPECT_FALSE(DateParser::toOleDate(at(2003, 13, 1, 0, 0, 0, 0), d));
+    EXPECT_FALSE(DateParser::toOleDate(at(2003, 0, 1, 0, 0, 0, 0), d));
+    EXPECT_FALSE(DateParser::toOleDate(at(2003, 4, 31, 0, 0, 0, 0), d));
+    EXPECT_FALSE(DateParser::toOleDate(at(2003, 4, 0, 0, 0, 0, 0), d));
+    EXPECT_FALSE(DateParser::toOleDate(at(2003, 4, 1, 24, 0, 0, 0), d));
+    EXPECT_FALSE(DateParser::toOleDate(at(2003, 4, 1, 0, 60, 0, 0), d));
+    EXPECT_FALSE(DateParser::toOleDate(at(2003, 4, 1, 0, 0, 60, 0), d));
+    EXPECT_EQ(d, 7.0);
+    EXPECT_TRUE(DateParser::toOleDate(at(2000, 2, 29, 0, 0, 0, 0), d));
+    EXPECT_FALSE(DateParser::toOleDate(at(1900, 2, 29, 0, 0, 0, 0), d));
+}
+
+TEST(DateParserTest, FromOleDateRoundsToTheSecond) {
+    SystemTime t;
+    DateParser::fromOleDate(-1.25, t);
+    EXPECT_EQ(show(t), "1899-12-29 06:00:00 w5");
+    DateParser::fromOleDate(38220.79524305555, t);
+    EXPECT_EQ(show(t), "2004-08-21 19:05:09 w6");
+    DateParser::fromOleDate(2.0 - 0.4 / 86400, t);
+    EXPECT_EQ(show(t), "1900-01-01 00:00:00 w1");
+    DateParser::fromOleDate(2.0 - 0.6 / 86400, t);
+    EXPECT_EQ(show(t), "1899-12-31 23:59:59 w0");
+    DateParser::fromOleDate(2958465.5, t);
+    EXPECT_EQ(show(t), "9999-12-31 12:00:00 w5");
+}
+
+TEST(DateParserTest, OutOfRangeOleDateGivesTheCurrentTime) {
+    for (double bad : {-657435.0, 2958466.0, 1e300, std::nan("")}) {
+        SystemTime t;
+        DateParser::fromOleDate(bad, t);
+        std::time_t when = 0;
+        ASSERT_TRUE(DateParser::toUnixTime(t, when));
+        EXPECT_LE(std::llabs(static_cast<long long>(when - platform::nowUtc())), 2) << bad;
+    }
+}
+
+TEST(DateParserTest, OleDatesRoundTripOverTheWholeRange) {
+    std::mt19937_64 rng(99);
+    for (int i = 0; i < 20000; ++i) {
+        std::time_t secs =
+            static_cast<std::time_t>(rng() % (8000LL * 365 * 86400)) - (1870LL * 365 * 86400);
+        SystemTime t;
+        ASSERT_TRUE(DateParser::fromUnixTime(secs, t));
+        double d = 0;
+        ASSERT_TRUE(DateParser::toOleDate(t, d));
+        SystemTime back;
+        DateParser::fromOleDate(d, back);
+        ASSERT_EQ(show(back), show(t));
+    }
+}
+
+TEST(DateParserTest, UtcToLocalUsesThePlatformZone) {
+    FixedZone zone(-7 * 3600);
+    SystemTime local;
+    ASSERT_TRUE(DateParser::utcToLocal(at(2004, 8, 21, 3, 0, 0, 6), local));
+    EXPECT_EQ(show(local), "2004-08-20 20:00:00 w5");
+    EXPECT_FALSE(DateParser::utcToLocal(at(2004, 2, 30, 3, 0, 0, 6), local));
+}
