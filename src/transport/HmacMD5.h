@@ -11,7 +11,8 @@ namespace norvane {
 class HmacMD5 {
 public:
     using Digest = std::array<uint8_t, 16>;
-    [[nodiscard]] static Digest compute(std::span<const uint8_t> key, std::span<const uint8_t> data);
+    [[nodiscard]] static Digest compute(std::span<const uint8_t> key,
+                                        std::span<const uint8_t> data);
 };
 
 } // namespace norvane

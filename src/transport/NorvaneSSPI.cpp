@@ -27,7 +27,9 @@ NorvaneSSPI::NorvaneSSPI() {
     }
 }
 
-NorvaneSSPI::~NorvaneSSPI() { wipeIdentity(); }
+NorvaneSSPI::~NorvaneSSPI() {
+    wipeIdentity();
+}
 
 void NorvaneSSPI::wipeIdentity() {
     if (!identity_.password.empty())
@@ -36,8 +38,12 @@ void NorvaneSSPI::wipeIdentity() {
     haveCredentials_ = false;
 }
 
-void NorvaneSSPI::setNtlmV1Fallback(bool allowed) { g_v1Fallback = allowed; }
-bool NorvaneSSPI::ntlmV1Fallback() { return g_v1Fallback; }
+void NorvaneSSPI::setNtlmV1Fallback(bool allowed) {
+    g_v1Fallback = allowed;
+}
+bool NorvaneSSPI::ntlmV1Fallback() {
+    return g_v1Fallback;
+}
 
 void NorvaneSSPI::setPackageHiddenForTesting(std::string_view name, bool hidden) {
     auto& list = hiddenPackages();
@@ -46,8 +52,7 @@ void NorvaneSSPI::setPackageHiddenForTesting(std::string_view name, bool hidden)
         list.emplace_back(name);
 }
 
-void NorvaneSSPI::setFixedInputsForTesting(const ntlm::Block8& clientChallenge,
-                                           uint64_t fileTime) {
+void NorvaneSSPI::setFixedInputsForTesting(const ntlm::Block8& clientChallenge, uint64_t fileTime) {
     fixedClientChallenge_ = clientChallenge;
     fixedFileTime_ = fileTime;
 }

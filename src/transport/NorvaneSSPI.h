@@ -28,14 +28,13 @@ public:
 
     // Index of the package named name (ignoring case), or -1.
     [[nodiscard]] int findPackage(std::string_view name) const;
-    [[nodiscard]] bool acquireCredentials(int index, std::string_view domain,
-                                          std::string_view user, std::string_view password,
-                                          LogBase& log);
+    [[nodiscard]] bool acquireCredentials(int index, std::string_view domain, std::string_view user,
+                                          std::string_view password, LogBase& log);
     // The next client token: the negotiate message without a server token, the authenticate
     // message with the server's challenge (then done and authenticated are set).
     [[nodiscard]] bool prepareOutboundPackage(int index, std::vector<uint8_t>& clientToken,
-                                              const std::vector<uint8_t>* serverToken,
-                                              bool& done, bool& authenticated, LogBase& log);
+                                              const std::vector<uint8_t>* serverToken, bool& done,
+                                              bool& authenticated, LogBase& log);
     // The whole exchange through the PackageExchange set with setExchange.
     [[nodiscard]] bool authenticate(int index, std::string_view domain, std::string_view user,
                                     std::string_view password, LogBase& log);

@@ -73,7 +73,9 @@ AddrInfoPtr resolve(const std::string& host, int port, int& gaiError) {
 
 } // namespace
 
-NorvaneSocket::~NorvaneSocket() { close(); }
+NorvaneSocket::~NorvaneSocket() {
+    close();
+}
 
 int NorvaneSocket::winsockCode(int err) {
     switch (err) {
@@ -265,7 +267,8 @@ void NorvaneSocket::close() {
 }
 
 int NorvaneSocket::waitMs() const {
-    return readTimeoutMs_ == 0 ? 60000 : static_cast<int>(std::min<uint32_t>(readTimeoutMs_, 0x7fffffff));
+    return readTimeoutMs_ == 0 ? 60000
+                               : static_cast<int>(std::min<uint32_t>(readTimeoutMs_, 0x7fffffff));
 }
 
 // Sends one piece, waiting (at most the read time-out) while the peer's window is full.

@@ -52,7 +52,9 @@ void desEncrypt(const uint8_t* key7, const Block8& data, uint8_t* out) {
     des_encrypt(&ctx, 8, out, data.data());
 }
 
-std::span<const uint8_t> span(const std::vector<uint8_t>& v) { return v; }
+std::span<const uint8_t> span(const std::vector<uint8_t>& v) {
+    return v;
+}
 
 } // namespace
 
@@ -142,9 +144,8 @@ Responses ntlmV1Ess(const Hash16& ntHash, const Block8& serverChallenge,
     return r;
 }
 
-Responses ntlmV2(const Hash16& v2Hash, const Block8& serverChallenge,
-                 const Block8& clientChallenge, uint64_t fileTime,
-                 std::span<const uint8_t> targetInfo, bool zeroLm) {
+Responses ntlmV2(const Hash16& v2Hash, const Block8& serverChallenge, const Block8& clientChallenge,
+                 uint64_t fileTime, std::span<const uint8_t> targetInfo, bool zeroLm) {
     // The blob: version 1.1, six reserved bytes, time stamp, client challenge, four reserved
     // bytes, the server's target information and four closing zero bytes.
     std::vector<uint8_t> blob = {1, 1, 0, 0, 0, 0, 0, 0};

@@ -78,8 +78,9 @@ std::vector<uint8_t> negotiateMessage() {
     std::vector<uint8_t> m(32, 0);
     std::memcpy(m.data(), kSignature, 8);
     put32(m, 8, 1);
-    put32(m, 12, kNegotiateUnicode | kNegotiateOem | kRequestTarget | kNegotiateNtlm |
-                     kNegotiateAlwaysSign);
+    put32(m, 12,
+          kNegotiateUnicode | kNegotiateOem | kRequestTarget | kNegotiateNtlm |
+              kNegotiateAlwaysSign);
     return m;
 }
 

@@ -27,8 +27,8 @@ enum class Version { V2, V1 };
 struct Challenge {
     uint32_t flags = 0;
     Block8 serverChallenge{};
-    std::vector<uint8_t> targetInfo;    // the AV pairs as sent, empty when absent
-    std::optional<uint64_t> timestamp;  // MsvAvTimestamp, when the server sent one
+    std::vector<uint8_t> targetInfo;   // the AV pairs as sent, empty when absent
+    std::optional<uint64_t> timestamp; // MsvAvTimestamp, when the server sent one
 };
 
 struct Identity {

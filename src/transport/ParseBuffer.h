@@ -30,9 +30,7 @@ public:
 
     [[nodiscard]] size_t size() const { return buf_.size() - head_; }
     [[nodiscard]] bool empty() const { return size() == 0; }
-    [[nodiscard]] std::string_view view() const {
-        return std::string_view(buf_).substr(head_);
-    }
+    [[nodiscard]] std::string_view view() const { return std::string_view(buf_).substr(head_); }
 
 private:
     void compact();

@@ -15,7 +15,9 @@ namespace {
 constexpr size_t kMaxLine = 65536;
 constexpr size_t kMaxCredential = 1000;
 
-bool isOk(std::string_view line) { return sb::startsWithNoCase(line, "+OK"); }
+bool isOk(std::string_view line) {
+    return sb::startsWithNoCase(line, "+OK");
+}
 
 // Reads a decimal integer at s[pos], skipping blanks first; false when there is none.
 bool parseInt(std::string_view s, size_t& pos, long& value) {
@@ -56,7 +58,9 @@ PopConnImpl::PopConnImpl() {
 PopConnImpl::PopConnImpl(std::unique_ptr<ByteChannel> channel, bool tls)
     : channel_(std::move(channel)), tls_(tls) {}
 
-PopConnImpl::~PopConnImpl() { quitIfConnected(); }
+PopConnImpl::~PopConnImpl() {
+    quitIfConnected();
+}
 
 void PopConnImpl::quitIfConnected() {
     if (channel_ && channel_->isConnected()) {
@@ -108,8 +112,8 @@ bool PopConnImpl::connectAndLogin(std::string_view host, std::string_view user,
     if (connectTimeoutSec != 0)
         socket_->setConnectTimeoutSec(connectTimeoutSec);
     if (readTimeoutSec != 0)
-        socket_->setReadTimeoutMs(
-            static_cast<uint32_t>(std::clamp<uint64_t>(uint64_t{readTimeoutSec} * 1000, 1, 500000)));
+        socket_->setReadTimeoutMs(static_cast<uint32_t>(
+            std::clamp<uint64_t>(uint64_t{readTimeoutSec} * 1000, 1, 500000)));
     bool dnsFailed = false;
     if (!socket_->connect(host, port, log, dnsFailed)) {
         log.logError("Failed to connect to POP3 server");
@@ -150,8 +154,8 @@ bool PopConnImpl::login(std::string_view user, std::string_view password, LogBas
     }
     bool ok = sendCommand("USER " + std::string(user) + "\r\n", log) && readStatus(log);
     if (ok) {
-        std::string pass = password.empty() ? std::string("PASS\r\n")
-                                            : "PASS " + std::string(password) + "\r\n";
+        std::string pass =
+            password.empty() ? std::string("PASS\r\n") : "PASS " + std::string(password) + "\r\n";
         ok = sendCommand(pass, log) && readStatus(log);
         std::fill(pass.begin(), pass.end(), '\0');
     }
@@ -240,7 +244,7 @@ bool PopConnImpl::uidl(std::vector<int>& numbers, std::vector<std::string>& uidl
     std::string line;
     if (!readLine(line, log)) {
         log.logError(tls_ ? "Cannot get UIDLs, failed to get UIDL response 1 (SSL)"
-                           : "Cannot get UIDLs, failed to get UIDL response");
+                          : "Cannot get UIDLs, failed to get UIDL response");
         return false;
     }
     if (!isOk(line)) {
@@ -322,7 +326,8 @@ bool PopConnImpl::retr(std::string& out, int number, LogBase& log, ProgressMonit
         return false;
     }
     if (!readMultiLine(out, true, log, monitor)) {
-        log.logError(tls_ ? "Failed to get RETR response 2 (SSL)" : "Failed to fetch message data.");
+        log.logError(tls_ ? "Failed to get RETR response 2 (SSL)"
+                          : "Failed to fetch message data.");
         out.clear();
         return false;
     }

@@ -34,9 +34,8 @@ public:
     // the connection is closed after the greeting: a reachability check. Time-outs of 0 keep
     // the socket's defaults (7 s connect, 30 s read).
     [[nodiscard]] bool connectAndLogin(std::string_view host, std::string_view user,
-                                       std::string_view password, int port,
-                                       uint32_t readTimeoutSec, uint32_t connectTimeoutSec,
-                                       LogBase& log);
+                                       std::string_view password, int port, uint32_t readTimeoutSec,
+                                       uint32_t connectTimeoutSec, LogBase& log);
     [[nodiscard]] bool login(std::string_view user, std::string_view password, LogBase& log);
     [[nodiscard]] bool quit(LogBase& log);
     [[nodiscard]] bool stat(int& count, long& totalSize, LogBase& log);

@@ -22,12 +22,9 @@ namespace norvane {
 [[nodiscard]] bool popCheck(std::string_view host, int port, uint32_t connectTimeoutSec,
                             LogBase& log);
 // A logged-in TLS session, or null. Time-outs of 0 keep the socket's defaults.
-[[nodiscard]] std::unique_ptr<SPopConnImpl> popTlsConnect(std::string_view host,
-                                                          std::string_view user,
-                                                          std::string_view password, int port,
-                                                          uint32_t readTimeoutSec,
-                                                          uint32_t connectTimeoutSec,
-                                                          LogBase& log);
+[[nodiscard]] std::unique_ptr<SPopConnImpl>
+popTlsConnect(std::string_view host, std::string_view user, std::string_view password, int port,
+              uint32_t readTimeoutSec, uint32_t connectTimeoutSec, LogBase& log);
 [[nodiscard]] bool popTlsCheck(std::string_view host, int port, uint32_t connectTimeoutSec,
                                uint32_t readTimeoutSec, LogBase& log);
 

@@ -18,7 +18,8 @@ std::string& processCaFile() {
 
 bool isIpLiteral(const std::string& host) {
     unsigned char buf[sizeof(in6_addr)];
-    return inet_pton(AF_INET, host.c_str(), buf) == 1 || inet_pton(AF_INET6, host.c_str(), buf) == 1;
+    return inet_pton(AF_INET, host.c_str(), buf) == 1 ||
+           inet_pton(AF_INET6, host.c_str(), buf) == 1;
 }
 
 // The names the activity log has always used for a failed server check.
@@ -59,10 +60,16 @@ const char* trustErrorName(long verifyResult) {
 
 } // namespace
 
-SChannel::~SChannel() { close(); }
+SChannel::~SChannel() {
+    close();
+}
 
-void SChannel::setDefaultCaFile(std::string_view path) { processCaFile().assign(path); }
-std::string SChannel::defaultCaFile() { return processCaFile(); }
+void SChannel::setDefaultCaFile(std::string_view path) {
+    processCaFile().assign(path);
+}
+std::string SChannel::defaultCaFile() {
+    return processCaFile();
+}
 
 void SChannel::setReadTimeout(uint32_t seconds) {
     socket_.setReadTimeoutMs(

@@ -4,17 +4,13 @@
 
 namespace norvane {
 
-namespace {
-std::unique_ptr<SChannel> makeChannel(SChannel*& keep) {
-    auto c = std::make_unique<SChannel>();
-    keep = c.get();
-    return c;
+SPopConnImpl::SPopConnImpl() : PopConnImpl(std::make_unique<SChannel>(), true) {
+    tls_ = static_cast<SChannel*>(&channel());
 }
-} // namespace
 
-SPopConnImpl::SPopConnImpl() : PopConnImpl(makeChannel(tls_), true) {}
-
-SPopConnImpl::~SPopConnImpl() { quitIfConnected(); }
+SPopConnImpl::~SPopConnImpl() {
+    quitIfConnected();
+}
 
 bool SPopConnImpl::connect(std::string_view host, int port, LogBase& log) {
     tls_->setServer(host);

@@ -13,7 +13,9 @@ void SmtpAuthFlags::scanEhloLine(std::string_view line) {
     if (!sb::startsWithNoCase(text, "AUTH"))
         return;
     std::string_view rest = text.substr(4);
-    auto has = [&](std::string_view name) { return sb::findNoCase(rest, name) != std::string_view::npos; };
+    auto has = [&](std::string_view name) {
+        return sb::findNoCase(rest, name) != std::string_view::npos;
+    };
     login |= has(" LOGIN");
     ntlm |= has(" NTLM");
     msn |= has(" MSN");

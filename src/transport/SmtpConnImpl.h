@@ -75,8 +75,7 @@ public:
                                               const std::string* preRenderedMime,
                                               std::string_view sentLogPath, LogBase& log,
                                               ProgressMonitor* monitor, SmtpSendCounts& counts,
-                                              DistributionList& badAddresses,
-                                              bool sendIndividual);
+                                              DistributionList& badAddresses, bool sendIndividual);
     // A transaction for ready MIME text; from and recipients are address list texts.
     [[nodiscard]] bool sendMime(std::string_view from, std::string_view recipients,
                                 std::string_view mimeText, LogBase& log);
@@ -96,16 +95,14 @@ public:
     // Authentication mechanisms, run after an accepted EHLO.
     [[nodiscard]] bool authLogin(std::string_view user, std::string_view password, LogBase& log);
     [[nodiscard]] bool authPlain(std::string_view user, std::string_view password, LogBase& log);
-    [[nodiscard]] bool authCramMd5(std::string_view user, std::string_view password,
-                                   LogBase& log);
+    [[nodiscard]] bool authCramMd5(std::string_view user, std::string_view password, LogBase& log);
     [[nodiscard]] bool authNtlm(std::string_view domain, std::string_view user,
                                 std::string_view password, bool& fallbackToLogin, LogBase& log);
     [[nodiscard]] bool authMsn(std::string_view domain, std::string_view user,
                                std::string_view password, bool& fallbackToLogin, LogBase& log);
 
     [[nodiscard]] bool exchangePackage(std::vector<uint8_t>& serverToken,
-                                       std::span<const uint8_t> clientToken,
-                                       LogBase* log) override;
+                                       std::span<const uint8_t> clientToken, LogBase* log) override;
     [[nodiscard]] bool sendFinal(std::span<const uint8_t> clientToken, LogBase* log) override;
 
     [[nodiscard]] const StringBuffer& transcript() const { return transcript_; }

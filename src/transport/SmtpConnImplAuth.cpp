@@ -61,7 +61,8 @@ bool SmtpConnImpl::runAuthentication(std::string_view user, std::string_view pas
             log.logInfo("Failed to login using LOGIN method");
             return false;
         }
-        log.logInfo(ntlm ? "Failed to login using NTLM method" : "Failed to login using MSN method");
+        log.logInfo(ntlm ? "Failed to login using NTLM method"
+                         : "Failed to login using MSN method");
         return false;
     }
     case SmtpMechanism::Login:

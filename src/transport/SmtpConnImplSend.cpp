@@ -111,8 +111,7 @@ void SmtpConnImpl::sendRecipients(SmtpMail& email, LogBase& log, ProgressMonitor
 }
 
 // DATA, the framed text and the end marker, with the failure texts every transaction shares.
-bool SmtpConnImpl::transmitData(const std::string& framed, ProgressMonitor* monitor,
-                                LogBase& log) {
+bool SmtpConnImpl::transmitData(const std::string& framed, ProgressMonitor* monitor, LogBase& log) {
     if (!command("DATA\r\n", 354, log)) {
         log.logError("Failed when sending DATA command");
         logTranscript(log);

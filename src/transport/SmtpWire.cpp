@@ -42,7 +42,9 @@ int replyCode(std::string_view line) {
     return code;
 }
 
-bool isContinuation(std::string_view line) { return line.size() > 3 && line[3] == '-'; }
+bool isContinuation(std::string_view line) {
+    return line.size() > 3 && line[3] == '-';
+}
 
 namespace {
 

@@ -123,7 +123,9 @@ size_t mailboxCount(const std::string& user) {
     return n;
 }
 
-std::string fileText(const std::string& path) { return readFile(path); }
+std::string fileText(const std::string& path) {
+    return readFile(path);
+}
 
 std::vector<SpoolMessage> waitForSpool(std::string_view marker, size_t count, int seconds) {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
@@ -217,18 +219,16 @@ ScriptedServer::ScriptedServer(const Script& script, std::string host, std::stri
                                std::string key) {
     char tmpl[] = "/tmp/norvane-scripted.XXXXXX";
     dir_ = ::mkdtemp(tmpl);
-    {
-        std::ofstream(dir_ + "/script.json") << script.json();
-    }
+    { std::ofstream(dir_ + "/script.json") << script.json(); }
     int out[2];
     if (::pipe(out) != 0) {
         ADD_FAILURE() << "pipe failed";
         return;
     }
     std::string scriptPath = std::string(NORVANE_SOURCE_DIR) + "/tests/servers/scripted.py";
-    std::vector<std::string> args = {"/usr/bin/python3", scriptPath, "--script",
-                                     dir_ + "/script.json", "--received", dir_ + "/received",
-                                     "--host", host};
+    std::vector<std::string> args = {
+        "/usr/bin/python3", scriptPath,         "--script", dir_ + "/script.json",
+        "--received",       dir_ + "/received", "--host",   host};
     if (!cert.empty()) {
         args.insert(args.end(), {"--cert", cert, "--key", key});
     }
@@ -304,7 +304,9 @@ std::vector<std::string>& TestMail::list(Kind kind) {
 std::vector<std::string> TestMail::recipients(Kind kind) const {
     return kind == Kind::To ? to : kind == Kind::Cc ? cc : bcc;
 }
-void TestMail::clearRecipients(Kind kind) { list(kind).clear(); }
+void TestMail::clearRecipients(Kind kind) {
+    list(kind).clear();
+}
 void TestMail::addRecipient(Kind kind, std::string_view address) {
     list(kind).emplace_back(address);
 }

@@ -39,9 +39,9 @@ TEST(HmacMD5Test, KeyLongerThanBlockActsAsItsDigest) {
 }
 
 TEST(CramMD5Test, MatchesRfc2195Example) {
-    EXPECT_EQ(CramMD5::response("tim", "tanstaaftanstaaf",
-                                "<1896.697170952@postoffice.reston.mci.net>"),
-              "tim b913a602c7eda7a495b4e6e7334d3890");
+    EXPECT_EQ(
+        CramMD5::response("tim", "tanstaaftanstaaf", "<1896.697170952@postoffice.reston.mci.net>"),
+        "tim b913a602c7eda7a495b4e6e7334d3890");
 }
 
 TEST(CramMD5Test, LongUserNameStaysOneBase64Line) {
@@ -52,8 +52,7 @@ TEST(CramMD5Test, LongUserNameStaysOneBase64Line) {
 }
 
 TEST(SaslBase64Test, RoundTripsAndToleratesMissingPadding) {
-    EXPECT_EQ(sasl::base64Encode(std::string_view("alice\0alice\0pw", 14)),
-              "YWxpY2UAYWxpY2UAcHc=");
+    EXPECT_EQ(sasl::base64Encode(std::string_view("alice\0alice\0pw", 14)), "YWxpY2UAYWxpY2UAcHc=");
     auto d = sasl::base64Decode(" UGFzc3dvcmQ6\r\n");
     ASSERT_TRUE(d);
     EXPECT_EQ(std::string(d->begin(), d->end()), "Password:");

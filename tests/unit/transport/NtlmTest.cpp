@@ -66,7 +66,9 @@ std::vector<uint8_t> challengeMessage(uint32_t flags, const std::vector<uint8_t>
     return m;
 }
 
-uint16_t le16(const std::vector<uint8_t>& m, size_t at) { return m[at] | (m[at + 1] << 8); }
+uint16_t le16(const std::vector<uint8_t>& m, size_t at) {
+    return m[at] | (m[at + 1] << 8);
+}
 uint32_t le32(const std::vector<uint8_t>& m, size_t at) {
     return m[at] | (m[at + 1] << 8) | (m[at + 2] << 16) | (static_cast<uint32_t>(m[at + 3]) << 24);
 }
@@ -103,14 +105,20 @@ TEST(NtlmCryptoTest, NtlmV2HashesAndProofMatchPublishedVectors) {
     EXPECT_EQ(hex(std::span(r.nt).first(16)), "68cd0ab851e51c96aabc927bebef6a1c");
     // The rest is the blob: version, reserved, time, client challenge, reserved, info, zeros.
     std::string blob = hex(std::span(r.nt).subspan(16));
-    EXPECT_EQ(blob, "0101000000000000" "0000000000000000" "aaaaaaaaaaaaaaaa" "00000000" +
+    EXPECT_EQ(blob, "0101000000000000"
+                    "0000000000000000"
+                    "aaaaaaaaaaaaaaaa"
+                    "00000000" +
                         hex(vectorTargetInfo()) + "00000000");
 }
 
 TEST(NtlmCryptoTest, UserNameIsUpperCasedButDomainIsNot) {
     EXPECT_EQ(ntowfV2("Password", "user", "Domain"), ntowfV2("Password", "USER", "Domain"));
     EXPECT_NE(ntowfV2("Password", "User", "domain"), ntowfV2("Password", "User", "Domain"));
-    EXPECT_EQ(upperForNtlm("gr\xc3\xbc\xc3\x9f" "e"), "GR\xc3\x9c\xc3\x9f" "E");
+    EXPECT_EQ(upperForNtlm("gr\xc3\xbc\xc3\x9f"
+                           "e"),
+              "GR\xc3\x9c\xc3\x9f"
+              "E");
 }
 
 TEST(NtlmCryptoTest, Utf16CoversSurrogatePairsAndBadBytes) {
@@ -130,9 +138,8 @@ TEST(NtlmMessagesTest, NegotiateMessageAsksForNoExtendedSessionSecurity) {
 
 TEST(NtlmMessagesTest, ChallengeFieldsAreParsed) {
     LogNull log;
-    auto c = parseChallenge(challengeMessage(kNegotiateUnicode | kNegotiateTargetInfo,
-                                             vectorTargetInfo()),
-                            log);
+    auto c = parseChallenge(
+        challengeMessage(kNegotiateUnicode | kNegotiateTargetInfo, vectorTargetInfo()), log);
     ASSERT_TRUE(c);
     EXPECT_EQ(c->serverChallenge, kServerChallenge);
     EXPECT_EQ(c->targetInfo, vectorTargetInfo());
@@ -175,18 +182,18 @@ TEST(NtlmMessagesTest, LyingLengthsAndOffsetsAreRefused) {
 
 TEST(NtlmMessagesTest, AuthenticateMessageCarriesV2ResponsesAndUnicodeNames) {
     LogNull log;
-    auto c = parseChallenge(challengeMessage(kNegotiateUnicode | kNegotiateTargetInfo,
-                                             vectorTargetInfo()),
-                            log);
+    auto c = parseChallenge(
+        challengeMessage(kNegotiateUnicode | kNegotiateTargetInfo, vectorTargetInfo()), log);
     ASSERT_TRUE(c);
-    auto m = authenticateMessage(*c, {"Domain", "User", "Password"}, Version::V2,
-                                 kClientChallenge, 0);
+    auto m =
+        authenticateMessage(*c, {"Domain", "User", "Password"}, Version::V2, kClientChallenge, 0);
     ASSERT_GE(m.size(), 64u);
     EXPECT_EQ(le32(m, 8), 3u);
     EXPECT_EQ(payload(m, 28), utf16le("Domain"));
     EXPECT_EQ(payload(m, 36), utf16le("User"));
     EXPECT_EQ(hex(payload(m, 12)), "86c35097ac9cec102554764a57cccc19aaaaaaaaaaaaaaaa");
-    EXPECT_EQ(hex(std::span<const uint8_t>(payload(m, 20)).first(16)), "68cd0ab851e51c96aabc927bebef6a1c");
+    EXPECT_EQ(hex(std::span<const uint8_t>(payload(m, 20)).first(16)),
+              "68cd0ab851e51c96aabc927bebef6a1c");
     uint32_t flags = le32(m, 60);
     EXPECT_NE(flags & kNegotiateUnicode, 0u);
     EXPECT_EQ(flags & kNegotiateExtendedSessionSecurity, 0u);
@@ -198,12 +205,11 @@ TEST(NtlmMessagesTest, V1UsesExtendedSessionSecurityOnlyWhenTheServerAsks) {
     auto ess = parseChallenge(
         challengeMessage(kNegotiateUnicode | kNegotiateExtendedSessionSecurity, {}), log);
     ASSERT_TRUE(plain && ess);
-    auto m1 = authenticateMessage(*plain, {"", "User", "Password"}, Version::V1,
-                                  kClientChallenge, 0);
+    auto m1 =
+        authenticateMessage(*plain, {"", "User", "Password"}, Version::V1, kClientChallenge, 0);
     EXPECT_EQ(hex(payload(m1, 20)), "67c43011f30298a2ad35ece64f16331c44bdbed927841f94");
     EXPECT_EQ(le32(m1, 60) & kNegotiateExtendedSessionSecurity, 0u);
-    auto m2 =
-        authenticateMessage(*ess, {"", "User", "Password"}, Version::V1, kClientChallenge, 0);
+    auto m2 = authenticateMessage(*ess, {"", "User", "Password"}, Version::V1, kClientChallenge, 0);
     EXPECT_EQ(hex(payload(m2, 20)), "7537f803ae367128ca458204bde7caf81e97ed2683267232");
     EXPECT_NE(le32(m2, 60) & kNegotiateExtendedSessionSecurity, 0u);
 }
@@ -226,8 +232,8 @@ TEST(NtlmMessagesTest, ServerTimestampIsUsedAndLmv2Zeroed) {
     auto c = parseChallenge(challengeMessage(kNegotiateUnicode | kNegotiateTargetInfo, info), log);
     ASSERT_TRUE(c && c->timestamp);
     EXPECT_EQ(*c->timestamp, 0x0807060504030201ULL);
-    auto m = authenticateMessage(*c, {"Domain", "User", "Password"}, Version::V2,
-                                 kClientChallenge, 99);
+    auto m =
+        authenticateMessage(*c, {"Domain", "User", "Password"}, Version::V2, kClientChallenge, 99);
     EXPECT_EQ(payload(m, 12), std::vector<uint8_t>(24, 0));
     auto nt = payload(m, 20);
     EXPECT_EQ(hex(std::span<const uint8_t>(nt).subspan(24, 8)), "0102030405060708");

@@ -1,7 +1,7 @@
-#include "transport/DistributionList.h"
-#include "transport/SmtpAuthFlags.h"
 #include "transport/SmtpWire.h"
 #include "support/TestDirs.h"
+#include "transport/DistributionList.h"
+#include "transport/SmtpAuthFlags.h"
 
 #include "common/FileAccess.h"
 
@@ -118,7 +118,8 @@ TEST(DistributionListTest, AddTrimsRequiresAtAndMergesCase) {
 TEST(DistributionListTest, LoadFileKeepsLinesWithAnAt) {
     test::TempDir dir;
     std::string path = dir.file("list.txt");
-    ASSERT_TRUE(file::writeWholeFile(path, std::string_view("a@x\r\n\r\n  b@y \nnot an address\n\tc@z\r\na@x\n"), nullptr));
+    ASSERT_TRUE(file::writeWholeFile(
+        path, std::string_view("a@x\r\n\r\n  b@y \nnot an address\n\tc@z\r\na@x\n"), nullptr));
     DistributionList l;
     LogNull log;
     EXPECT_EQ(l.loadFile(path, log), 4);
