@@ -46,6 +46,9 @@ subst() { sed -e "s#@STATE@#$D#g" -e "s#@POP3_PORT@#$POP3_PORT#g" \
               -e "s#@SINK_PORT@#$SINK_PORT#g" -e "s#@RUNUSER@#$RUNUSER#g" \
               -e "s#@DIR@#${DIR:-}#g" -e "s#@PORT@#${PORT:-}#g" "$1"; }
 
+# Daemons must not keep our stdout: a caller reading it to the end (ctest) would wait forever.
+: > "$D/logs/start.log"
+
 # ---- test PKI: a CA, the servers' certificate, and one for a host nobody asks for ----
 (
   cd "$D/tls"
@@ -80,7 +83,7 @@ for u in "${USERS[@]}"; do mkdir -p "$D/mail/${u%%:*}/Maildir/"{cur,new,tmp}; do
 chown -R dovecot:dovecot "$D/dovecot" "$D/mail"
 : > "$D/logs/dovecot.log"; chown dovecot:dovecot "$D/logs/dovecot.log"
 setpriv --reuid=dovecot --regid=dovecot --init-groups \
-  /usr/sbin/dovecot -c "$D/dovecot/dovecot.conf" || die "dovecot did not start: $D/logs/dovecot.log"
+  /usr/sbin/dovecot -c "$D/dovecot/dovecot.conf" < /dev/null >> "$D/logs/start.log" 2>&1 || die "dovecot did not start: $D/logs/dovecot.log"
 
 # ---- two Exim instances, as Debian-exim ----
 RUNUSER=Debian-exim
@@ -96,7 +99,7 @@ start_exim() {  # start_exim NAME PORT BACKEND
   chown -R Debian-exim:Debian-exim "$DIR"
   # exim4 is set-uid root; started as Debian-exim with -C it keeps no privilege.
   SASL_CONF_PATH="$DIR/sasl" setpriv --reuid=Debian-exim --regid=Debian-exim --init-groups \
-    /usr/sbin/exim4 -C "$DIR/exim.conf" -bd || die "exim ($1) did not start: $DIR/log"
+    /usr/sbin/exim4 -C "$DIR/exim.conf" -bd < /dev/null >> "$D/logs/start.log" 2>&1 || die "exim ($1) did not start: $DIR/log"
 }
 start_exim exim-cyrus "$EXIM_CYRUS_PORT" cyrus
 start_exim exim-spa "$EXIM_SPA_PORT" spa

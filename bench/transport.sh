@@ -1,0 +1,60 @@
+#!/bin/bash
+# Transport benchmark: starts the test servers, fills the POP3 mailboxes, runs bench_transport
+# (C++) and the same work with Python's smtplib/poplib in the same run, prints medians and
+# ratios, and stops the servers by their PIDs.
+#
+#   bench/transport.sh [BENCH_BINARY] [REPETITIONS]
+set -euo pipefail
+ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+BIN="${1:-$ROOT/build/bench/bench/bench_transport}"
+REPS="${2:-5}"
+[ -x "$BIN" ] || { echo "transport.sh: build $BIN first (make bench)" >&2; exit 1; }
+ENVF="$(mktemp /tmp/norvane-bench-env.XXXXXX)"
+D="$(bash "$ROOT/tests/servers/start.sh" "$ENVF")"
+trap 'bash "$ROOT/tests/servers/stop.sh" "$D"; rm -f "$ENVF"' EXIT
+
+# 1,000 small messages for "bench", one 20 MB message for "erin".
+/usr/bin/python3 - "$D/mail" <<'PY'
+import os, pwd, sys
+root = sys.argv[1]
+pw = pwd.getpwnam("dovecot")
+def put(user, name, data):
+    path = os.path.join(root, user, "Maildir", "new", name)
+    with open(path, "wb") as f:
+        f.write(data)
+    os.chown(path, pw.pw_uid, pw.pw_gid)
+for i in range(1000):
+    put("bench", "%06d.m" % i, b"From: a@test.invalid\r\nSubject: m %d\r\n\r\n" % i
+        + b"A small message line.\r\n" * 20)
+line = b"0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789\r\n"
+put("erin", "big.m", b"From: a@test.invalid\r\nSubject: big\r\n\r\n" + line * (20 * 1024 * 1024 // len(line)))
+PY
+
+CPP_JSON="$(mktemp /tmp/norvane-bench-cpp.XXXXXX)"
+NORVANE_TRANSPORT_ENV="$ENVF" nice -n 10 "$BIN" --benchmark_repetitions="$REPS" \
+  --benchmark_report_aggregates_only=true --benchmark_format=json > "$CPP_JSON"
+PY_JSON="$(nice -n 10 /usr/bin/python3 "$ROOT/bench/transport_python.py" "$ENVF" "$REPS")"
+
+/usr/bin/python3 - "$CPP_JSON" "$PY_JSON" <<'PY'
+import json, sys
+cpp = json.load(open(sys.argv[1]))
+py = json.loads(sys.argv[2])
+med = {}
+rss = {}
+for b in cpp["benchmarks"]:
+    name = b["run_name"].split("/")[0]
+    if b.get("aggregate_name") == "median":
+        med[name] = b["real_time"] / 1000.0  # ms -> s
+        if "peak_rss_mb" in b:
+            rss[name] = b["peak_rss_mb"]
+print("%-18s %14s %14s %8s" % ("work", "C++ median", "Python median", "ratio"))
+for name, unit in [("SmtpSend1000", "msg/s"), ("Pop3Fetch1000", "msg/s"),
+                   ("Pop3Fetch20MB", "MB/s"), ("Pop3TlsFetch20MB", "MB/s")]:
+    amount = 1000 if unit == "msg/s" else 20
+    c = amount / med[name]
+    p = amount / py[name]
+    print("%-18s %10.1f %-5s %10.1f %-5s %7.2fx" % (name, c, unit, p, unit, c / p))
+print("peak RSS of the C++ process after the 20 MB fetches: %.1f MB (Python process: %.1f MB)"
+      % (max(rss.values()) if rss else 0, py["peak_rss_mb"]))
+PY
+rm -f "$CPP_JSON"
