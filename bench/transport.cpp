@@ -35,7 +35,9 @@ std::map<std::string, std::string> env() {
     return kv;
 }
 
-int port(const char* key) { return std::atoi(env()[key].c_str()); }
+int port(const char* key) {
+    return std::atoi(env()[key].c_str());
+}
 
 const std::string kSmall = "From: bench@test.invalid\r\nTo: sink@test.invalid\r\n"
                            "Subject: bench\r\n\r\n" +
@@ -99,7 +101,9 @@ void fetchBig(benchmark::State& state, bool tls) {
     state.counters["peak_rss_mb"] = static_cast<double>(ru.ru_maxrss) / 1024.0;
 }
 
-void Pop3Fetch20MB(benchmark::State& state) { fetchBig(state, false); }
+void Pop3Fetch20MB(benchmark::State& state) {
+    fetchBig(state, false);
+}
 void Pop3TlsFetch20MB(benchmark::State& state) {
     SChannel::setDefaultCaFile(env()["CA_FILE"]);
     fetchBig(state, true);

@@ -40,20 +40,25 @@ import json, sys
 cpp = json.load(open(sys.argv[1]))
 py = json.loads(sys.argv[2])
 med = {}
+cpu = {}
 rss = {}
 for b in cpp["benchmarks"]:
     name = b["run_name"].split("/")[0]
     if b.get("aggregate_name") == "median":
         med[name] = b["real_time"] / 1000.0  # ms -> s
+        cpu[name] = b["cpu_time"] / 1000.0
         if "peak_rss_mb" in b:
             rss[name] = b["peak_rss_mb"]
-print("%-18s %14s %14s %8s" % ("work", "C++ median", "Python median", "ratio"))
+print("%-17s %12s %12s %7s   %14s %14s %7s" % ("work", "C++ wall", "Python wall", "ratio",
+                                                "C++ CPU", "Python CPU", "ratio"))
 for name, unit in [("SmtpSend1000", "msg/s"), ("Pop3Fetch1000", "msg/s"),
                    ("Pop3Fetch20MB", "MB/s"), ("Pop3TlsFetch20MB", "MB/s")]:
     amount = 1000 if unit == "msg/s" else 20
-    c = amount / med[name]
-    p = amount / py[name]
-    print("%-18s %10.1f %-5s %10.1f %-5s %7.2fx" % (name, c, unit, p, unit, c / p))
+    c, p = amount / med[name], amount / py[name][0]
+    cc, pc = cpu[name], py[name][1]
+    print("%-17s %7.1f %-5s %6.1f %-5s %6.2fx   %11.3f s %11.3f s %6.2fx"
+          % (name, c, unit, p, unit, c / p, cc, pc, pc / cc))
+print("wall = the whole exchange with the server; CPU = the client process's own time")
 print("peak RSS of the C++ process after the 20 MB fetches: %.1f MB (Python process: %.1f MB)"
       % (max(rss.values()) if rss else 0, py["peak_rss_mb"]))
 PY

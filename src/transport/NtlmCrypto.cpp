@@ -161,16 +161,18 @@ Responses ntlmV2(const Hash16& v2Hash, const Block8& serverChallenge, const Bloc
     HmacMD5::Digest proof = HmacMD5::compute(v2Hash, span(input));
 
     Responses r;
-    r.nt.assign(proof.begin(), proof.end());
-    r.nt.insert(r.nt.end(), blob.begin(), blob.end());
+    r.nt.resize(proof.size() + blob.size());
+    std::copy(proof.begin(), proof.end(), r.nt.begin());
+    std::copy(blob.begin(), blob.end(), r.nt.begin() + static_cast<std::ptrdiff_t>(proof.size()));
     if (zeroLm) {
         r.lm.assign(24, 0);
     } else {
         std::vector<uint8_t> lmInput(serverChallenge.begin(), serverChallenge.end());
         lmInput.insert(lmInput.end(), clientChallenge.begin(), clientChallenge.end());
         HmacMD5::Digest lm = HmacMD5::compute(v2Hash, span(lmInput));
-        r.lm.assign(lm.begin(), lm.end());
-        r.lm.insert(r.lm.end(), clientChallenge.begin(), clientChallenge.end());
+        r.lm.resize(lm.size() + clientChallenge.size());
+        std::copy(lm.begin(), lm.end(), r.lm.begin());
+        std::copy(clientChallenge.begin(), clientChallenge.end(), r.lm.begin() + 16);
     }
     return r;
 }

@@ -1,5 +1,8 @@
 #include "transport/ParseBuffer.h"
 
+#include <algorithm>
+#include <cstring>
+
 namespace norvane {
 
 // Dropping consumed bytes costs a move of what is left; doing it only once they outweigh the
@@ -7,33 +10,30 @@ namespace norvane {
 void ParseBuffer::compact() {
     if (head_ == 0)
         return;
-    if (head_ == buf_.size()) {
-        buf_.clear();
-        head_ = 0;
-    } else if (head_ >= buf_.size() - head_) {
-        buf_.erase(0, head_);
+    if (head_ == end_) {
+        head_ = end_ = 0;
+    } else if (head_ >= end_ - head_) {
+        std::memmove(buf_.data(), buf_.data() + head_, end_ - head_);
+        end_ -= head_;
         head_ = 0;
     }
 }
 
 void ParseBuffer::append(std::string_view bytes) {
-    compact();
-    buf_.append(bytes);
+    char* p = prepareAppend(bytes.size());
+    std::memcpy(p, bytes.data(), bytes.size());
+    end_ += bytes.size();
 }
 
 char* ParseBuffer::prepareAppend(size_t n) {
     compact();
-    size_t old = buf_.size();
-    buf_.resize(old + n);
-    reserved_ = n;
-    return buf_.data() + old;
+    if (buf_.size() < end_ + n)
+        buf_.resize(std::max(end_ + n, 2 * buf_.size()));
+    return buf_.data() + end_;
 }
 
 void ParseBuffer::commitAppend(size_t written) {
-    if (written > reserved_)
-        written = reserved_;
-    buf_.resize(buf_.size() - (reserved_ - written));
-    reserved_ = 0;
+    end_ = std::min(end_ + written, buf_.size());
 }
 
 bool ParseBuffer::takeThrough(std::string_view match, bool tailOnly, std::string& out,
@@ -59,25 +59,24 @@ void ParseBuffer::takeFront(size_t n, std::string& out) {
         takeAll(out);
         return;
     }
-    out.assign(buf_, head_, n);
+    out.assign(buf_.data() + head_, n);
     head_ += n;
 }
 
 void ParseBuffer::takeAll(std::string& out) {
-    if (head_ == 0) {
+    if (head_ == 0 && end_ > buf_.size() / 2) {
         // The common end of a large download: hand the storage over instead of copying it.
         out.swap(buf_);
+        out.resize(end_);
         buf_.clear();
     } else {
-        out.assign(buf_, head_, std::string::npos);
-        buf_.clear();
+        out.assign(buf_.data() + head_, end_ - head_);
     }
-    head_ = 0;
+    head_ = end_ = 0;
 }
 
 void ParseBuffer::clear() {
-    buf_.clear();
-    head_ = 0;
+    head_ = end_ = 0;
 }
 
 } // namespace norvane

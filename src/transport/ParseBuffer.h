@@ -28,16 +28,20 @@ public:
     void takeAll(std::string& out);
     void clear();
 
-    [[nodiscard]] size_t size() const { return buf_.size() - head_; }
+    [[nodiscard]] size_t size() const { return end_ - head_; }
     [[nodiscard]] bool empty() const { return size() == 0; }
-    [[nodiscard]] std::string_view view() const { return std::string_view(buf_).substr(head_); }
+    [[nodiscard]] std::string_view view() const {
+        return std::string_view(buf_.data() + head_, end_ - head_);
+    }
 
 private:
     void compact();
 
+    // The data is buf_[head_, end_); buf_ beyond end_ is room already allocated, so repeated
+    // reads do not clear fresh memory each time.
     std::string buf_;
     size_t head_ = 0;
-    size_t reserved_ = 0;
+    size_t end_ = 0;
 };
 
 } // namespace norvane

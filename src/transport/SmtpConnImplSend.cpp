@@ -15,6 +15,7 @@ namespace norvane {
 namespace {
 
 constexpr size_t kBccBatch = 100;
+constexpr size_t kCoalesceLimit = 65536;
 
 void consume(ProgressMonitor* monitor, uint32_t n) {
     if (monitor) {
@@ -125,12 +126,26 @@ bool SmtpConnImpl::transmitData(const std::string& framed, ProgressMonitor* moni
     } else {
         appendTranscript(framed);
     }
-    if (!framed.empty() && !socket_.sendBytes(framed.data(), framed.size(), log, monitor)) {
+    static constexpr std::string_view kEnd = "\r\n.\r\n";
+    bool endSent = false;
+    if (framed.size() <= kCoalesceLimit && !monitor) {
+        // A small message goes out with its end marker in one write: one segment, and the
+        // server has the whole transaction at once.
+        std::string all = framed;
+        all.append(kEnd);
+        if (!socket_.sendBytes(all.data(), all.size(), log, nullptr)) {
+            log.logError("Failed when sending email body");
+            logTranscript(log);
+            return false;
+        }
+        appendTranscript(kEnd);
+        endSent = true;
+    } else if (!framed.empty() && !socket_.sendBytes(framed.data(), framed.size(), log, monitor)) {
         log.logError("Failed when sending email body");
         logTranscript(log);
         return false;
     }
-    if (!command("\r\n.\r\n", 250, log)) {
+    if (!(endSent ? readReply(250, log) : command(kEnd, 250, log))) {
         log.logError("Failed when sending body end marker");
         logTranscript(log);
         return false;
