@@ -302,7 +302,8 @@ bool PopConnImpl::top(int number, int bodyLines, std::string& out, LogBase& log)
 }
 
 bool PopConnImpl::retr(std::string& out, int number, LogBase& log, ProgressMonitor* monitor) {
-    out.clear();
+    // The previous message's storage goes now, not after the next one has arrived.
+    std::string().swap(out);
     if (!channel_->isConnected())
         return false;
     if (!sendCommand("RETR " + std::to_string(number) + "\r\n", log)) {
