@@ -1,6 +1,9 @@
 #!/usr/bin/python3
 """The same transport work as bench_transport, done by Python's smtplib and poplib, so that
-bench/transport.sh can compare the two in one run. Prints one JSON object of medians."""
+bench/transport.sh can compare the two in one run. Prints one JSON object of medians
+(wall and CPU seconds) for the named works (all by default).
+
+    transport_python.py ENV_FILE REPETITIONS [WORK...]"""
 import json
 import poplib
 import smtplib
@@ -58,11 +61,13 @@ def medians(fn, *args):
     return [statistics.median(r[0] for r in runs), statistics.median(r[1] for r in runs)]
 
 
-out = {
-    "SmtpSend1000": medians(smtp_send),
-    "Pop3Fetch1000": medians(pop_fetch),
-    "Pop3Fetch20MB": medians(pop_big, False),
-    "Pop3TlsFetch20MB": medians(pop_big, True),
-    "peak_rss_mb": resource.getrusage(resource.RUSAGE_SELF).ru_maxrss / 1024.0,
+work = {
+    "SmtpSend1000": (smtp_send,),
+    "Pop3Fetch1000": (pop_fetch,),
+    "Pop3Fetch20MB": (pop_big, False),
+    "Pop3TlsFetch20MB": (pop_big, True),
 }
+names = sys.argv[3:] or list(work)
+out = {name: medians(*work[name]) for name in names}
+out["peak_rss_mb"] = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss / 1024.0
 print(json.dumps(out))
