@@ -9,6 +9,7 @@
 #include <openssl/bio.h>
 #include <openssl/err.h>
 #include <openssl/evp.h>
+#include <openssl/ssl.h>
 #include <openssl/x509.h>
 
 #include <memory>
@@ -29,6 +30,8 @@ using EvpMdCtxPtr = std::unique_ptr<EVP_MD_CTX, OpenSslDeleter<&EVP_MD_CTX_free>
 using EvpMdPtr = std::unique_ptr<EVP_MD, OpenSslDeleter<&EVP_MD_free>>;
 using EvpPkeyPtr = std::unique_ptr<EVP_PKEY, OpenSslDeleter<&EVP_PKEY_free>>;
 using EvpPkeyCtxPtr = std::unique_ptr<EVP_PKEY_CTX, OpenSslDeleter<&EVP_PKEY_CTX_free>>;
+using SslCtxPtr = std::unique_ptr<SSL_CTX, OpenSslDeleter<&SSL_CTX_free>>;
+using SslPtr = std::unique_ptr<SSL, OpenSslDeleter<&SSL_free>>;
 using BioPtr = std::unique_ptr<BIO, OpenSslDeleter<&BIO_free_all>>;
 using X509Ptr = std::unique_ptr<X509, OpenSslDeleter<&X509_free>>;
 using X509StorePtr = std::unique_ptr<X509_STORE, OpenSslDeleter<&X509_STORE_free>>;
@@ -36,7 +39,7 @@ using X509StoreCtxPtr = std::unique_ptr<X509_STORE_CTX, OpenSslDeleter<&X509_STO
 
 // Logs every error queued by OpenSSL on this thread (oldest first) and empties the queue, so
 // that a later failure does not report stale errors.
-inline void logOpenSslErrors(LogBase& log) {
+inline void drainOpenSslErrors(LogBase& log) {
     unsigned long err;
     while ((err = ERR_get_error()) != 0) {
         char text[256];

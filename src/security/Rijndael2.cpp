@@ -41,7 +41,7 @@ bool Rijndael2::cryptBlocks(bool encrypt, std::span<uint8_t> data, LogBase& log)
                           kZeroIv, encrypt ? 1 : 0) != 1 ||
         EVP_CIPHER_CTX_set_padding(ctx.get(), 0) != 1) {
         log.logError("Failed to initialize AES");
-        logOpenSslErrors(log);
+        drainOpenSslErrors(log);
         return false;
     }
     size_t done = 0;
@@ -52,7 +52,7 @@ bool Rijndael2::cryptBlocks(bool encrypt, std::span<uint8_t> data, LogBase& log)
                              static_cast<int>(n)) != 1 ||
             static_cast<size_t>(outLen) != n) {
             log.logError("AES block operation failed");
-            logOpenSslErrors(log);
+            drainOpenSslErrors(log);
             return false;
         }
         done += n;
@@ -61,7 +61,7 @@ bool Rijndael2::cryptBlocks(bool encrypt, std::span<uint8_t> data, LogBase& log)
     uint8_t tail[32];
     if (EVP_CipherFinal_ex(ctx.get(), tail, &finalLen) != 1 || finalLen != 0) {
         log.logError("AES block operation failed");
-        logOpenSslErrors(log);
+        drainOpenSslErrors(log);
         return false;
     }
     return true;
