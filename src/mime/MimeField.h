@@ -1,0 +1,45 @@
+#pragma once
+
+// One header field of a MIME entity. The value is stored unfolded, as UTF-8, with RFC 2047
+// encoded words already decoded; charset conversion, encoded words and folding are applied only
+// when the field is rendered.
+
+#include "common/NorvaneObject.h"
+#include "common/StringBuffer.h"
+
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace norvane {
+
+class Charset;
+
+class MimeField : public NorvaneObject {
+public:
+    MimeField() = default;
+    MimeField(std::string_view name, std::string_view value) { set(name, value); }
+
+    // Parses "Name: value" (one unfolded line). The name is trimmed and its spaces, angle
+    // brackets and quote characters become '-'; one blank after the colon is skipped and the
+    // value trimmed and normalised. False, with name and value empty, when there is no colon.
+    [[nodiscard]] bool parseLine(std::string_view line);
+    // Stores both, then normalises the value (decodes encoded words, removes folds).
+    void set(std::string_view name, std::string_view value);
+    [[nodiscard]] std::unique_ptr<MimeField> clone() const;
+
+    // Appends "Name: " and the value encoded for charset cs (see FieldEncoder).
+    void render(StringBuffer& out, const Charset& cs) const;
+
+    [[nodiscard]] const std::string& name() const { return name_; }
+    [[nodiscard]] const std::string& value() const { return value_; }
+    [[nodiscard]] bool nameIs(std::string_view name) const;
+
+private:
+    void normaliseValue();
+
+    std::string name_;
+    std::string value_;
+};
+
+} // namespace norvane

@@ -1,0 +1,498 @@
+#include "mime/MimeMessage2.h"
+
+#include "charset/ContentCoding.h"
+#include "charset/EncodingConvert.h"
+#include "charset/Uu.h"
+#include "common/Platform.h"
+#include "mime/ContentParams.h"
+#include "mime/ContentTypes.h"
+#include "mime/TextScan.h"
+
+namespace norvane {
+
+namespace {
+
+constexpr int kUtf8 = 65001;
+constexpr int kUsAscii = 20127;
+constexpr int kWindows1252 = 1252;
+
+std::string lowerNoBlanks(std::string_view s) {
+    std::string out = content_params::withoutBlanks(s);
+    sb::toLowerAscii(out);
+    return out;
+}
+
+// CR, LF and tab become spaces and runs of spaces one space: a folded filename reads as one.
+std::string normaliseFilename(std::string_view s) {
+    std::string out;
+    out.reserve(s.size());
+    for (char c : s) {
+        if (c == '\r' || c == '\n' || c == '\t')
+            c = ' ';
+        if (c == ' ' && !out.empty() && out.back() == ' ')
+            continue;
+        out.push_back(c);
+    }
+    return out;
+}
+
+// Value up to the first ';', trimmed.
+std::string leadingToken(std::string_view v) {
+    return std::string(sb::trimView(v.substr(0, v.find(';'))));
+}
+
+// The last component of a Windows or Unix path.
+std::string lastPathComponent(std::string_view path) {
+    std::string p(path);
+    for (char& c : p)
+        if (c == '/')
+            c = '\\';
+    const size_t slash = p.rfind('\\');
+    return slash == std::string::npos ? p : p.substr(slash + 1);
+}
+
+// Converts a decoded text body to UTF-8. When it does not convert cleanly, text that is
+// already valid UTF-8 is kept as it is (the label was wrong; converting would drop every
+// 8-bit byte), and "us-ascii" text with 8-bit bytes is read as windows-1252, as browsers do.
+// False when body should be kept unconverted.
+bool textToUtf8(int cp, const DataBuffer& body, DataBuffer& out, LogBase& log) {
+    out.reserve(body.getSize() + body.getSize() / 4);
+    EncodingConvert conv;
+    if (conv.convert(cp, kUtf8, body.span(), out))
+        return true;
+    log.logInfo("Some characters of the body do not exist in its charset.");
+    log.logDataLong("code_page", cp);
+    if (text_scan::isValidUtf8(body.view()))
+        return false;
+    if (cp == kUsAscii) {
+        out.clear();
+        (void)conv.convert(kWindows1252, kUtf8, body.span(), out);
+    }
+    return true;
+}
+
+bool isPkcs7Mime(std::string_view type) {
+    return type == "application/pkcs7-mime" || type == "application/x-pkcs7-mime";
+}
+
+} // namespace
+
+void MimeMessage2::clear() {
+    rawText_.clear();
+    body_.clear();
+    header_.clear();
+    parts_.removeAllObjects();
+    contentType_.clear();
+    disposition_.clear();
+    transferEncoding_.clear();
+    name_.clear();
+    filename_.clear();
+    protocol_.clear();
+    micalg_.clear();
+    smimeType_.clear();
+    typeParam_.clear();
+    charset_.clear();
+    boundary_.clear();
+    contentId_.clear();
+    formatFlowed_ = false;
+}
+
+void MimeMessage2::loadFromParts(std::string_view headerText, std::string_view encodedBody,
+                                 ExtPtrArray<MimeMessage2>& children, LogBase& log) {
+    clear();
+    header_.loadFromText(headerText);
+    deriveAll();
+    const Charset cs = charset_;
+    setBodyEncoded(transferEncoding_, encodedBody, cs, log);
+    for (auto& c : children.items())
+        if (c)
+            parts_.appendObject(std::move(c));
+    children.removeAllObjects();
+}
+
+// ---- header fields and derived members ----
+
+bool MimeMessage2::getHeaderField(std::string_view name, StringBuffer& out) const {
+    StringBuffer v;
+    if (!header_.getField(name, v))
+        return false;
+    if (v.containsSubstringNoCase("?B?") || v.containsSubstringNoCase("?Q?"))
+        ContentCoding::decodeWordsToUtf8(v.str());
+    out.append(v);
+    return true;
+}
+
+void MimeMessage2::setHeaderField(std::string_view name, std::string_view value) {
+    const std::string n(sb::trimView(name));
+    const std::string_view v = sb::trimView(value);
+    if (v.empty())
+        header_.removeField(n);
+    else
+        header_.setField(n, v);
+    modified_ = true;
+    if (sb::equalsNoCase(n, "content-type"))
+        deriveContentType();
+    else if (sb::equalsNoCase(n, "content-disposition"))
+        deriveDisposition();
+    else if (sb::equalsNoCase(n, "content-id"))
+        deriveContentId();
+    else if (sb::equalsNoCase(n, "content-transfer-encoding"))
+        deriveTransferEncoding();
+}
+
+void MimeMessage2::deriveAll() {
+    deriveContentType();
+    deriveContentId();
+    deriveDisposition();
+    deriveTransferEncoding();
+}
+
+void MimeMessage2::deriveContentType() {
+    contentType_.clear();
+    protocol_.clear();
+    micalg_.clear();
+    typeParam_.clear();
+    boundary_.clear();
+    smimeType_.clear();
+    name_.clear();
+    charset_.clear();
+    StringBuffer value;
+    if (!getHeaderField("content-type", value))
+        return;
+    const auto q = content_params::replaceQuotedStrings(value.view());
+    const std::string_view text = q.text;
+    const size_t typeEnd = text.find_first_of("; \t\r");
+    contentType_ = lowerNoBlanks(text.substr(0, typeEnd));
+    if (typeEnd == std::string_view::npos)
+        return;
+    const size_t paramsAt = text.find_first_not_of("; \t\r\n", typeEnd);
+    if (paramsAt == std::string_view::npos)
+        return;
+    const std::string params = content_params::withoutBlanks(text.substr(paramsAt));
+    content_params::forEachParam(params, q.strings, [&](std::string_view n, std::string_view v) {
+        if (sb::equalsNoCase(n, "boundary"))
+            boundary_ = v;
+        else if (sb::equalsNoCase(n, "charset"))
+            charset_.setByName(v);
+        else if (sb::equalsNoCase(n, "protocol"))
+            protocol_ = sb::lowerAscii(v);
+        else if (sb::equalsNoCase(n, "micalg"))
+            micalg_ = sb::lowerAscii(v);
+        else if (sb::equalsNoCase(n, "smime-type"))
+            smimeType_ = sb::lowerAscii(v);
+        else if (sb::equalsNoCase(n, "name"))
+            name_ = sb::lowerAscii(v);
+        else if (sb::equalsNoCase(n, "type"))
+            typeParam_ = sb::lowerAscii(v);
+    });
+}
+
+void MimeMessage2::deriveDisposition() {
+    disposition_.clear();
+    filename_.clear();
+    StringBuffer value;
+    if (!getHeaderField("content-disposition", value))
+        return;
+    const auto q = content_params::replaceQuotedStrings(value.view());
+    const std::string text = content_params::withoutBlanks(q.text);
+    const size_t semi = text.find(';');
+    disposition_ = sb::lowerAscii(std::string_view(text).substr(0, semi));
+    if (semi == std::string::npos)
+        return;
+    content_params::forEachParam(std::string_view(text).substr(semi + 1), q.strings,
+                                 [&](std::string_view n, std::string_view v) {
+                                     if (sb::equalsNoCase(n, "filename"))
+                                         filename_ = normaliseFilename(v);
+                                 });
+}
+
+void MimeMessage2::deriveContentId() {
+    StringBuffer value;
+    contentId_.clear();
+    if (header_.getField("content-id", value))
+        contentId_ = leadingToken(value.view());
+}
+
+void MimeMessage2::deriveTransferEncoding() {
+    StringBuffer value;
+    transferEncoding_.clear();
+    if (header_.getField("content-transfer-encoding", value))
+        transferEncoding_ = leadingToken(value.view());
+}
+
+// ---- composition ----
+
+void MimeMessage2::setContentType(std::string_view type, std::string_view name,
+                                  std::string_view protocol, std::string_view micalg,
+                                  const Charset& charset, std::string_view boundary,
+                                  std::string_view smimeType, std::string_view typeParam) {
+    // Copies first: the arguments may be views of the members being replaced.
+    std::string t(type), n(name), p(protocol), m(micalg), b(boundary), s(smimeType), tp(typeParam);
+    const Charset cs = charset;
+    contentType_ = std::move(t);
+    name_ = std::move(n);
+    protocol_ = std::move(p);
+    micalg_ = std::move(m);
+    charset_ = cs;
+    boundary_ = std::move(b);
+    smimeType_ = std::move(s);
+    typeParam_ = std::move(tp);
+    composeContentType();
+}
+
+void MimeMessage2::composeContentType() {
+    modified_ = true;
+    std::string v = contentType_;
+    if (sb::startsWithNoCase(contentType_, "text") && charset_.getCodePage() == 0)
+        charset_.setByCodePage(kUsAscii);
+    if (charset_.getCodePage() != 0 && !charset_.getName().empty())
+        v += "; charset=\"" + charset_.getName() + "\";";
+    else
+        v += ";";
+    if (!typeParam_.empty())
+        v += " type=\"" + typeParam_ + "\";";
+    if (!boundary_.empty())
+        v += "\r\n\tboundary=\"" + boundary_ + "\";";
+    if (!name_.empty())
+        v += "\r\n\tname=\"" + name_ + "\";";
+    if (!protocol_.empty())
+        v += "\r\n\tprotocol=\"" + protocol_ + "\";";
+    if (!micalg_.empty())
+        v += "\r\n\tmicalg=" + micalg_ + ";";
+    if (!smimeType_.empty())
+        v += "\r\n\tsmime-type=" + smimeType_ + ";";
+    if (formatFlowed_ && sb::equalsNoCase(contentType_, "text/plain"))
+        v += "\r\n\tformat=flowed;";
+    sb::trim(v);
+    if (!v.empty() && v.back() == ';') {
+        v.pop_back();
+        sb::trim(v);
+    }
+    header_.setField("content-type", v);
+    deriveContentType();
+}
+
+void MimeMessage2::setContentTypeOnly(std::string_view type) {
+    contentType_ = type;
+    composeContentType();
+}
+
+void MimeMessage2::setNameParam(std::string_view name) {
+    name_ = name;
+    composeContentType();
+}
+
+void MimeMessage2::setBoundary(std::string_view boundary) {
+    boundary_ = boundary;
+    composeContentType();
+}
+
+void MimeMessage2::setContentTypeAndCharset(std::string_view type, const Charset& charset) {
+    const Charset cs = charset;
+    contentType_ = type;
+    charset_ = cs;
+    composeContentType();
+}
+
+void MimeMessage2::setFormatFlowed(bool on) {
+    formatFlowed_ = on;
+    if (!contentType_.empty())
+        composeContentType();
+}
+
+void MimeMessage2::setDisposition(std::string_view type, std::string_view filename) {
+    modified_ = true;
+    if (type.empty() && filename.empty()) {
+        header_.removeField("content-disposition");
+        deriveDisposition();
+        return;
+    }
+    const std::string fn = normaliseFilename(filename);
+    std::string v(type);
+    if (!fn.empty())
+        v += "; filename=\"" + fn + "\"";
+    header_.setField("content-disposition", v);
+    deriveDisposition();
+}
+
+void MimeMessage2::setFilename(std::string_view filename) {
+    std::string disp(sb::trimView(disposition_));
+    if (!filename.empty() && disp.empty())
+        disp = "attachment";
+    setDisposition(disp, std::string(filename));
+}
+
+void MimeMessage2::setDispositionType(std::string_view type) {
+    if (type.empty()) {
+        modified_ = true;
+        header_.removeField("content-disposition");
+        deriveDisposition();
+        return;
+    }
+    setDisposition(std::string(type), std::string(filename_));
+}
+
+void MimeMessage2::setTransferEncoding(std::string_view token) {
+    modified_ = true;
+    const std::string t(token);
+    transferEncoding_ = t;
+    header_.setField("content-transfer-encoding", t);
+    deriveTransferEncoding();
+}
+
+// ---- body ----
+
+bool MimeMessage2::isTextType() const {
+    return sb::startsWithNoCase(contentType_, "text/");
+}
+
+void MimeMessage2::setBodyEncoded(std::string_view encoding, std::string_view bytes,
+                                  const Charset& charset, LogBase& log) {
+    modified_ = true;
+    DataBuffer decoded;
+    if (sb::equalsNoCase(encoding, "base64")) {
+        if (!ContentCoding::base64DecodeStrict(bytes, decoded)) {
+            log.logError("Body is not valid base64; it is left empty.");
+            log.logDataLong("encoded_size", static_cast<long>(bytes.size()));
+            decoded.clear();
+        }
+    } else if (sb::equalsNoCase(encoding, "quoted-printable")) {
+        ContentCoding::qpDecode(bytes, decoded);
+    } else {
+        decoded.assign(bytes);
+    }
+    const int cp = charset.getCodePage();
+    // Only text is held as UTF-8: rendering converts back text types only, and converting the
+    // bytes of an image that happens to carry a charset parameter would corrupt them.
+    if (cp != 0 && cp != kUtf8 && isTextType() && !decoded.isEmpty()) {
+        DataBuffer utf8;
+        if (textToUtf8(cp, decoded, utf8, log))
+            decoded = std::move(utf8);
+    }
+    body_ = std::move(decoded);
+}
+
+void MimeMessage2::initAlternative() {
+    clear();
+    StringBuffer b;
+    makeBoundary(b);
+    b.append("_.ALT");
+    setContentType("multipart/alternative", "", "", "", Charset(), b.view(), "", "");
+}
+
+// ---- predicates and lists ----
+
+bool MimeMessage2::isMultipart() const {
+    return sb::startsWithNoCase(contentType_, "multipart");
+}
+
+bool MimeMessage2::isAttachment() const {
+    return sb::equalsNoCase(disposition_, "attachment");
+}
+
+bool MimeMessage2::isEncrypted() const {
+    return isPkcs7Mime(contentType_) && smimeType_ != "signed-data";
+}
+
+bool MimeMessage2::isOpaqueSigned() const {
+    return isPkcs7Mime(contentType_) && smimeType_ == "signed-data";
+}
+
+void MimeMessage2::textCharsetName(StringBuffer& out) const {
+    if (sb::startsWithNoCase(contentType_, "text") || sb::startsWithNoCase(contentType_, "message"))
+        out.append(charset_.getName());
+}
+
+MimeMessage2* MimeMessage2::partAt(int index) const {
+    return index < 0 ? nullptr : parts_.elementAt(static_cast<size_t>(index));
+}
+
+void MimeMessage2::addPart(std::unique_ptr<MimeMessage2> part) {
+    if (!part)
+        return;
+    modified_ = true;
+    parts_.appendObject(std::move(part));
+}
+
+void MimeMessage2::insertPartFirst(std::unique_ptr<MimeMessage2> part) {
+    if (!part)
+        return;
+    modified_ = true;
+    parts_.insertAt(0, std::move(part));
+}
+
+std::unique_ptr<MimeMessage2> MimeMessage2::removePartAt(int index) {
+    if (index < 0 || static_cast<size_t>(index) >= parts_.getSize())
+        return nullptr;
+    modified_ = true;
+    return parts_.removeAt(static_cast<size_t>(index));
+}
+
+bool MimeMessage2::setPartAt(int index, std::unique_ptr<MimeMessage2> part) {
+    if (index < 0 || !part)
+        return false;
+    if (!parts_.replaceAt(static_cast<size_t>(index), std::move(part)))
+        return false;
+    modified_ = true;
+    return true;
+}
+
+// ---- whole-tree helpers ----
+
+void MimeMessage2::normalizeFileNames() {
+    if (!filename_.empty())
+        setFilename(lastPathComponent(filename_));
+    if (!name_.empty())
+        setNameParam(lastPathComponent(name_));
+    for (auto& p : parts_)
+        p->normalizeFileNames();
+}
+
+void MimeMessage2::decodeUuencodedBody(LogBase& log) {
+    if (!sb::equalsNoCase(transferEncoding_, "X-UUencode"))
+        return;
+    DataBuffer decoded;
+    Uu uu;
+    if (!uu.uuDecode(body_.view(), decoded))
+        log.logInfo("No uuencoded data found in the body.");
+    body_ = std::move(decoded);
+    setTransferEncoding("base64");
+}
+
+std::unique_ptr<MimeMessage2> MimeMessage2::detachAppleDoubleData() {
+    if (contentType_ != "multipart/appledouble")
+        return nullptr;
+    return removePartAt(1);
+}
+
+void MimeMessage2::adoptContent(std::unique_ptr<MimeMessage2> content) {
+    if (!content || content.get() == this)
+        return;
+    modified_ = true;
+    parts_ = std::move(content->parts_);
+    body_ = std::move(content->body_);
+    header_.removeField("content-disposition");
+    header_.removeField("content-type");
+    header_.removeField("content-transfer-encoding");
+    header_.mergeFrom(content->header_);
+    deriveAll();
+}
+
+std::string_view MimeMessage2::contentTypeForExtension(std::string_view ext) {
+    return content_types::forExtension(ext);
+}
+
+void MimeMessage2::makeBoundary(StringBuffer& out) {
+    const std::string u = platform::newUuidString(); // 8-4-4-4-12 lower-case hex
+    out.append("----=_NextPart_");
+    out.append(std::string_view(u).substr(0, 3));
+    out.appendChar('_');
+    out.append(std::string_view(u).substr(3, 4));
+    out.appendChar('_');
+    out.append(std::string_view(u).substr(9, 4));
+    out.append(std::string_view(u).substr(14, 4));
+    out.appendChar('.');
+    out.append(std::string_view(u).substr(24, 8));
+}
+
+} // namespace norvane

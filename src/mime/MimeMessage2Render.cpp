@@ -1,0 +1,78 @@
+// Rendering of a MIME entity tree back to MIME text.
+
+#include "mime/MimeMessage2.h"
+
+#include "charset/ContentCoding.h"
+#include "charset/EncodingConvert.h"
+
+namespace norvane {
+
+namespace {
+
+constexpr int kUtf8 = 65001;
+constexpr int kUsAscii = 20127;
+
+} // namespace
+
+void MimeMessage2::render(StringBuffer& out) const {
+    renderHeader(out);
+    out.append("\r\n\r\n");
+    if (!parts_.isEmpty() && emitPreamble_)
+        out.append(kPreamble);
+    renderBody(out);
+}
+
+void MimeMessage2::renderHeader(StringBuffer& out) const {
+    header_.render(out, "", charset_);
+}
+
+void MimeMessage2::renderBody(StringBuffer& out) const {
+    if (parts_.isEmpty())
+        renderLeafBody(out);
+    else
+        renderChildren(out);
+}
+
+void MimeMessage2::renderLeafBody(StringBuffer& out) const {
+    std::string_view data = body_.view();
+    std::string converted;
+    const int cp = charset_.getCodePage();
+    if (cp != 0 && cp != kUtf8 && cp != kUsAscii && isTextType()) {
+        EncodingConvert conv;
+        // Characters the charset lacks cannot be sent in it; the rest of the text still is.
+        (void)conv.convert(kUtf8, cp, data, converted);
+        data = converted;
+    }
+    if (sb::equalsNoCase(transferEncoding_, "base64"))
+        ContentCoding::base64EncodeLines(data, out.str());
+    else if (sb::equalsNoCase(transferEncoding_, "quoted-printable"))
+        ContentCoding::qpEncode(data, out.str());
+    else
+        out.append(data);
+}
+
+void MimeMessage2::renderChildren(StringBuffer& out) const {
+    // The signed content of multipart/signed goes out byte for byte as it came in, or its
+    // detached signature would no longer match.
+    const bool keepSignedText = isMultipartSigned();
+    bool first = true;
+    for (const auto& child : parts_) {
+        out.append("--");
+        out.append(boundary_);
+        out.append("\r\n");
+        if (keepSignedText && first && !child->rawText_.empty()) {
+            out.append(child->rawText_);
+        } else {
+            child->renderHeader(out);
+            out.append("\r\n\r\n");
+            child->renderBody(out);
+        }
+        out.append("\r\n");
+        first = false;
+    }
+    out.append("--");
+    out.append(boundary_);
+    out.append("--\r\n");
+}
+
+} // namespace norvane

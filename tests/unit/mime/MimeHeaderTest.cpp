@@ -1,0 +1,394 @@
+#include "mime/MimeHeader.h"
+
+#include "charset/Charset.h"
+#include "common/Platform.h"
+
+#include <gtest/gtest.h>
+
+using namespace norvane;
+
+namespace {
+
+Charset charsetNamed(std::string_view name) {
+    Charset cs;
+    cs.setByName(name);
+    return cs;
+}
+
+std::string valueOf(const MimeHeader& h, std::string_view name) {
+    StringBuffer out;
+    EXPECT_TRUE(h.getField(name, out)) << name;
+    return out.str();
+}
+
+std::string rendered(const MimeHeader& h, const Charset& cs = Charset(),
+                     std::string_view exclude = "") {
+    StringBuffer out;
+    h.render(out, exclude, cs);
+    return out.str();
+}
+
+class MimeHeaderTest : public ::testing::Test {
+protected:
+    void SetUp() override { platform::setAnsiCodePage(65001); }
+};
+
+} // namespace
+
+// ---- parsing ----
+
+TEST_F(MimeHeaderTest, UnfoldingRemovesTheBreakAndOneBlank) {
+    MimeHeader h;
+    h.loadFromText("Subject: a\r\n b\r\nX-Two: a\r\n  b\r\nX-Tab: a\r\n\tb\r\n\r\nbody");
+    EXPECT_EQ(valueOf(h, "subject"), "ab");
+    EXPECT_EQ(valueOf(h, "X-Two"), "a b");
+    EXPECT_EQ(valueOf(h, "x-tab"), "ab");
+    EXPECT_EQ(h.fieldCount(), 3);
+}
+
+TEST_F(MimeHeaderTest, EncodedWordsOnConsecutiveLinesJoinDirectly) {
+    MimeHeader h;
+    h.loadFromText("Subject: =?iso-8859-1?Q?Gr=FC?=\r\n   =?iso-8859-1?Q?=DFe?=\r\n");
+    EXPECT_EQ(valueOf(h, "Subject"), "Gr\xC3\xBC\xC3\x9F"
+                                     "e");
+    EXPECT_EQ(h.headerCodePage(), 28591);
+}
+
+TEST_F(MimeHeaderTest, LastContentTypeWinsAndReceivedFieldsAreKept) {
+    MimeHeader h;
+    h.loadFromText("Content-Type: text/plain\r\nReceived: one\r\nX-A: 1\r\n"
+                   "Content-Type: text/html\r\nReceived: two\r\n");
+    ASSERT_EQ(h.fieldCount(), 4);
+    StringBuffer names;
+    for (int i = 0; i < h.fieldCount(); ++i) {
+        h.fieldName(i, names);
+        names.append("|");
+    }
+    EXPECT_EQ(names.str(), "Received|X-A|Content-Type|Received|");
+    EXPECT_EQ(valueOf(h, "content-type"), "text/html");
+    StringBuffer second;
+    h.fieldValue(3, second);
+    EXPECT_EQ(second.str(), "two");
+}
+
+TEST_F(MimeHeaderTest, EmptyContentTypeDeletesTheField) {
+    MimeHeader h;
+    h.loadFromText("Content-Type: text/plain\r\nX-A: 1\r\nContent-Type:\r\n");
+    EXPECT_FALSE(h.hasField("Content-Type"));
+    EXPECT_EQ(h.fieldCount(), 1);
+}
+
+TEST_F(MimeHeaderTest, FieldNamesLoseBlanksBracketsAndQuotes) {
+    MimeHeader h;
+    h.loadFromText("Bad Name<x>: v\r\nIt's\"q\": w\r\nno colon here\r\n");
+    ASSERT_EQ(h.fieldCount(), 2);
+    EXPECT_EQ(h.fieldAt(0)->name(), "Bad-Name-x-");
+    EXPECT_EQ(h.fieldAt(0)->value(), "v");
+    EXPECT_EQ(h.fieldAt(1)->name(), "It-s-q-");
+    EXPECT_EQ(h.fieldAt(2), nullptr);
+    EXPECT_EQ(h.fieldAt(-1), nullptr);
+}
+
+TEST_F(MimeHeaderTest, LineEndsAreNormalisedAndLoneCrDropped) {
+    MimeHeader h;
+    h.loadFromText("A: x\ny\nB: 1\r2\r\nC: 3\n\nD: not header");
+    EXPECT_EQ(h.fieldCount(), 3);
+    EXPECT_EQ(valueOf(h, "B"), "12");
+    EXPECT_FALSE(h.hasField("D"));
+}
+
+TEST_F(MimeHeaderTest, MboxFromLinesAreSkipped) {
+    MimeHeader h;
+    h.loadFromText("From someone@example.com Sat Aug 21 14:05:09 2004\r\nFrom: a@b.c\r\n");
+    ASSERT_EQ(h.fieldCount(), 1);
+    EXPECT_EQ(valueOf(h, "from"), "a@b.c");
+}
+
+TEST_F(MimeHeaderTest, OnlyTheFirstThousandLinesAreRead) {
+    std::string text;
+    for (int i = 0; i < 1500; ++i)
+        text += "X-N" + std::to_string(i) + ": v\r\n";
+    MimeHeader h;
+    h.loadFromText(text);
+    EXPECT_EQ(h.fieldCount(), 1000);
+    EXPECT_TRUE(h.hasField("X-N999"));
+    EXPECT_FALSE(h.hasField("X-N1000"));
+}
+
+TEST_F(MimeHeaderTest, CharsetDetectedFromFirstEncodedWord) {
+    MimeHeader q;
+    q.loadFromText("Subject: =?windows-1252?q?caf=E9?=\r\nX: =?utf-8?B?YQ==?=\r\n");
+    EXPECT_EQ(q.headerCodePage(), 1252);
+    MimeHeader b;
+    b.loadFromText("Subject: =?KOI8-R?B?8NLJ18XU?=\r\n");
+    EXPECT_EQ(b.headerCodePage(), 20866);
+    MimeHeader unknown;
+    unknown.loadFromText("Subject: =?x-nonsense?Q?a?=\r\n");
+    EXPECT_EQ(unknown.headerCodePage(), 0);
+}
+
+TEST_F(MimeHeaderTest, RawEightBitTextIsReadInTheDetectedCharset) {
+    MimeHeader utf8;
+    utf8.loadFromText("Subject: Gr\xC3\xBC\xC3\x9F"
+                      "e\r\n");
+    EXPECT_EQ(utf8.headerCodePage(), 65001);
+    EXPECT_EQ(valueOf(utf8, "Subject"), "Gr\xC3\xBC\xC3\x9F"
+                                        "e");
+    // Not UTF-8: read as ISO-8859-1, so no byte is lost.
+    MimeHeader latin1;
+    latin1.loadFromText("Subject: Gr\xFC\xDF"
+                        "e\r\n");
+    EXPECT_EQ(latin1.headerCodePage(), 28591);
+    EXPECT_EQ(valueOf(latin1, "Subject"), "Gr\xC3\xBC\xC3\x9F"
+                                          "e");
+    MimeHeader ascii;
+    ascii.loadFromText("Subject: plain\r\n");
+    EXPECT_EQ(ascii.headerCodePage(), 0);
+}
+
+TEST_F(MimeHeaderTest, BytesOutsideTheEncodedWordCharsetAreKept) {
+    // The first encoded word says UTF-8, but another line carries raw ISO-8859-1.
+    MimeHeader h;
+    h.loadFromText("Subject: =?utf-8?Q?a?=\r\nX-Raw: caf\xE9\r\n");
+    EXPECT_EQ(h.headerCodePage(), 65001);
+    EXPECT_EQ(valueOf(h, "X-Raw"), "caf\xC3\xA9");
+}
+
+// ---- editing ----
+
+TEST_F(MimeHeaderTest, SetFieldMovesFieldToEndAndEmptyValueDeletes) {
+    MimeHeader h;
+    h.loadFromText("A: 1\r\nB: 2\r\na: 3\r\nC: 4\r\n");
+    h.setField("A", "5");
+    ASSERT_EQ(h.fieldCount(), 3);
+    EXPECT_EQ(h.fieldAt(2)->name(), "A");
+    EXPECT_EQ(h.fieldAt(2)->value(), "5");
+    h.setField("b", " \t\r\n");
+    EXPECT_FALSE(h.hasField("B"));
+    EXPECT_EQ(h.fieldCount(), 2);
+    h.removeField("c");
+    EXPECT_EQ(h.fieldCount(), 1);
+}
+
+TEST_F(MimeHeaderTest, SetFieldStoresValueWithoutFolds) {
+    MimeHeader h;
+    h.setField("Content-Type", "multipart/mixed;\r\n\tboundary=\"abc\";\r\n name=\"x\"");
+    EXPECT_EQ(valueOf(h, "Content-Type"), "multipart/mixed;boundary=\"abc\";name=\"x\"");
+    EXPECT_EQ(rendered(h), "Content-Type: multipart/mixed;\r\n\tboundary=\"abc\";name=\"x\"");
+}
+
+TEST_F(MimeHeaderTest, LineBreaksLeftInAValueCannotStartANewField) {
+    MimeHeader h;
+    h.setField("Subject", "hello\r\nBcc: victim@example.com\rX\nY");
+    EXPECT_EQ(valueOf(h, "Subject"), "hello Bcc: victim@example.com X Y");
+    EXPECT_EQ(rendered(h), "Subject: hello Bcc: victim@example.com X Y");
+}
+
+TEST_F(MimeHeaderTest, CopyMergeAndRemoveEmptyFields) {
+    MimeHeader src;
+    src.loadFromText("Subject: caf\xE9\r\nX-A: 1\r\nX-A: 2\r\n");
+    MimeHeader copy;
+    copy.setField("Old", "gone");
+    copy.copyFrom(src);
+    EXPECT_EQ(copy.fieldCount(), 3);
+    EXPECT_EQ(copy.headerCodePage(), 0);
+    EXPECT_FALSE(copy.hasField("Old"));
+
+    MimeHeader merged;
+    merged.setField("X-A", "0");
+    merged.setField("Keep", "k");
+    merged.mergeFrom(src);
+    // Merging sets each field, so the duplicates collapse to the last value.
+    ASSERT_EQ(merged.fieldCount(), 3);
+    EXPECT_EQ(merged.fieldAt(0)->name(), "Keep");
+    EXPECT_EQ(merged.fieldAt(2)->value(), "2");
+
+    MimeHeader withEmpty;
+    withEmpty.addField(std::make_unique<MimeField>("X-Empty", " "));
+    withEmpty.addField(std::make_unique<MimeField>("X-Full", "v"));
+    withEmpty.removeEmptyFields();
+    ASSERT_EQ(withEmpty.fieldCount(), 1);
+    EXPECT_EQ(withEmpty.fieldAt(0)->name(), "X-Full");
+    EXPECT_EQ(withEmpty.sizeEstimate(), 6 + 1 + 4);
+}
+
+// ---- rendering ----
+
+TEST_F(MimeHeaderTest, SevenBitContentTypeFoldsAfterItsSemicolon) {
+    MimeHeader h;
+    h.setField("Content-Type", "multipart/mixed;boundary=\"----=_NextPart_000_0001\"");
+    EXPECT_EQ(rendered(h),
+              "Content-Type: multipart/mixed;\r\n\tboundary=\"----=_NextPart_000_0001\"");
+    // Short of column 20 there is no fold, and a ';' inside quotes never folds.
+    MimeHeader s;
+    s.setField("X", "a;b=\"c;d;e;f;g;h;i;j;k;l;m;n;o\"");
+    EXPECT_EQ(rendered(s), "X: a;b=\"c;d;e;f;g;h;i;j;k;l;m;n;o\"");
+}
+
+TEST_F(MimeHeaderTest, EightBitSubjectWithParametersUnderLatin1) {
+    MimeHeader h;
+    h.setField("Subject", "Gr\xC3\xBC\xC3\x9F"
+                          "e; x=1");
+    EXPECT_EQ(rendered(h, charsetNamed("iso-8859-1")),
+              "Subject: =?iso-8859-1?Q?Gr=FC=DFe?=;\r\n\t x=\"1\"");
+}
+
+TEST_F(MimeHeaderTest, MultiByteCharsetRequotesEvenSevenBitValues) {
+    MimeHeader h;
+    h.setField("Content-Type", "text/plain; charset=shift_jis");
+    EXPECT_EQ(rendered(h, charsetNamed("shift_jis")),
+              "Content-Type: text/plain; charset=\"shift_jis\"");
+    // Under a single-byte charset the 7-bit value is only folded.
+    EXPECT_EQ(rendered(h, charsetNamed("iso-8859-1")),
+              "Content-Type: text/plain;\r\n\t charset=shift_jis");
+}
+
+TEST_F(MimeHeaderTest, StructuredEncoderEdgesAroundTheFirstSemicolon) {
+    const Charset utf8 = charsetNamed("utf-8");
+    MimeHeader lead;
+    lead.setField("X", "; x=1");
+    EXPECT_EQ(rendered(lead, utf8), "X: ; x=\"1\"");
+    MimeHeader one;
+    one.setField("X", "a; x=1");
+    EXPECT_EQ(rendered(one, utf8), "X: a; x=\"1\"");
+    MimeHeader last;
+    last.setField("X", "text/plain;");
+    EXPECT_EQ(rendered(last, utf8), "X: text/plain;");
+    MimeHeader bare;
+    bare.setField("X", "a; flag; y = \" q \" ;z=");
+    EXPECT_EQ(rendered(bare, utf8), "X: a; flag; y =\" q \";z=\"\"");
+}
+
+TEST_F(MimeHeaderTest, AddressesStayReadableBesideEncodedNames) {
+    MimeHeader h;
+    h.setField("To",
+               "\"J\xC3\xB6rg M\xC3\xBCller\" <joerg@example.com>, \"Bob\" <bob@example.com>");
+    EXPECT_EQ(rendered(h, charsetNamed("iso-8859-1")),
+              "To: =?iso-8859-1?Q?J=F6rg_M=FCller?= <joerg@example.com>, \"Bob\" "
+              "<bob@example.com>");
+    EXPECT_EQ(rendered(h, charsetNamed("utf-8")),
+              "To: =?utf-8?B?SsO2cmcgTcO8bGxlcg==?= <joerg@example.com>, \"Bob\" "
+              "<bob@example.com>");
+}
+
+TEST_F(MimeHeaderTest, LongSevenBitAddressListFoldsAfterCommas) {
+    MimeHeader h;
+    const std::string list =
+        "\"Alice\" <alice@example.com>, \"Bob\" <bob@example.com>, \"Carol\" <carol@example.com>";
+    h.setField("To", list);
+    const std::string wire = rendered(h);
+    EXPECT_EQ(wire, "To: \"Alice\" <alice@example.com>,\r\n\t \"Bob\" <bob@example.com>,\r\n\t "
+                    "\"Carol\" <carol@example.com>");
+    MimeHeader back;
+    back.loadFromText(wire);
+    EXPECT_EQ(valueOf(back, "To"), list);
+}
+
+TEST_F(MimeHeaderTest, LongEightBitSubjectBecomesSeveralWordsAndParsesBack) {
+    MimeHeader h;
+    const std::string subject = "\xC3\x9C"
+                                "berm\xC3\xA4\xC3\x9Fig lange Betreffzeile f\xC3\xBCr den Test";
+    h.setField("Subject", subject);
+    const std::string wire = rendered(h, charsetNamed("iso-8859-1"));
+    EXPECT_EQ(wire, "Subject: =?iso-8859-1?Q?=DCberm=E4=DFig_lange_B?=\r\n"
+                    "\t=?iso-8859-1?Q?etreffzeile_f=FCr_d?=\r\n"
+                    "\t=?iso-8859-1?Q?en_Test?=");
+    MimeHeader back;
+    back.loadFromText(wire);
+    EXPECT_EQ(valueOf(back, "Subject"), subject);
+}
+
+TEST_F(MimeHeaderTest, Iso2022TextIsEncodedDespiteBeingSevenBit) {
+    // The converted text is 7-bit but holds ESC sequences, which may not stand in a header.
+    MimeHeader h;
+    h.setField("Subject", "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E\xE3\x81\xAE\xE4\xBB\xB6\xE5\x90"
+                          "\x8D\xE3\x81\xA7\xE3\x81\x99\xE3\x80\x82\xE9\x95\xB7\xE3\x81\x84");
+    EXPECT_EQ(rendered(h, charsetNamed("iso-2022-jp")),
+              "Subject: =?iso-2022-jp?B?GyRCRnxLXDhsJE43b0w+JEckOSEjRDkkJBsoQg==?=");
+}
+
+TEST_F(MimeHeaderTest, RawFieldsAreNeverEncoded) {
+    MimeHeader h;
+    h.setField("Content-Location", "http://example.com/caf\xC3\xA9; x=1");
+    EXPECT_EQ(rendered(h, charsetNamed("utf-8")),
+              "Content-Location: http://example.com/caf\xC3\xA9;\r\n\t x=\"1\"");
+}
+
+TEST_F(MimeHeaderTest, TextOutsideTheCharsetFallsBackToUtf8Words) {
+    MimeHeader h;
+    h.setField("Subject", "\xE2\x82\xAC 5"); // the euro sign has no ISO-8859-1 code
+    EXPECT_EQ(rendered(h, charsetNamed("iso-8859-1")), "Subject: =?utf-8?Q?=E2=82=AC_5?=");
+    MimeHeader none;
+    none.setField("Subject", "caf\xC3\xA9");
+    EXPECT_EQ(rendered(none), "Subject: =?utf-8?Q?caf=C3=A9?=");
+}
+
+TEST_F(MimeHeaderTest, ParsedCharsetIsUsedWhenTheCallerGivesNone) {
+    MimeHeader h;
+    h.loadFromText("Subject: caf\xE9\r\n");
+    EXPECT_EQ(rendered(h), "Subject: =?iso-8859-1?Q?caf=E9?=");
+    EXPECT_EQ(rendered(h, charsetNamed("utf-8")), "Subject: =?utf-8?B?Y2Fmw6k=?=");
+}
+
+TEST_F(MimeHeaderTest, WholeHeaderRendersByteForByte) {
+    MimeHeader h;
+    h.setField("Date", "Sat, 21 Aug 2004 14:05:09 -0500");
+    h.setField("Message-ID", "<0a1b2c3d.4e5f@example.com>");
+    h.setField("From", "\"Gr\xC3\xBC\xC3\x9F"
+                       "e\" <sender@example.com>");
+    h.setField("To", "\"Alice\" <alice@example.com>, \"Bob\" <bob@example.com>, \"Carol\" "
+                     "<carol@example.com>");
+    h.setField("Subject", "Caf\xC3\xA9 menu");
+    h.setField("NVX-Internal", "not sent");
+    h.setField("MIME-Version", "1.0");
+    h.setField("Content-Type",
+               "multipart/mixed;\r\n\tboundary=\"----=_NextPart_000_0001_01C4A2B3.12345678\"");
+    EXPECT_EQ(rendered(h, charsetNamed("iso-8859-1"), "nvx-"),
+              "Date: Sat, 21 Aug 2004 14:05:09 -0500\r\n"
+              "Message-ID: <0a1b2c3d.4e5f@example.com>\r\n"
+              "From: =?iso-8859-1?Q?Gr=FC=DFe?= <sender@example.com>\r\n"
+              "To: \"Alice\" <alice@example.com>,\r\n\t \"Bob\" <bob@example.com>,\r\n\t "
+              "\"Carol\" <carol@example.com>\r\n"
+              "Subject: =?iso-8859-1?Q?Caf=E9_menu?=\r\n"
+              "MIME-Version: 1.0\r\n"
+              "Content-Type: multipart/mixed;\r\n"
+              "\tboundary=\"----=_NextPart_000_0001_01C4A2B3.12345678\"");
+    EXPECT_EQ(rendered(h, charsetNamed("utf-8"), "NVX-"),
+              "Date: Sat, 21 Aug 2004 14:05:09 -0500\r\n"
+              "Message-ID: <0a1b2c3d.4e5f@example.com>\r\n"
+              "From: =?utf-8?B?R3LDvMOfZQ==?= <sender@example.com>\r\n"
+              "To: \"Alice\" <alice@example.com>,\r\n\t \"Bob\" <bob@example.com>,\r\n\t "
+              "\"Carol\" <carol@example.com>\r\n"
+              "Subject: =?utf-8?B?Q2Fmw6kgbWVudQ==?=\r\n"
+              "MIME-Version: 1.0\r\n"
+              "Content-Type: multipart/mixed;\r\n"
+              "\tboundary=\"----=_NextPart_000_0001_01C4A2B3.12345678\"");
+    StringBuffer flat;
+    h.renderUnfolded(flat, "NVX-", Charset());
+    EXPECT_EQ(flat.str().find("\r\n\t"), std::string::npos);
+    EXPECT_NE(flat.str().find("Content-Type: multipart/mixed;boundary="), std::string::npos);
+}
+
+TEST_F(MimeHeaderTest, RenderedHeaderNeverEndsWithALineBreak) {
+    MimeHeader h;
+    h.setField("A", "1");
+    h.setField("B", "2");
+    EXPECT_EQ(rendered(h), "A: 1\r\nB: 2");
+    MimeHeader empty;
+    EXPECT_EQ(rendered(empty), "");
+}
+
+TEST_F(MimeHeaderTest, RenderedHeaderParsesBackToTheSameValues) {
+    MimeHeader h;
+    h.setField("Subject", "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E\xE3\x81\xAE\xE4\xBB\xB6\xE5\x90"
+                          "\x8D\xE3\x81\xA7\xE3\x81\x99\xE3\x80\x82\xE9\x95\xB7\xE3\x81\x84");
+    h.setField("Content-Type", "text/plain; charset=shift_jis; name=\"a b.txt\"");
+    for (const char* cs : {"shift_jis", "utf-8", "iso-2022-jp", "euc-jp"}) {
+        MimeHeader back;
+        back.loadFromText(rendered(h, charsetNamed(cs)));
+        EXPECT_EQ(valueOf(back, "Subject"), valueOf(h, "Subject")) << cs;
+        EXPECT_EQ(valueOf(back, "Content-Type"),
+                  "text/plain; charset=\"shift_jis\"; name=\"a b.txt\"")
+            << cs;
+    }
+}
