@@ -48,7 +48,8 @@ public:
     // Ends at the first NUL byte. Lines end at LF and come out ending in CR LF; trailing white
     // space of a line is dropped; '=' at the end of a line joins it to the next. "=XX" escapes
     // accept either case and count a non-hex digit as 0; "=FFFFFFXX" (a sign-extended byte)
-    // gives XX; an escape cut short by the end of the line is kept as it is.
+    // gives XX; an escape cut short by the end of the line is kept as it is. Raw 8-bit bytes
+    // (senders that label unencoded text quoted-printable) are kept unchanged.
     static void qpDecode(std::string_view in, DataBuffer& out);
 
     // --- encoded words ---
@@ -66,8 +67,10 @@ public:
     static void encodeWordB(std::span<const uint8_t> in, std::string_view charset,
                             std::string& out);
 
-    // Bytes in the named charset as one or more encoded words separated by "\r\n\t". Long input
-    // is cut every 17 (Q) or 12 (B) UTF-16 code units so that no character is split.
+    // Bytes in the named charset (UTF-8 when the name is unknown) as one or more encoded words
+    // separated by "\r\n\t". Input of 35 (Q) or 24 (B) bytes and more is cut every 17 or 12
+    // UTF-16 code units, never inside a character or surrogate pair; bytes the charset cannot
+    // read are cut every 34 or 24 bytes instead, so that nothing is lost.
     static void encodeWordsQ(std::span<const uint8_t> in, std::string_view charset,
                              std::string& out);
     static void encodeWordsB(std::span<const uint8_t> in, std::string_view charset,
@@ -78,9 +81,11 @@ public:
     static void encodeHeaderText(std::span<const uint8_t> in, std::string_view charset,
                                  std::string& out);
 
-    // Replaces the encoded words in text by their text in UTF-8 (charsets the conversion engine
-    // does not know are taken as UTF-8). White space between two encoded words is dropped
-    // (RFC 2047 section 6.2); other text is kept. A malformed word ends the text.
+    // Replaces the encoded words in text by their text in UTF-8. Bytes stay as they are when the
+    // charset is unknown or unsupported, or when they are UTF-8 that the label's charset cannot
+    // read (mislabelled "us-ascii"); "8bit" means UTF-8 and a language suffix ("*en") is
+    // ignored. White space between two encoded words is dropped (RFC 2047 section 6.2); other
+    // text is kept. A word cut short by the end of the text ends it.
     static void decodeWordsToUtf8(std::string& text);
     // The same scan, appending the decoded bytes of each word to out without conversion.
     static void decodeWordsToBytes(std::string_view text, std::string& out);

@@ -124,13 +124,18 @@ bool isAlpha(char c) {
     return c >= 'a' && c <= 'z';
 }
 
+// No form of the date has more tokens than this; the rest of a long header is not looked at.
+constexpr size_t kMaxTokens = 12;
+
 // The header lower-cased, comments removed (nested ones too, and an unclosed one to the end),
-// split at white space and commas.
+// split at white space and commas: its first kMaxTokens tokens.
 std::vector<std::string> tokenize(std::string_view text) {
     std::vector<std::string> tokens;
     std::string cur;
     int depth = 0;
     for (char raw : text) {
+        if (tokens.size() == kMaxTokens)
+            return tokens;
         char c = (raw >= 'A' && raw <= 'Z') ? static_cast<char>(raw + 32) : raw;
         if (c == '(') {
             ++depth;

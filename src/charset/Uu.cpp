@@ -84,6 +84,8 @@ bool Uu::uuDecode(std::string_view text, DataBuffer& out) {
     if (!found || !parseBeginLine(line, name))
         return false;
     fileName_ = std::move(name);
+    // Well-formed data lines carry 45 bytes in 61 characters.
+    out.reserve(out.getSize() + (text.size() - pos) / 4 * 3);
     while (pos < text.size()) {
         line = nextLine(text, pos);
         if (!decodeDataLine(line, out))

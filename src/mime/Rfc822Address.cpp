@@ -198,20 +198,34 @@ std::unique_ptr<Rfc822Address> Rfc822Address::parseAddress(std::string_view text
 }
 
 int Rfc822Address::parseAddressList(std::string_view text, ExtPtrArray<Rfc822Address>& list) {
-    StringBuffer value(unfold(sb::trimView(text)));
+    const std::string value = unfold(sb::trimView(text));
     std::unordered_set<std::string> seen;
     for (const auto& a : list)
         if (a)
             seen.insert(sb::lowerAscii(a->address_));
     int count = 0;
-    for (const std::string& entry : value.split(",", true, true, true)) {
-        std::unique_ptr<Rfc822Address> addr = parseAddress(entry);
+    auto entry = [&](std::string_view e) {
+        std::unique_ptr<Rfc822Address> addr = parseAddress(e);
         if (!addr)
-            continue;
+            return;
         ++count;
         if (seen.insert(sb::lowerAscii(addr->address_)).second)
             list.appendObject(std::move(addr));
+    };
+    // Entries end at commas outside double quotes; a backslash protects the byte after it.
+    bool inQuotes = false;
+    size_t start = 0;
+    for (size_t i = 0; i < value.size(); ++i) {
+        if (value[i] == '\\' && i + 1 < value.size())
+            ++i;
+        else if (value[i] == '"')
+            inQuotes = !inQuotes;
+        else if (value[i] == ',' && !inQuotes) {
+            entry(std::string_view(value).substr(start, i - start));
+            start = i + 1;
+        }
     }
+    entry(std::string_view(value).substr(start));
     return count;
 }
 

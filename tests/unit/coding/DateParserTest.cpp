@@ -93,6 +93,15 @@ TEST(DateParserTest, AcceptsTheFormsRealMailCarries) {
     EXPECT_EQ(parsed("Sat, 21 Aug 2004 14:05:60 +0000"), "2004-08-21 14:05:59 w6");
 }
 
+TEST(DateParserTest, LooksOnlyAtTheTokensADateCanHave) {
+    std::string tail;
+    for (int i = 0; i < 50000; ++i)
+        tail += " junk";
+    EXPECT_EQ(parsed("Sat, 21 Aug 2004 14:05:09 -0500" + tail), "2004-08-21 19:05:09 w6");
+    EXPECT_EQ(parsed("Sat Aug 21 14:05:09 2004" + tail), "2004-08-21 14:05:09 w6");
+    EXPECT_EQ(parsed(tail), "<fail>");
+}
+
 TEST(DateParserTest, RejectsWhatIsNoDate) {
     EXPECT_EQ(parsed(""), "<fail>");
     EXPECT_EQ(parsed("   \t "), "<fail>");

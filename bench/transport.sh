@@ -1,0 +1,87 @@
+#!/bin/bash
+# Transport benchmark: starts the test servers, fills the POP3 mailboxes, runs bench_transport
+# (C++) and the same work with Python's smtplib/poplib in the same run, prints medians and
+# ratios, and stops the servers by their PIDs.
+#
+#   bench/transport.sh [BENCH_BINARY] [REPETITIONS]
+set -euo pipefail
+ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+BIN="${1:-$ROOT/build/bench/bench/bench_transport}"
+REPS="${2:-5}"
+[ -x "$BIN" ] || { echo "transport.sh: build $BIN first (make bench)" >&2; exit 1; }
+ENVF="$(mktemp /tmp/norvane-bench-env.XXXXXX)"
+D="$(bash "$ROOT/tests/servers/start.sh" "$ENVF")"
+trap 'bash "$ROOT/tests/servers/stop.sh" "$D"; rm -f "$ENVF"' EXIT
+
+# 1,000 small messages for "bench", one 20 MB message for "erin".
+/usr/bin/python3 - "$D/mail" <<'PY'
+import os, pwd, sys
+root = sys.argv[1]
+pw = pwd.getpwnam("dovecot")
+def put(user, name, data):
+    path = os.path.join(root, user, "Maildir", "new", name)
+    with open(path, "wb") as f:
+        f.write(data)
+    os.chown(path, pw.pw_uid, pw.pw_gid)
+for i in range(1000):
+    put("bench", "%06d.m" % i, b"From: a@test.invalid\r\nSubject: m %d\r\n\r\n" % i
+        + b"A small message line.\r\n" * 20)
+line = b"0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789\r\n"
+put("erin", "big.m", b"From: a@test.invalid\r\nSubject: big\r\n\r\n" + line * (20 * 1024 * 1024 // len(line)))
+PY
+# Let the writes of the fill settle, so that the first work does not pay for them.
+sync
+sleep 1
+
+# Each work runs for C++ and then for Python before the next work starts, so that both meet
+# the servers (and the machine's other load) in the same state.
+CPP_JSON="$(mktemp /tmp/norvane-bench-cpp.XXXXXX)"
+PY_JSON="$(mktemp /tmp/norvane-bench-py.XXXXXX)"
+for work in SmtpSend1000 Pop3Fetch1000 Pop3Fetch20MB Pop3TlsFetch20MB; do
+  NORVANE_TRANSPORT_ENV="$ENVF" nice -n 10 "$BIN" --benchmark_filter="^$work/" \
+    --benchmark_repetitions="$REPS" --benchmark_report_aggregates_only=true \
+    --benchmark_format=json >> "$CPP_JSON.$work"
+  nice -n 10 /usr/bin/python3 "$ROOT/bench/transport_python.py" "$ENVF" "$REPS" "$work" >> "$PY_JSON"
+done
+/usr/bin/python3 - "$CPP_JSON" "$PY_JSON" <<'PY'
+import glob, json, sys
+merged = {"benchmarks": []}
+for f in sorted(glob.glob(sys.argv[1] + ".*")):
+    merged["benchmarks"] += json.load(open(f))["benchmarks"]
+json.dump(merged, open(sys.argv[1], "w"))
+py = {}
+for line in open(sys.argv[2]):
+    d = json.loads(line)
+    py["peak_rss_mb"] = max(py.get("peak_rss_mb", 0), d.pop("peak_rss_mb"))
+    py.update(d)
+json.dump(py, open(sys.argv[2], "w"))
+PY
+rm -f "$CPP_JSON".*
+/usr/bin/python3 - "$CPP_JSON" "$PY_JSON" <<'PY'
+import json, sys
+cpp = json.load(open(sys.argv[1]))
+py = json.load(open(sys.argv[2]))
+med = {}
+cpu = {}
+rss = {}
+for b in cpp["benchmarks"]:
+    name = b["run_name"].split("/")[0]
+    if b.get("aggregate_name") == "median":
+        med[name] = b["real_time"] / 1000.0  # ms -> s
+        cpu[name] = b["cpu_time"] / 1000.0
+        if "peak_rss_mb" in b:
+            rss[name] = b["peak_rss_mb"]
+print("%-17s %12s %12s %7s   %14s %14s %7s" % ("work", "C++ wall", "Python wall", "ratio",
+                                                "C++ CPU", "Python CPU", "ratio"))
+for name, unit in [("SmtpSend1000", "msg/s"), ("Pop3Fetch1000", "msg/s"),
+                   ("Pop3Fetch20MB", "MB/s"), ("Pop3TlsFetch20MB", "MB/s")]:
+    amount = 1000 if unit == "msg/s" else 20
+    c, p = amount / med[name], amount / py[name][0]
+    cc, pc = cpu[name], py[name][1]
+    print("%-17s %7.1f %-5s %6.1f %-5s %6.2fx   %11.3f s %11.3f s %6.2fx"
+          % (name, c, unit, p, unit, c / p, cc, pc, pc / cc))
+print("wall = the whole exchange with the server; CPU = the client process's own time")
+print("peak RSS of the C++ process after the 20 MB fetches: %.1f MB (Python process: %.1f MB)"
+      % (max(rss.values()) if rss else 0, py["peak_rss_mb"]))
+PY
+rm -f "$CPP_JSON" "$PY_JSON"

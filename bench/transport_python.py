@@ -1,0 +1,73 @@
+#!/usr/bin/python3
+"""The same transport work as bench_transport, done by Python's smtplib and poplib, so that
+bench/transport.sh can compare the two in one run. Prints one JSON object of medians
+(wall and CPU seconds) for the named works (all by default).
+
+    transport_python.py ENV_FILE REPETITIONS [WORK...]"""
+import json
+import poplib
+import smtplib
+import ssl
+import statistics
+import sys
+import time
+import resource
+
+env = dict(l.rstrip("\n").split("=", 1) for l in open(sys.argv[1]) if "=" in l)
+reps = int(sys.argv[2]) if len(sys.argv) > 2 else 5
+small = ("From: bench@test.invalid\r\nTo: sink@test.invalid\r\nSubject: bench\r\n\r\n"
+         + "x" * 20 + "\r\nA small message body line.\r\n")
+
+
+def timed(fn, *args):
+    """Wall and CPU seconds of one run."""
+    w, c = time.perf_counter(), time.process_time()
+    fn(*args)
+    return time.perf_counter() - w, time.process_time() - c
+
+
+def smtp_send():
+    s = smtplib.SMTP("127.0.0.1", int(env["SINK_PORT"]), timeout=30)
+    s.ehlo()
+    for _ in range(1000):
+        s.sendmail("bench@test.invalid", ["sink@test.invalid"], small)
+    s.quit()
+
+
+def pop_fetch():
+    p = poplib.POP3("127.0.0.1", int(env["POP3_PORT"]), timeout=30)
+    p.user("bench")
+    p.pass_("benchpw")
+    p.stat()
+    for i in range(1, 1001):
+        p.retr(i)
+    p.quit()
+
+
+def pop_big(tls):
+    if tls:
+        ctx = ssl.create_default_context(cafile=env["CA_FILE"])
+        p = poplib.POP3_SSL("localhost", int(env["POP3S_PORT"]), context=ctx, timeout=60)
+    else:
+        p = poplib.POP3("127.0.0.1", int(env["POP3_PORT"]), timeout=60)
+    p.user("erin")
+    p.pass_("erinpw")
+    _, lines, octets = p.retr(1)
+    p.quit()
+
+
+def medians(fn, *args):
+    runs = [timed(fn, *args) for _ in range(reps)]
+    return [statistics.median(r[0] for r in runs), statistics.median(r[1] for r in runs)]
+
+
+work = {
+    "SmtpSend1000": (smtp_send,),
+    "Pop3Fetch1000": (pop_fetch,),
+    "Pop3Fetch20MB": (pop_big, False),
+    "Pop3TlsFetch20MB": (pop_big, True),
+}
+names = sys.argv[3:] or list(work)
+out = {name: medians(*work[name]) for name in names}
+out["peak_rss_mb"] = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss / 1024.0
+print(json.dumps(out))

@@ -1,0 +1,25 @@
+#pragma once
+
+// Raw deflate streams (RFC 1951, no zlib or gzip wrapper) and CRC-32, as zip entries hold them.
+
+#include "common/LogBase.h"
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+namespace norvane::zlibcodec {
+
+[[nodiscard]] uint32_t crc32Of(std::span<const uint8_t> data);
+
+// Compresses data at level 0-9 (other values give zlib's default, 6). The output replaces out.
+[[nodiscard]] bool deflateRaw(std::span<const uint8_t> data, int level, std::vector<uint8_t>& out,
+                              LogBase& log);
+
+// Decompresses one raw deflate stream into out. Stops with false as soon as the output would
+// exceed maxOut, without holding more than maxOut + 1 bytes; also false for damaged or
+// truncated input. Bytes after the end of the stream are ignored.
+[[nodiscard]] bool inflateRaw(std::span<const uint8_t> data, uint64_t maxOut,
+                              std::vector<uint8_t>& out, LogBase& log);
+
+} // namespace norvane::zlibcodec

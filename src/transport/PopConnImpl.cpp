@@ -1,0 +1,374 @@
+#include "transport/PopConnImpl.h"
+
+#include "common/StringBuffer.h"
+#include "transport/NorvaneSocket.h"
+#include "transport/ProgressMonitor.h"
+#include "transport/SmtpWire.h"
+
+#include <algorithm>
+#include <cstdlib>
+
+namespace norvane {
+
+namespace {
+
+constexpr size_t kMaxLine = 65536;
+constexpr size_t kMaxCredential = 1000;
+
+bool isOk(std::string_view line) {
+    return sb::startsWithNoCase(line, "+OK");
+}
+
+// Reads a decimal integer at s[pos], skipping blanks first; false when there is none.
+bool parseInt(std::string_view s, size_t& pos, long& value) {
+    while (pos < s.size() && (s[pos] == ' ' || s[pos] == '\t'))
+        ++pos;
+    size_t start = pos;
+    bool neg = pos < s.size() && s[pos] == '-';
+    if (neg)
+        ++pos;
+    long v = 0;
+    size_t digits = 0;
+    while (pos < s.size() && s[pos] >= '0' && s[pos] <= '9' && digits < 18) {
+        v = v * 10 + (s[pos++] - '0');
+        ++digits;
+    }
+    if (digits == 0) {
+        pos = start;
+        return false;
+    }
+    value = neg ? -v : v;
+    return true;
+}
+
+std::string_view chomp(std::string_view line) {
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
+        line.remove_suffix(1);
+    return line;
+}
+
+} // namespace
+
+PopConnImpl::PopConnImpl() {
+    auto socket = std::make_unique<NorvaneSocket>();
+    socket_ = socket.get();
+    channel_ = std::move(socket);
+}
+
+PopConnImpl::PopConnImpl(std::unique_ptr<ByteChannel> channel, bool tls)
+    : channel_(std::move(channel)), tls_(tls) {}
+
+PopConnImpl::~PopConnImpl() {
+    quitIfConnected();
+}
+
+void PopConnImpl::quitIfConnected() {
+    if (channel_ && channel_->isConnected()) {
+        LogNull quiet;
+        (void)quit(quiet);
+    }
+}
+
+bool PopConnImpl::sendCommand(std::string_view text, LogBase& log) {
+    return channel_->sendBytes(text.data(), text.size(), log, nullptr);
+}
+
+bool PopConnImpl::readLine(std::string& out, LogBase& log) {
+    if (!channel_->receiveUntil(out, "\r\n", 1000, false, log, nullptr, kMaxLine)) {
+        log.logError("Failed to get command response on socket");
+        return false;
+    }
+    return true;
+}
+
+bool PopConnImpl::readStatus(LogBase& log) {
+    std::string line;
+    if (!readLine(line, log)) {
+        log.logError("No command response was returned");
+        return false;
+    }
+    if (isOk(line))
+        return true;
+    log.logError(sb::trimView(line));
+    return false;
+}
+
+bool PopConnImpl::readMultiLine(std::string& out, bool tailOnly, LogBase& log,
+                                ProgressMonitor* monitor) {
+    // An empty message is the terminator line alone, with no CR LF before it.
+    if (!channel_->receiveUntil(out, "\r\n.\r\n", 65536, tailOnly, log, monitor,
+                                ByteChannel::kMaxReceive, ".\r\n"))
+        return false;
+    if (out.ends_with("\r\n\r\n\r\n.\r\n"))
+        out.replace(out.size() - 9, 9, "\r\n.\r\n");
+    else if (out.ends_with("\r\n\r\n.\r\n"))
+        out.replace(out.size() - 7, 7, "\r\n.\r\n");
+    return true;
+}
+
+bool PopConnImpl::connectAndLogin(std::string_view host, std::string_view user,
+                                  std::string_view password, int port, uint32_t readTimeoutSec,
+                                  uint32_t connectTimeoutSec, LogBase& log) {
+    if (connectTimeoutSec != 0)
+        socket_->setConnectTimeoutSec(connectTimeoutSec);
+    if (readTimeoutSec != 0)
+        socket_->setReadTimeoutMs(static_cast<uint32_t>(
+            std::clamp<uint64_t>(uint64_t{readTimeoutSec} * 1000, 1, 500000)));
+    bool dnsFailed = false;
+    if (!socket_->connect(host, port, log, dnsFailed)) {
+        log.logError("Failed to connect to POP3 server");
+        return false;
+    }
+    if (!readStatus(log)) {
+        log.logError("Failed to get POP server's hello");
+        return false;
+    }
+    if (user.empty() && password.empty()) {
+        socket_->close();
+        return true;
+    }
+    if (!login(user, password, log))
+        return false;
+    int count = 0;
+    long size = 0;
+    if (!stat(count, size, log)) {
+        log.logError("Failed to get POP3 server status");
+        return false;
+    }
+    return true;
+}
+
+bool PopConnImpl::login(std::string_view user, std::string_view password, LogBase& log) {
+    if (tls_ && user.empty()) {
+        log.logError("Cannot login to secure POP3 server, login and/or password is null");
+        return false;
+    }
+    if (user.size() > kMaxCredential || password.size() > kMaxCredential) {
+        log.logError("Failed to login to POP3 server: login name and/or password is invalid");
+        return false;
+    }
+    // USER and PASS are sent as they are: a line break inside would start another command.
+    if (smtp::hasLineBreakOrNul(user) || smtp::hasLineBreakOrNul(password)) {
+        log.logError("POP3 user name or password contains CR, LF or NUL; not sent");
+        return false;
+    }
+    bool ok = sendCommand("USER " + std::string(user) + "\r\n", log) && readStatus(log);
+    if (ok) {
+        std::string pass =
+            password.empty() ? std::string("PASS\r\n") : "PASS " + std::string(password) + "\r\n";
+        ok = sendCommand(pass, log) && readStatus(log);
+        std::fill(pass.begin(), pass.end(), '\0');
+    }
+    if (!ok)
+        log.logError("Failed to login to POP3 server: login name and/or password is invalid");
+    return ok;
+}
+
+bool PopConnImpl::quit(LogBase& log) {
+    if (!channel_->isConnected())
+        return false;
+    bool ok = sendCommand("QUIT\r\n", log) && readStatus(log);
+    channel_->close();
+    return ok;
+}
+
+bool PopConnImpl::stat(int& count, long& totalSize, LogBase& log) {
+    count = 0;
+    totalSize = 0;
+    if (!channel_->isConnected())
+        return false;
+    std::string line;
+    if (!sendCommand("STAT\r\n", log) || !readLine(line, log))
+        return false;
+    long c = 0;
+    long s = 0;
+    size_t pos = 3;
+    if (isOk(line) && parseInt(line, pos, c) && parseInt(line, pos, s)) {
+        count = static_cast<int>(c);
+        totalSize = s;
+        return true;
+    }
+    if (tls_) {
+        log.logError("Error response for STAT command");
+        log.logData("response", chomp(line));
+    } else {
+        log.logData("STAT_response", chomp(line));
+    }
+    return false;
+}
+
+// Lines of a multi-line listing up to the terminator line, without their line ends.
+bool PopConnImpl::readDotLines(std::vector<std::string>& lines, LogBase& log) {
+    std::string line;
+    for (;;) {
+        if (!readLine(line, log))
+            return false;
+        if (line.starts_with('.'))
+            return true;
+        lines.emplace_back(chomp(line));
+    }
+}
+
+bool PopConnImpl::list(std::vector<int>& numbers, std::vector<long>& sizes, LogBase& log) {
+    if (!channel_->isConnected())
+        return false;
+    std::string line;
+    if (!sendCommand("LIST\r\n", log) || !readLine(line, log))
+        return false;
+    if (!isOk(line)) {
+        log.logData("LIST_response", chomp(line));
+        return false;
+    }
+    std::vector<std::string> lines;
+    if (!readDotLines(lines, log))
+        return false;
+    for (const std::string& l : lines) {
+        size_t pos = 0;
+        long n = 0;
+        long size = 0;
+        if (parseInt(l, pos, n) && parseInt(l, pos, size)) {
+            numbers.push_back(static_cast<int>(n));
+            sizes.push_back(size);
+        }
+    }
+    return true;
+}
+
+bool PopConnImpl::uidl(std::vector<int>& numbers, std::vector<std::string>& uidls, LogBase& log) {
+    if (!channel_->isConnected())
+        return false;
+    if (!sendCommand("UIDL\r\n", log)) {
+        log.logError("Cannot get UIDLs, failed to send UIDL command");
+        return false;
+    }
+    std::string line;
+    if (!readLine(line, log)) {
+        log.logError(tls_ ? "Cannot get UIDLs, failed to get UIDL response 1 (SSL)"
+                          : "Cannot get UIDLs, failed to get UIDL response");
+        return false;
+    }
+    if (!isOk(line)) {
+        log.logData("UIDL_response", chomp(line));
+        return false;
+    }
+    std::vector<std::string> lines;
+    if (!readDotLines(lines, log)) {
+        if (tls_)
+            log.logError("Cannot get UIDLs, failed to get UIDL response 2 (SSL)");
+        return false;
+    }
+    for (const std::string& l : lines) {
+        size_t pos = 0;
+        long n = 0;
+        if (!parseInt(l, pos, n))
+            continue;
+        while (pos < l.size() && (l[pos] == ' ' || l[pos] == '\t'))
+            ++pos;
+        size_t end = l.find_first_of(" \t", pos);
+        std::string id = l.substr(pos, end == std::string::npos ? std::string::npos : end - pos);
+        if (id.empty())
+            continue;
+        numbers.push_back(static_cast<int>(n));
+        uidls.push_back(std::move(id));
+    }
+    return true;
+}
+
+bool PopConnImpl::top(int number, int bodyLines, std::string& out, LogBase& log) {
+    out.clear();
+    if (!channel_->isConnected())
+        return false;
+    bodyLines = std::clamp(bodyLines, 1, 10000);
+    if (!sendCommand("TOP " + std::to_string(number) + " " + std::to_string(bodyLines) + "\r\n",
+                     log)) {
+        log.logError("Failed to send TOP command");
+        return false;
+    }
+    std::string line;
+    if (!readLine(line, log)) {
+        log.logError("Failed to get TOP response");
+        return false;
+    }
+    if (!isOk(line)) {
+        log.logData("TOP_response", chomp(line));
+        return false;
+    }
+    if (!readMultiLine(out, false, log, nullptr)) {
+        log.logError("Failed to fetch TOP message data.");
+        out.clear();
+        return false;
+    }
+    return true;
+}
+
+bool PopConnImpl::retr(std::string& out, int number, LogBase& log, ProgressMonitor* monitor) {
+    // The previous message's storage goes now, not after the next one has arrived.
+    std::string().swap(out);
+    if (!channel_->isConnected())
+        return false;
+    if (!sendCommand("RETR " + std::to_string(number) + "\r\n", log)) {
+        log.logError(tls_ ? "Cannot fetch mail message, failed to send RETR command"
+                          : "Failed to send RETR command");
+        log.logDataLong("msgID", number);
+        return false;
+    }
+    bool ignored = false;
+    if (monitor)
+        monitor->consume(200, ignored);
+    std::string line;
+    if (!readLine(line, log)) {
+        log.logError(tls_ ? "Failed to get RETR response 1 (SSL)" : "Failed to get RETR response");
+        return false;
+    }
+    if (monitor)
+        monitor->consume(200, ignored);
+    if (!isOk(line)) {
+        log.logData("RETR_response", chomp(line));
+        return false;
+    }
+    if (!readMultiLine(out, true, log, monitor)) {
+        log.logError(tls_ ? "Failed to get RETR response 2 (SSL)"
+                          : "Failed to fetch message data.");
+        out.clear();
+        return false;
+    }
+    return true;
+}
+
+bool PopConnImpl::dele(int number, LogBase& log) {
+    if (!channel_->isConnected())
+        return false;
+    if (!sendCommand("DELE " + std::to_string(number) + "\r\n", log)) {
+        log.logError("Failed to send DELE command");
+        return false;
+    }
+    std::string line;
+    if (!readLine(line, log))
+        return false;
+    if (isOk(line))
+        return true;
+    log.logData("DELE_response", chomp(line));
+    return false;
+}
+
+std::string PopConnImpl::messageText(std::string_view raw) {
+    std::string out;
+    out.reserve(raw.size());
+    size_t pos = 0;
+    while (pos < raw.size()) {
+        size_t eol = raw.find('\n', pos);
+        size_t end = eol == std::string_view::npos ? raw.size() : eol + 1;
+        std::string_view line = raw.substr(pos, end - pos);
+        pos = end;
+        if (line.starts_with(".\r") || line == ".\n" || line == ".")
+            break;
+        if (line.starts_with(".."))
+            line.remove_prefix(1);
+        out.append(line);
+    }
+    if (out.ends_with('\n'))
+        out.resize(out.size() >= 2 ? out.size() - 2 : 0);
+    return out;
+}
+
+} // namespace norvane

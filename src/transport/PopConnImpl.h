@@ -1,0 +1,80 @@
+#pragma once
+
+// One POP3 client conversation (USER, PASS, STAT, LIST, UIDL, TOP, RETR, DELE, QUIT) over a
+// byte channel: the plain TCP socket here, the TLS channel in SPopConnImpl, with the same
+// commands and the same reply handling. It returns numbers, lists and raw message text
+// (dot-stuffed, with the terminator line); messageText turns that into the message itself.
+//
+// A message is complete only when its terminator arrived: a read time-out or a closed
+// connection in the middle of RETR or TOP fails the command.
+
+#include "common/LogBase.h"
+#include "transport/ByteChannel.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace norvane {
+
+class NorvaneSocket;
+class ProgressMonitor;
+
+class PopConnImpl {
+public:
+    PopConnImpl();
+    // Sends QUIT when connected (deletions take effect on the server only then).
+    virtual ~PopConnImpl();
+    PopConnImpl(const PopConnImpl&) = delete;
+    PopConnImpl& operator=(const PopConnImpl&) = delete;
+
+    // Connects, reads the greeting and logs in (then STAT). With neither user nor password
+    // the connection is closed after the greeting: a reachability check. Time-outs of 0 keep
+    // the socket's defaults (7 s connect, 30 s read).
+    [[nodiscard]] bool connectAndLogin(std::string_view host, std::string_view user,
+                                       std::string_view password, int port, uint32_t readTimeoutSec,
+                                       uint32_t connectTimeoutSec, LogBase& log);
+    [[nodiscard]] bool login(std::string_view user, std::string_view password, LogBase& log);
+    [[nodiscard]] bool quit(LogBase& log);
+    [[nodiscard]] bool stat(int& count, long& totalSize, LogBase& log);
+    // Appends to the two parallel lists (the caller passes empty ones).
+    [[nodiscard]] bool list(std::vector<int>& numbers, std::vector<long>& sizes, LogBase& log);
+    [[nodiscard]] bool uidl(std::vector<int>& numbers, std::vector<std::string>& uidls,
+                            LogBase& log);
+    // Header and bodyLines (1 ... 10000) lines of the body.
+    [[nodiscard]] bool top(int number, int bodyLines, std::string& out, LogBase& log);
+    [[nodiscard]] bool retr(std::string& out, int number, LogBase& log, ProgressMonitor* monitor);
+    [[nodiscard]] bool dele(int number, LogBase& log);
+
+    [[nodiscard]] bool readLine(std::string& out, LogBase& log);
+    // One status line; true for "+OK" (any case).
+    [[nodiscard]] bool readStatus(LogBase& log);
+    // A multi-line reply through its terminator line, with up to two empty lines before the
+    // terminator dropped.
+    [[nodiscard]] bool readMultiLine(std::string& out, bool tailOnly, LogBase& log,
+                                     ProgressMonitor* monitor);
+
+    [[nodiscard]] bool isConnected() const { return channel_->isConnected(); }
+
+    // The message in raw multi-line text: dots unstuffed, the terminator line and the final
+    // CR LF removed.
+    [[nodiscard]] static std::string messageText(std::string_view raw);
+
+protected:
+    // For the TLS session: channel is the connection the commands run over.
+    PopConnImpl(std::unique_ptr<ByteChannel> channel, bool tls);
+    [[nodiscard]] ByteChannel& channel() { return *channel_; }
+    [[nodiscard]] bool sendCommand(std::string_view text, LogBase& log);
+    void quitIfConnected();
+
+private:
+    [[nodiscard]] bool readDotLines(std::vector<std::string>& lines, LogBase& log);
+
+    std::unique_ptr<ByteChannel> channel_;
+    NorvaneSocket* socket_ = nullptr; // the channel, for the plain session
+    bool tls_ = false;
+};
+
+} // namespace norvane

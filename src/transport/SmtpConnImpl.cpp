@@ -1,0 +1,272 @@
+#include "transport/SmtpConnImpl.h"
+
+#include "transport/SmtpWire.h"
+
+#include <algorithm>
+#include <string>
+
+namespace norvane {
+
+namespace {
+
+constexpr size_t kTranscriptEntryLimit = 2500;
+// A long session (thousands of messages) keeps only its recent dialogue: that is what a
+// failure report needs, and memory stays bounded.
+constexpr size_t kTranscriptLimit = 1 << 20;
+constexpr size_t kTranscriptKeep = 1 << 19;
+
+std::string formatHostPort(const char* fmt, std::string_view host, int port) {
+    std::string out(fmt);
+    sb::replaceAll(out, "%s", host);
+    sb::replaceAll(out, "%d", std::to_string(port));
+    return out;
+}
+
+} // namespace
+
+SmtpConnImpl::~SmtpConnImpl() {
+    if (!socket_.isConnected())
+        return;
+    LogNull quiet;
+    if (sendCommand("QUIT\r\n", quiet))
+        (void)readReply(221, quiet);
+    socket_.close();
+}
+
+void SmtpConnImpl::appendTranscript(std::string_view text) {
+    transcript_.append(text);
+    if (transcript_.getSize() > kTranscriptLimit) {
+        std::string& s = transcript_.str();
+        s.erase(0, s.size() - kTranscriptKeep);
+        s.insert(0, "...\n");
+    }
+}
+
+bool SmtpConnImpl::sendCommand(std::string_view text, LogBase& log) {
+    if (text.size() > kTranscriptEntryLimit) {
+        appendTranscript(text.substr(0, kTranscriptEntryLimit));
+        appendTranscript("\n...\n");
+    } else {
+        appendTranscript(text);
+    }
+    return socket_.sendBytes(text.data(), text.size(), log, nullptr);
+}
+
+bool SmtpConnImpl::sendUnrecorded(std::string_view text, LogBase& log) {
+    return socket_.sendBytes(text.data(), text.size(), log, nullptr);
+}
+
+bool SmtpConnImpl::readReplyLine(std::string& line, LogBase& log) {
+    if (!socket_.receiveUntil(line, "\r\n", 1000, false, log, nullptr, smtp::kMaxReplyLine))
+        return false;
+    appendTranscript(line);
+    lastReplyCode_ = smtp::replyCode(line);
+    return true;
+}
+
+bool SmtpConnImpl::readReply(int expected, LogBase& log) {
+    std::string line;
+    for (size_t n = 0;; ++n) {
+        if (n == smtp::kMaxReplyLines) {
+            log.logError("SMTP reply has too many lines");
+            log.logDataLong("max_lines", static_cast<long>(smtp::kMaxReplyLines));
+            return false;
+        }
+        if (!readReplyLine(line, log))
+            return false;
+        if (line.size() < 4) {
+            log.logError(sb::trimView(line));
+            return false;
+        }
+        if (!smtp::isContinuation(line))
+            break;
+    }
+    if (smtp::replyCode(line) == expected)
+        return true;
+    log.logError(sb::trimView(line));
+    return false;
+}
+
+bool SmtpConnImpl::readSingleLineReply(int expected, std::string& line, LogBase& log) {
+    if (!readReplyLine(line, log))
+        return false;
+    return smtp::replyCode(line) == expected;
+}
+
+bool SmtpConnImpl::command(std::string_view text, int expected, LogBase& log) {
+    if (!sendCommand(text, log))
+        return false;
+    return readReply(expected, log);
+}
+
+bool SmtpConnImpl::openSocket(std::string_view host, int port, LogBase& log) {
+    bool dnsFailed = false;
+    if (!socket_.connect(host, port, log, dnsFailed))
+        return false;
+    return true;
+}
+
+// EHLO with the local name; collects the AUTH capabilities. accepted is false when the
+// server answered anything but 250.
+bool SmtpConnImpl::sayEhlo(LogBase& log, bool& accepted) {
+    accepted = false;
+    std::string name;
+    (void)NorvaneSocket::getLocalHostName(name, log);
+    if (name.empty())
+        name = "localhost";
+    if (smtp::hasLineBreakOrNul(name)) {
+        log.logError("EHLO name contains CR, LF or NUL; not sent");
+        return false;
+    }
+    if (!sendUnrecorded("EHLO " + name + "\r\n", log)) {
+        log.logError("Failed to send Hello (EHLO)");
+        log.logData("hostname", name);
+        return false;
+    }
+    std::string line;
+    for (size_t n = 0; n < smtp::kMaxReplyLines; ++n) {
+        if (!readSingleLineReply(250, line, log))
+            return true;
+        flags_.scanEhloLine(line);
+        if (!smtp::isContinuation(line)) {
+            accepted = true;
+            return true;
+        }
+    }
+    log.logError("SMTP reply has too many lines");
+    return true;
+}
+
+// HELO with the local name, and once more naming the server when that is refused.
+bool SmtpConnImpl::sayHelo(std::string_view host, LogBase& log) {
+    std::string name;
+    (void)NorvaneSocket::getLocalHostName(name, log);
+    if (name.empty())
+        name = "localhost";
+    if (smtp::hasLineBreakOrNul(name)) {
+        log.logError("HELO name contains CR, LF or NUL; not sent");
+        return false;
+    }
+    if (!sendUnrecorded("HELO " + name + "\r\n", log)) {
+        log.logError("Failed to send Hello");
+        return false;
+    }
+    if (readReply(250, log))
+        return true;
+    log.logError("Failed to get response to Hello (HELO)");
+    std::string server(sb::trimView(host));
+    if (smtp::hasLineBreakOrNul(server)) {
+        log.logError("HELO name contains CR, LF or NUL; not sent");
+        return false;
+    }
+    if (!sendUnrecorded("HELO " + server + "\r\n", log)) {
+        log.logError("Failed to send Hello");
+        return false;
+    }
+    if (!readReply(250, log)) {
+        log.logError("Failed to get response to 2nd-try Hello (HELO)");
+        return false;
+    }
+    return true;
+}
+
+bool SmtpConnImpl::connect(std::string_view host, int port, std::string_view user,
+                           std::string_view password, std::string_view domain,
+                           std::string_view authMethodArg, uint32_t connectTimeoutSec,
+                           uint32_t readTimeoutMs, LogBase& log) {
+    std::string authMethod(authMethodArg);
+    if (user.empty() || password.empty()) {
+        user = {};
+        password = {};
+        authMethod = "NONE";
+    }
+    LogContext ctx(log, "SMTP_Connect");
+    if (host.empty()) {
+        log.logError("No hostname");
+        return false;
+    }
+    log.logInfo(formatHostPort("Connecting to SMTP server %s:%d", host, port));
+    log.logData("smtp_host", host);
+    log.logDataLong("smtp_port", port);
+    if (!domain.empty())
+        log.logData("domain", domain);
+    log.logData("smtp_user", user.empty() ? std::string_view("NULL") : user);
+    if (!authMethod.empty())
+        log.logData("trying_auth_method", authMethod);
+
+    if (connectTimeoutSec != 0)
+        socket_.setConnectTimeoutSec(connectTimeoutSec);
+    if (readTimeoutMs == 0)
+        readTimeoutMs = 30000;
+    socket_.setReadTimeoutMs(std::clamp<uint32_t>(readTimeoutMs, 1, 500000));
+
+    if (!openSocket(host, port, log)) {
+        log.logError("Failed to connect (1)");
+        return false;
+    }
+    if (!readReply(220, log)) {
+        log.logError("Failed to get initial response");
+        log.logError("The SMTP server may be denying access for this domain.");
+        logTranscript(log);
+        return false;
+    }
+    bool accepted = false;
+    if (!sayEhlo(log, accepted))
+        return false;
+    flags_.applyOverride(authMethod);
+    if (!accepted) {
+        log.logData("login_method", "NONE");
+        if (!sayHelo(host, log)) {
+            logTranscript(log);
+            return false;
+        }
+        log.logInfo(formatHostPort("CONNECTED to SMTP server %s:%d", host, port));
+        return true;
+    }
+    if (!user.empty() && !runAuthentication(user, password, domain, log))
+        return false;
+    log.logInfo(formatHostPort("CONNECTED to ESMTP server %s:%d", host, port));
+    return true;
+}
+
+bool SmtpConnImpl::checkConnectivity(std::string_view host, int port, uint32_t connectTimeoutSec,
+                                     LogBase& log) {
+    if (host.empty()) {
+        log.logError("No hostname");
+        return false;
+    }
+    log.logInfo(formatHostPort("Checking connectivity to SMTP server %s:%d", host, port));
+    log.logData("smtp_host", host);
+    log.logDataLong("smtp_port", port);
+    if (connectTimeoutSec != 0)
+        socket_.setConnectTimeoutSec(connectTimeoutSec);
+    socket_.setReadTimeoutMs(10000);
+    if (!openSocket(host, port, log)) {
+        log.logError("Failed to connect (2)");
+        return false;
+    }
+    if (!readReply(220, log)) {
+        log.logError("Failed to get initial response");
+        log.logError("The SMTP server may be denying access for this domain.");
+        return false;
+    }
+    bool accepted = false;
+    if (!sayEhlo(log, accepted)) {
+        log.logError("Failed to send Hello");
+        return false;
+    }
+    if (!accepted) {
+        std::string name;
+        (void)NorvaneSocket::getLocalHostName(name, log);
+        if (name.empty())
+            name = "localhost";
+        if (!sendUnrecorded("HELO " + name + "\r\n", log) || !readReply(250, log)) {
+            log.logError("Failed to get response to Hello");
+            return false;
+        }
+    }
+    log.logInfo(formatHostPort("ESMTP server %s:%d is reachable", host, port));
+    return true;
+}
+
+} // namespace norvane

@@ -1,0 +1,137 @@
+#pragma once
+
+// One SMTP client conversation: connect, greeting, EHLO (or HELO), authentication, any number
+// of mail transactions, and QUIT when the object goes. Everything said on the wire through
+// sendCommand, and every reply line, is kept in a transcript that is copied into the log after
+// a failure; EHLO/HELO and the credential lines of the authentication mechanisms are sent
+// directly and never recorded, so no password or token reaches the transcript or the log.
+//
+// Nothing taken from the caller that would end a command line (CR, LF, NUL in an address,
+// user name, host or EHLO name) is ever sent: such a command is refused before it is written.
+
+#include "common/LogBase.h"
+#include "common/StringBuffer.h"
+#include "transport/DistributionList.h"
+#include "transport/NorvaneSocket.h"
+#include "transport/PackageExchange.h"
+#include "transport/SmtpAuthFlags.h"
+#include "transport/SmtpMail.h"
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace norvane {
+
+class ProgressMonitor;
+
+// Counters of one send: recipients accepted and attempted, and whether the failure leaves
+// the session unusable (after DATA began, or for an e-mail that cannot be sent at all).
+struct SmtpSendCounts {
+    int numSent = 0;
+    int numTried = 0;
+    bool fatal = false;
+};
+
+class SmtpConnImpl : public PackageExchange {
+public:
+    SmtpConnImpl() = default;
+    // Sends QUIT (outcome ignored) when the connection is open.
+    ~SmtpConnImpl() override;
+    SmtpConnImpl(const SmtpConnImpl&) = delete;
+    SmtpConnImpl& operator=(const SmtpConnImpl&) = delete;
+
+    // Connects, reads the greeting, says EHLO (HELO when refused) and authenticates when a
+    // user name and password are given. readTimeoutMs 0 means 30000.
+    [[nodiscard]] bool connect(std::string_view host, int port, std::string_view user,
+                               std::string_view password, std::string_view domain,
+                               std::string_view authMethod, uint32_t connectTimeoutSec,
+                               uint32_t readTimeoutMs, LogBase& log);
+    // Greeting and EHLO/HELO only, with a 10 s read time-out.
+    [[nodiscard]] bool checkConnectivity(std::string_view host, int port,
+                                         uint32_t connectTimeoutSec, LogBase& log);
+
+    // One transaction for an e-mail: MAIL FROM, RCPT TO for To, Cc and Bcc, DATA. Refused
+    // recipients go to badAddresses. preRenderedMime, when given, is sent instead of the
+    // e-mail's own rendering. True only when every recipient was accepted and the server
+    // took the message.
+    [[nodiscard]] bool sendEmail(SmtpMail& email, const std::string* preRenderedMime,
+                                 std::string_view sentLogPath, LogBase& log,
+                                 ProgressMonitor* monitor, SmtpSendCounts& counts,
+                                 DistributionList& badAddresses);
+    // The mail manager's entry: a fresh Message-ID when asked, and the distribution-list file
+    // named by the e-mail's "NVX-FileDistList" header when it holds addresses.
+    [[nodiscard]] bool sendEmailToList(SmtpMail* email, const std::string* preRenderedMime,
+                                       std::string_view sentLogPath, LogBase& log,
+                                       ProgressMonitor* monitor, SmtpSendCounts& counts,
+                                       DistributionList& badAddresses, bool sendIndividual,
+                                       bool autoGenMessageId);
+    // Sends the e-mail to every address of list: in Bcc batches of 100, or one transaction
+    // per address with sendIndividual; each transaction under a fresh Message-ID. Counts add
+    // up over the transactions. False only when a transaction failed fatally.
+    [[nodiscard]] bool sendToDistributionList(const DistributionList& list, SmtpMail& email,
+                                              const std::string* preRenderedMime,
+                                              std::string_view sentLogPath, LogBase& log,
+                                              ProgressMonitor* monitor, SmtpSendCounts& counts,
+                                              DistributionList& badAddresses, bool sendIndividual);
+    // A transaction for ready MIME text; from and recipients are address list texts.
+    [[nodiscard]] bool sendMime(std::string_view from, std::string_view recipients,
+                                std::string_view mimeText, LogBase& log);
+    // The same with bare addresses already separated.
+    [[nodiscard]] bool sendMimeTo(std::string_view from, std::span<const std::string> recipients,
+                                  std::string_view mimeText, LogBase& log);
+
+    // Wire helpers. sendCommand records the text (its first 2500 bytes) in the transcript.
+    [[nodiscard]] bool sendCommand(std::string_view text, LogBase& log);
+    [[nodiscard]] bool readReplyLine(std::string& line, LogBase& log);
+    // Reads a whole (multi-line) reply; true when its code is expected.
+    [[nodiscard]] bool readReply(int expected, LogBase& log);
+    // Reads exactly one line; true when its code is expected.
+    [[nodiscard]] bool readSingleLineReply(int expected, std::string& line, LogBase& log);
+    [[nodiscard]] bool command(std::string_view text, int expected, LogBase& log);
+
+    // Authentication mechanisms, run after an accepted EHLO.
+    [[nodiscard]] bool authLogin(std::string_view user, std::string_view password, LogBase& log);
+    [[nodiscard]] bool authPlain(std::string_view user, std::string_view password, LogBase& log);
+    [[nodiscard]] bool authCramMd5(std::string_view user, std::string_view password, LogBase& log);
+    [[nodiscard]] bool authNtlm(std::string_view domain, std::string_view user,
+                                std::string_view password, bool& fallbackToLogin, LogBase& log);
+    [[nodiscard]] bool authMsn(std::string_view domain, std::string_view user,
+                               std::string_view password, bool& fallbackToLogin, LogBase& log);
+
+    [[nodiscard]] bool exchangePackage(std::vector<uint8_t>& serverToken,
+                                       std::span<const uint8_t> clientToken, LogBase* log) override;
+    [[nodiscard]] bool sendFinal(std::span<const uint8_t> clientToken, LogBase* log) override;
+
+    [[nodiscard]] const StringBuffer& transcript() const { return transcript_; }
+    [[nodiscard]] const SmtpAuthFlags& authFlags() const { return flags_; }
+    [[nodiscard]] NorvaneSocket& socket() { return socket_; }
+
+private:
+    [[nodiscard]] bool openSocket(std::string_view host, int port, LogBase& log);
+    [[nodiscard]] bool sayEhlo(LogBase& log, bool& accepted);
+    [[nodiscard]] bool sayHelo(std::string_view host, LogBase& log);
+    [[nodiscard]] bool runAuthentication(std::string_view user, std::string_view password,
+                                         std::string_view domain, LogBase& log);
+    [[nodiscard]] bool authPackage(std::string_view name, std::string_view domain,
+                                   std::string_view user, std::string_view password,
+                                   bool& fallbackToLogin, LogBase& log);
+    [[nodiscard]] bool sendUnrecorded(std::string_view text, LogBase& log);
+    [[nodiscard]] bool mailFrom(std::string_view sender, LogBase& log);
+    [[nodiscard]] bool rcptTo(std::string_view address, LogBase& log);
+    [[nodiscard]] bool transmitData(const std::string& framed, ProgressMonitor* monitor,
+                                    LogBase& log);
+    void sendRecipients(SmtpMail& email, LogBase& log, ProgressMonitor* monitor,
+                        SmtpSendCounts& counts, DistributionList& badAddresses);
+    void logTranscript(LogBase& log) { log.logInfo(transcript_.view()); }
+    void appendTranscript(std::string_view text);
+
+    NorvaneSocket socket_;
+    StringBuffer transcript_;
+    SmtpAuthFlags flags_;
+    int lastReplyCode_ = 0;
+};
+
+} // namespace norvane

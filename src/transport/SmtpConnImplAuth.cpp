@@ -1,0 +1,273 @@
+// The SASL mechanisms of SmtpConnImpl and the PackageExchange it offers to NTLM and MSN.
+
+#include "transport/CramMD5.h"
+#include "transport/NorvaneSSPI.h"
+#include "transport/SaslBase64.h"
+#include "transport/SmtpConnImpl.h"
+#include "transport/SmtpWire.h"
+
+#include <openssl/crypto.h>
+
+namespace norvane {
+
+namespace {
+
+// A string that wipes itself: credential lines live in these.
+struct SecretString {
+    std::string s;
+    ~SecretString() {
+        if (!s.empty())
+            OPENSSL_cleanse(s.data(), s.size());
+    }
+};
+
+std::string_view afterCode(std::string_view line) {
+    line = line.size() > 4 ? line.substr(4) : std::string_view();
+    return sb::trimView(line);
+}
+
+bool credentialsPresent(std::string_view user, std::string_view password, LogBase& log) {
+    if (user.empty() || password.empty()) {
+        log.logError("Username and/or password is empty");
+        return false;
+    }
+    if (smtp::hasLineBreakOrNul(user)) {
+        log.logError("User name contains CR, LF or NUL; not sent");
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+bool SmtpConnImpl::runAuthentication(std::string_view user, std::string_view password,
+                                     std::string_view domain, LogBase& log) {
+    // SMTP here is always in the clear, so CRAM-MD5 goes before LOGIN and PLAIN.
+    SmtpMechanism m = flags_.select(false);
+    log.logData("login_method", mechanismLogName(m));
+    bool fallback = false;
+    switch (m) {
+    case SmtpMechanism::Ntlm:
+    case SmtpMechanism::Msn: {
+        bool ntlm = m == SmtpMechanism::Ntlm;
+        bool ok = ntlm ? authNtlm(domain, user, password, fallback, log)
+                       : authMsn(domain, user, password, fallback, log);
+        if (ok)
+            return true;
+        if (fallback) {
+            log.logData("alt_login_method", "LOGIN");
+            if (authLogin(user, password, log))
+                return true;
+            log.logInfo("Failed to login using LOGIN method");
+            return false;
+        }
+        log.logInfo(ntlm ? "Failed to login using NTLM method"
+                         : "Failed to login using MSN method");
+        return false;
+    }
+    case SmtpMechanism::Login:
+        if (authLogin(user, password, log))
+            return true;
+        log.logInfo("Failed to login using LOGIN method");
+        return false;
+    case SmtpMechanism::CramMd5:
+        if (authCramMd5(user, password, log))
+            return true;
+        log.logInfo("Failed to login using CRAM-MD5 method");
+        return false;
+    case SmtpMechanism::Plain:
+        if (authPlain(user, password, log))
+            return true;
+        log.logInfo("Failed to login using PLAIN method");
+        return false;
+    case SmtpMechanism::DigestMd5:
+        log.logError("DIGEST-MD5 login method not supported");
+        return true;
+    case SmtpMechanism::Gssapi:
+        log.logError("GSSAPI login method not supported");
+        return true;
+    case SmtpMechanism::KerberosV4:
+        log.logError("Kerberos v4 login method not supported");
+        return true;
+    case SmtpMechanism::Anonymous:
+        log.logError("Anonymous login method not supported");
+        return true;
+    case SmtpMechanism::None:
+        return true;
+    }
+    return true;
+}
+
+bool SmtpConnImpl::authLogin(std::string_view user, std::string_view password, LogBase& log) {
+    if (!credentialsPresent(user, password, log))
+        return false;
+    if (!command("AUTH LOGIN\r\n", 334, log)) {
+        log.logError("Failed to send AUTH LOGIN");
+        logTranscript(log);
+        return false;
+    }
+    if (!sendUnrecorded(sasl::base64Encode(user) + "\r\n", log)) {
+        log.logError("Failed to send login name");
+        return false;
+    }
+    if (!readReply(334, log)) {
+        log.logError("Failed to get response to login name");
+        log.logError("Check your username/password or your SMTP server's auth settings");
+        logTranscript(log);
+        return false;
+    }
+    SecretString line{sasl::base64Encode(password) + "\r\n"};
+    if (!sendUnrecorded(line.s, log)) {
+        log.logError("Failed to send login password");
+        return false;
+    }
+    if (!readReply(235, log)) {
+        log.logError("Failed to get response to login password");
+        logTranscript(log);
+        return false;
+    }
+    return true;
+}
+
+bool SmtpConnImpl::authPlain(std::string_view user, std::string_view password, LogBase& log) {
+    if (!credentialsPresent(user, password, log))
+        return false;
+    if (!command("AUTH PLAIN\r\n", 334, log)) {
+        log.logError("Failed to send AUTH PLAIN");
+        logTranscript(log);
+        return false;
+    }
+    // The user name is both the authorisation and the authentication identity.
+    SecretString creds;
+    creds.s.append(user).push_back('\0');
+    creds.s.append(user).push_back('\0');
+    creds.s.append(password);
+    SecretString line{sasl::base64Encode(creds.s) + "\r\n"};
+    if (!sendUnrecorded(line.s, log)) {
+        log.logError("Failed to send plain login info");
+        return false;
+    }
+    if (!readReply(235, log)) {
+        log.logError("Failed to get response to plain login info");
+        logTranscript(log);
+        return false;
+    }
+    return true;
+}
+
+bool SmtpConnImpl::authCramMd5(std::string_view user, std::string_view password, LogBase& log) {
+    if (!credentialsPresent(user, password, log))
+        return false;
+    std::string line;
+    if (!sendCommand("AUTH CRAM-MD5\r\n", log) || !readSingleLineReply(334, line, log))
+        return false;
+    auto challenge = sasl::base64Decode(afterCode(line));
+    if (!challenge) {
+        log.logError("CRAM-MD5 challenge is not base64");
+        return false;
+    }
+    std::string_view text(reinterpret_cast<const char*>(challenge->data()), challenge->size());
+    SecretString response{sasl::base64Encode(CramMD5::response(user, password, text)) + "\r\n"};
+    if (!sendUnrecorded(response.s, log)) {
+        log.logError("Failed to send CRAM-MD5 response");
+        return false;
+    }
+    if (!readReply(235, log)) {
+        log.logError("Failed to get CRAM-MD5 response");
+        log.logError("Check your username/password or your SMTP server's auth settings");
+        logTranscript(log);
+        return false;
+    }
+    return true;
+}
+
+bool SmtpConnImpl::authNtlm(std::string_view domain, std::string_view user,
+                            std::string_view password, bool& fallbackToLogin, LogBase& log) {
+    return authPackage("NTLM", domain, user, password, fallbackToLogin, log);
+}
+
+bool SmtpConnImpl::authMsn(std::string_view domain, std::string_view user,
+                           std::string_view password, bool& fallbackToLogin, LogBase& log) {
+    return authPackage("MSN", domain, user, password, fallbackToLogin, log);
+}
+
+// NTLMv2 first. A server that refuses it with a 5xx reply gets one more exchange with NTLMv1
+// when that is allowed: older servers know only v1, and a wrong password simply fails twice.
+bool SmtpConnImpl::authPackage(std::string_view name, std::string_view domain,
+                               std::string_view user, std::string_view password,
+                               bool& fallbackToLogin, LogBase& log) {
+    if (user.empty() || password.empty())
+        return false;
+    if (smtp::hasLineBreakOrNul(user) || smtp::hasLineBreakOrNul(domain)) {
+        log.logError("User name or domain contains CR, LF or NUL; not sent");
+        return false;
+    }
+    NorvaneSSPI sspi;
+    int index = sspi.findPackage(name);
+    if (index < 0) {
+        fallbackToLogin = true;
+        return false;
+    }
+    fallbackToLogin = false;
+    std::string cmd = "AUTH " + std::string(name) + "\r\n";
+    for (ntlm::Version v : {ntlm::Version::V2, ntlm::Version::V1}) {
+        if (v == ntlm::Version::V1) {
+            if (!NorvaneSSPI::ntlmV1Fallback() || lastReplyCode_ < 500 || lastReplyCode_ > 599)
+                break;
+            log.logInfo("NTLMv2 response refused, retrying with NTLMv1");
+        }
+        if (!command(cmd, 334, log)) {
+            log.logError("Failed to send AUTH " + std::string(name));
+            logTranscript(log);
+            return false;
+        }
+        sspi.setExchange(this);
+        sspi.setVersion(v);
+        lastReplyCode_ = 0;
+        if (sspi.authenticate(index, domain, user, password, log))
+            return true;
+    }
+    log.logError(std::string(name) + " authentication failed");
+    return false;
+}
+
+bool SmtpConnImpl::exchangePackage(std::vector<uint8_t>& serverToken,
+                                   std::span<const uint8_t> clientToken, LogBase* logp) {
+    LogNull quiet;
+    LogBase& log = logp ? *logp : quiet;
+    serverToken.clear();
+    if (!sendUnrecorded(sasl::base64Encode(clientToken) + "\r\n", log)) {
+        log.logError("exchangePackage: failed to send package on socket");
+        return false;
+    }
+    std::string line;
+    if (!readSingleLineReply(334, line, log)) {
+        log.logError("exchangePackage: failed to get success response");
+        return false;
+    }
+    auto token = sasl::base64Decode(afterCode(line));
+    if (!token) {
+        log.logError("exchangePackage: server token is not base64");
+        return false;
+    }
+    serverToken = std::move(*token);
+    return true;
+}
+
+bool SmtpConnImpl::sendFinal(std::span<const uint8_t> clientToken, LogBase* logp) {
+    LogNull quiet;
+    LogBase& log = logp ? *logp : quiet;
+    SecretString line{sasl::base64Encode(clientToken) + "\r\n"};
+    if (!sendUnrecorded(line.s, log)) {
+        log.logError("sendFinal: failed to send package on socket");
+        return false;
+    }
+    std::string reply;
+    if (!readSingleLineReply(235, reply, log)) {
+        log.logError("Logon denied.  Check username, password, and domain");
+        return false;
+    }
+    return true;
+}
+
+} // namespace norvane

@@ -1,0 +1,124 @@
+#include "transport/SmtpWire.h"
+
+#include "common/Platform.h"
+#include "common/StringBuffer.h"
+
+namespace norvane::smtp {
+
+bool hasLineBreakOrNul(std::string_view text) {
+    return text.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
+}
+
+std::string frameData(std::string_view text) {
+    std::string out;
+    out.reserve(text.size() + text.size() / 64 + 16);
+    bool lineStart = true;
+    for (size_t i = 0; i < text.size(); ++i) {
+        char c = text[i];
+        if (c == '\r' || c == '\n') {
+            out += "\r\n";
+            if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
+                ++i;
+            lineStart = true;
+            continue;
+        }
+        if (lineStart && c == '.')
+            out.push_back('.');
+        out.push_back(c);
+        lineStart = false;
+    }
+    return out;
+}
+
+int replyCode(std::string_view line) {
+    if (line.size() < 3)
+        return 0;
+    int code = 0;
+    for (size_t i = 0; i < 3; ++i) {
+        if (line[i] < '0' || line[i] > '9')
+            return 0;
+        code = code * 10 + (line[i] - '0');
+    }
+    return code;
+}
+
+bool isContinuation(std::string_view line) {
+    return line.size() > 3 && line[3] == '-';
+}
+
+namespace {
+
+// One entry of an address list: the part inside angle brackets if there is one, otherwise
+// the entry without quoted text and comments.
+std::string addressOf(std::string_view entry) {
+    std::string plain;
+    bool quoted = false;
+    int comment = 0;
+    size_t open = std::string_view::npos;
+    for (size_t i = 0; i < entry.size(); ++i) {
+        char c = entry[i];
+        if (quoted) {
+            if (c == '\\')
+                ++i;
+            else if (c == '"')
+                quoted = false;
+        } else if (comment > 0) {
+            if (c == '(')
+                ++comment;
+            else if (c == ')')
+                --comment;
+        } else if (c == '"') {
+            quoted = true;
+        } else if (c == '(') {
+            ++comment;
+        } else if (c == '<') {
+            open = i;
+        } else if (c == '>' && open != std::string_view::npos) {
+            return std::string(sb::trimView(entry.substr(open + 1, i - open - 1)));
+        } else {
+            plain.push_back(c);
+        }
+    }
+    return std::string(sb::trimView(plain));
+}
+
+} // namespace
+
+std::vector<std::string> bareAddresses(std::string_view list) {
+    std::vector<std::string> out;
+    bool quoted = false;
+    int angle = 0;
+    size_t start = 0;
+    for (size_t i = 0; i <= list.size(); ++i) {
+        char c = i < list.size() ? list[i] : ',';
+        if (quoted) {
+            if (c == '\\')
+                ++i;
+            else if (c == '"')
+                quoted = false;
+            continue;
+        }
+        if (c == '"')
+            quoted = true;
+        else if (c == '<')
+            ++angle;
+        else if (c == '>' && angle > 0)
+            --angle;
+        else if ((c == ',' || c == ';') && angle == 0) {
+            std::string a = addressOf(list.substr(start, i - start));
+            if (a.find('@') != std::string::npos)
+                out.push_back(std::move(a));
+            start = i + 1;
+        }
+    }
+    return out;
+}
+
+std::string newMessageId() {
+    std::string host = platform::localHostName();
+    if (host.empty())
+        host = "unknown";
+    return "<NORVANE-MID-" + platform::newUuidString() + "@" + host + ">";
+}
+
+} // namespace norvane::smtp

@@ -1,0 +1,182 @@
+// POP3, plain and over TLS, against Dovecot: list, fetch, fetch headers, delete (gone after
+// QUIT), wrong passwords and the server checks of the TLS channel.
+
+#include "ServerEnv.h"
+
+#include "common/Logger.h"
+#include "transport/PopSessions.h"
+#include "transport/SChannel.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+using namespace norvane;
+using namespace norvane::test;
+
+namespace {
+
+const std::string kMsg1 = "From: a@test.invalid\r\nTo: dave@test.invalid\r\nSubject: one\r\n"
+                          "\r\nHello.\r\n.starts with a dot\r\n..two dots\r\n.\r\nend\r\n";
+const std::string kMsg2 = "From: b@test.invalid\r\nSubject: two\r\n\r\nline 1\r\nline 2\r\n"
+                          "line 3\r\n";
+const std::string kMsg3 = "Subject: three\r\n\r\nGr\xc3\xb6\xc3\x9f"
+                          "e\r\n";
+
+void fillMailbox(const std::string& user) {
+    clearMailbox(user);
+    addMessage(user, "1000.one", kMsg1);
+    addMessage(user, "1001.two", kMsg2);
+    addMessage(user, "1002.three", kMsg3);
+}
+
+// The session-independent checks of a logged-in session over either channel.
+void exerciseSession(PopConnImpl& pop, const std::string& user) {
+    Logger log;
+    int count = 0;
+    long size = 0;
+    ASSERT_TRUE(pop.stat(count, size, log)) << logText(log);
+    EXPECT_EQ(count, 3);
+    EXPECT_EQ(size, static_cast<long>(kMsg1.size() + kMsg2.size() + kMsg3.size()));
+
+    // The server numbers the messages in an order of its own; the UIDLs tell which is which.
+    std::vector<int> unums;
+    std::vector<std::string> uidls;
+    ASSERT_TRUE(pop.uidl(unums, uidls, log));
+    ASSERT_EQ(uidls.size(), 3u);
+    std::map<std::string, int> num;
+    for (size_t i = 0; i < uidls.size(); ++i)
+        num[uidls[i]] = unums[i];
+    ASSERT_EQ(num.size(), 3u);
+    ASSERT_TRUE(num.count("1000.one") && num.count("1001.two") && num.count("1002.three"));
+
+    std::vector<int> numbers;
+    std::vector<long> sizes;
+    ASSERT_TRUE(pop.list(numbers, sizes, log));
+    EXPECT_EQ(numbers, (std::vector<int>{1, 2, 3}));
+    EXPECT_EQ(sizes[num["1001.two"] - 1], static_cast<long>(kMsg2.size()));
+
+    std::string raw;
+    ASSERT_TRUE(pop.retr(raw, num["1000.one"], log, nullptr)) << logText(log);
+    EXPECT_EQ(PopConnImpl::messageText(raw) + "\r\n", kMsg1);
+    EXPECT_TRUE(raw.ends_with("end\r\n.\r\n"));
+
+    ASSERT_TRUE(pop.top(num["1001.two"], 0, raw, log));
+    EXPECT_EQ(raw, "From: b@test.invalid\r\nSubject: two\r\n\r\nline 1\r\n.\r\n");
+
+    ASSERT_TRUE(pop.retr(raw, num["1002.three"], log, nullptr));
+    EXPECT_EQ(PopConnImpl::messageText(raw) + "\r\n", kMsg3);
+
+    EXPECT_FALSE(pop.retr(raw, 9, log, nullptr));
+    EXPECT_NE(logText(log).find("RETR_response: -ERR"), std::string::npos);
+
+    ASSERT_TRUE(pop.dele(num["1001.two"], log));
+    EXPECT_EQ(mailboxCount(user), 3u); // nothing is deleted before QUIT
+    ASSERT_TRUE(pop.quit(log)) << logText(log);
+    EXPECT_EQ(mailboxCount(user), 2u);
+}
+
+} // namespace
+
+TEST(PopConnImplTest, PlainSessionListsFetchesAndDeletes) {
+    const ServerEnv& env = serverEnv();
+    fillMailbox("dave");
+    Logger log;
+    auto pop = popConnect("127.0.0.1", "dave", "davepw", env.pop3Port, 5, 5, log);
+    ASSERT_TRUE(pop) << logText(log);
+    EXPECT_NE(logText(log).find("Login successful"), std::string::npos);
+    exerciseSession(*pop, "dave");
+    Logger again;
+    auto next = popConnect("127.0.0.1", "dave", "davepw", env.pop3Port, 5, 5, again);
+    ASSERT_TRUE(next);
+    int count = 0;
+    long size = 0;
+    ASSERT_TRUE(next->stat(count, size, again));
+    EXPECT_EQ(count, 2);
+}
+
+TEST(PopConnImplTest, TlsSessionDoesTopAndDeleteLikePlain) {
+    const ServerEnv& env = serverEnv();
+    SChannel::setDefaultCaFile(env.caFile);
+    fillMailbox("erin");
+    Logger log;
+    auto pop = popTlsConnect("localhost", "erin", "erinpw", env.pop3sPort, 5, 5, log);
+    SChannel::setDefaultCaFile("");
+    ASSERT_TRUE(pop) << logText(log);
+    std::string t = logText(log);
+    EXPECT_NE(t.find("Secure Channel Established."), std::string::npos);
+    EXPECT_TRUE(t.find("protocol: TLSv1.3") != std::string::npos ||
+                t.find("protocol: TLSv1.2") != std::string::npos)
+        << t;
+    // The written TLS session answered TOP with an empty success and never sent DELE.
+    exerciseSession(*pop, "erin");
+}
+
+TEST(PopConnImplTest, WrongPasswordFailsPlainAndTls) {
+    const ServerEnv& env = serverEnv();
+    Logger log;
+    EXPECT_FALSE(popConnect("127.0.0.1", "dave", "wrong", env.pop3Port, 5, 5, log));
+    EXPECT_NE(
+        logText(log).find("Failed to login to POP3 server: login name and/or password is invalid"),
+        std::string::npos);
+    EXPECT_EQ(logText(log).find("wrong"), std::string::npos);
+    Logger tls;
+    SChannel::setDefaultCaFile(env.caFile);
+    EXPECT_FALSE(popTlsConnect("127.0.0.1", "erin", "wrong", env.pop3sPort, 5, 5, tls));
+    SChannel::setDefaultCaFile("");
+    EXPECT_NE(logText(tls).find("Login failed."), std::string::npos);
+}
+
+TEST(PopConnImplTest, PasswordWithBlankAndEmptyMailbox) {
+    const ServerEnv& env = serverEnv();
+    clearMailbox("carol");
+    Logger log;
+    auto pop = popConnect("localhost", "carol", "s3cret pass!", env.pop3Port, 5, 5, log);
+    ASSERT_TRUE(pop) << logText(log);
+    int count = -1;
+    long size = -1;
+    ASSERT_TRUE(pop->stat(count, size, log));
+    EXPECT_EQ(count, 0);
+    std::vector<int> n;
+    std::vector<long> s;
+    ASSERT_TRUE(pop->list(n, s, log));
+    EXPECT_TRUE(n.empty());
+}
+
+TEST(PopConnImplTest, ConnectionChecks) {
+    const ServerEnv& env = serverEnv();
+    Logger log;
+    EXPECT_TRUE(popCheck("127.0.0.1", env.pop3Port, 5, log));
+    EXPECT_NE(logText(log).find("Connection successful"), std::string::npos);
+    SChannel::setDefaultCaFile(env.caFile);
+    EXPECT_TRUE(popTlsCheck("127.0.0.1", env.pop3sPort, 5, 5, log)) << logText(log);
+    SChannel::setDefaultCaFile("");
+    Logger none;
+    EXPECT_FALSE(popCheck("", env.pop3Port, 5, none));
+    EXPECT_NE(logText(none).find("Hostname is missing for POP connection"), std::string::npos);
+}
+
+TEST(PopConnImplTest, UntrustedServerFailsTheTlsConnect) {
+    const ServerEnv& env = serverEnv();
+    // No CA added: the test CA is in no system store. The written channel went on anyway.
+    Logger log;
+    EXPECT_FALSE(popTlsConnect("localhost", "erin", "erinpw", env.pop3sPort, 5, 5, log));
+    std::string t = logText(log);
+    EXPECT_NE(t.find("WinVerifyTrustError: CERT_E_UNTRUSTEDROOT"), std::string::npos) << t;
+    EXPECT_NE(t.find("Error authenticating server credentials!"), std::string::npos);
+    EXPECT_NE(t.find("Failed to establish channel to Secure POP3 server"), std::string::npos);
+    EXPECT_EQ(t.find("Login successful"), std::string::npos);
+}
+
+TEST(PopConnImplTest, TlsHostNameMustMatchTheCertificate) {
+    const ServerEnv& env = serverEnv();
+    ScriptedServer srv(ScriptedServer::Script().send("+OK hi\r\n").sleep(1), "127.0.0.1",
+                       env.wrongHostCert, env.wrongHostKey);
+    SPopConnImpl pop;
+    pop.tlsChannel().setCaFile(env.caFile);
+    pop.tlsChannel().setReadTimeout(3);
+    Logger log;
+    EXPECT_FALSE(pop.connect("localhost", srv.port(), log));
+    EXPECT_NE(logText(log).find("WinVerifyTrustError: CERT_E_CN_NO_MATCH"), std::string::npos)
+        << logText(log);
+}

@@ -1,0 +1,161 @@
+// POP3 against a scripted peer: cut and stalled messages, odd replies, and what goes on the
+// wire for unusual arguments.
+
+#include "ServerEnv.h"
+
+#include "common/Logger.h"
+#include "transport/PopSessions.h"
+#include "transport/SChannel.h"
+
+#include <gtest/gtest.h>
+
+using namespace norvane;
+using namespace norvane::test;
+using Script = ScriptedServer::Script;
+
+namespace {
+
+// Greeting, USER, PASS and the STAT of the login.
+Script loggedIn(const std::string& stat = "+OK 1 100\r\n") {
+    Script s;
+    s.send("+OK ready\r\n").line().send("+OK\r\n").line().send("+OK\r\n").line().send(stat);
+    return s;
+}
+
+std::unique_ptr<PopConnImpl> login(int port, Logger& log, uint32_t readSec = 5) {
+    return popConnect("127.0.0.1", "u", "p", port, readSec, 5, log);
+}
+
+} // namespace
+
+TEST(PopFaultTest, LowerCaseStatusIsAccepted) {
+    ScriptedServer srv(loggedIn("+ok 3 1200\r\n"));
+    Logger log;
+    auto pop = login(srv.port(), log);
+    ASSERT_TRUE(pop) << logText(log);
+}
+
+TEST(PopFaultTest, DropInRetrFails) {
+    ScriptedServer srv(loggedIn().line().send("+OK 500 octets\r\nFrom: x\r\n\r\npart").close());
+    Logger log;
+    auto pop = login(srv.port(), log);
+    ASSERT_TRUE(pop);
+    std::string raw;
+    EXPECT_FALSE(pop->retr(raw, 1, log, nullptr));
+    EXPECT_TRUE(raw.empty());
+    EXPECT_NE(logText(log).find("Failed to fetch message data."), std::string::npos);
+}
+
+TEST(PopFaultTest, StalledMessageIsNotHandedOutAsComplete) {
+    // The written receiveUntil returns the partial text as success on a time-out; a later
+    // DELE would then lose the rest of the message.
+    ScriptedServer srv(loggedIn().line().send("+OK\r\nFrom: x\r\n\r\nfirst half\r\n").sleep(4));
+    Logger log;
+    auto pop = login(srv.port(), log, 1);
+    ASSERT_TRUE(pop);
+    std::string raw;
+    EXPECT_FALSE(pop->retr(raw, 1, log, nullptr));
+    EXPECT_TRUE(raw.empty());
+    std::string t = logText(log);
+    EXPECT_NE(t.find("Incomplete data at read timeout"), std::string::npos) << t;
+    EXPECT_NE(t.find("partial_bytes: 23"), std::string::npos) << t;
+}
+
+TEST(PopFaultTest, EmptyMessageAndTrailingBlankLines) {
+    ScriptedServer srv(loggedIn()
+                           .line()
+                           .send("+OK 0 octets\r\n.\r\n")
+                           .line()
+                           .send("+OK\r\nSubject: s\r\n\r\nbody\r\n\r\n\r\n.\r\n")
+                           .line()
+                           .send("+OK\r\nSubject: s\r\n\r\nbody\r\n\r\n.\r\n"));
+    Logger log;
+    auto pop = login(srv.port(), log);
+    ASSERT_TRUE(pop);
+    std::string raw;
+    ASSERT_TRUE(pop->retr(raw, 1, log, nullptr)) << logText(log);
+    EXPECT_EQ(raw, ".\r\n");
+    EXPECT_EQ(PopConnImpl::messageText(raw), "");
+    ASSERT_TRUE(pop->retr(raw, 2, log, nullptr));
+    EXPECT_EQ(raw, "Subject: s\r\n\r\nbody\r\n.\r\n");
+    ASSERT_TRUE(pop->retr(raw, 3, log, nullptr));
+    EXPECT_EQ(raw, "Subject: s\r\n\r\nbody\r\n.\r\n");
+}
+
+TEST(PopFaultTest, WireFormsOfTopEmptyPasswordAndQuit) {
+    ScriptedServer srv(Script()
+                           .send("+OK ready\r\n")
+                           .line()
+                           .send("+OK\r\n")
+                           .line()
+                           .send("+OK\r\n")
+                           .line()
+                           .send("+OK 1 10\r\n")
+                           .line()
+                           .send("+OK\r\nSubject: s\r\n\r\n.\r\n")
+                           .line()
+                           .send("+OK deleted\r\n")
+                           .line()
+                           .send("+OK bye\r\n"));
+    {
+        Logger log;
+        auto pop = popConnect("127.0.0.1", "user", "", srv.port(), 5, 5, log);
+        ASSERT_TRUE(pop) << logText(log);
+        std::string raw;
+        ASSERT_TRUE(pop->top(1, 0, raw, log));
+        ASSERT_TRUE(pop->dele(1, log));
+    }
+    EXPECT_EQ(srv.received(), "USER user\r\nPASS\r\nSTAT\r\nTOP 1 1\r\nDELE 1\r\nQUIT\r\n");
+}
+
+TEST(PopFaultTest, CredentialsWithLineBreaksAreNeverSent) {
+    ScriptedServer srv(Script().send("+OK ready\r\n").drain());
+    {
+        Logger log;
+        EXPECT_FALSE(popConnect("127.0.0.1", "u\r\nDELE 1", "p", srv.port(), 2, 5, log));
+        EXPECT_NE(logText(log).find("contains CR, LF or NUL"), std::string::npos);
+        Logger log2;
+        EXPECT_FALSE(popConnect("127.0.0.1", "u", "p\nDELE 1", srv.port(), 2, 5, log2));
+    }
+    // Only the QUIT of the session that was greeted.
+    EXPECT_EQ(srv.received(), "QUIT\r\n");
+}
+
+TEST(PopFaultTest, GreetingErrorAndSilence) {
+    ScriptedServer bad(Script().send("-ERR unavailable\r\n"));
+    Logger log;
+    EXPECT_FALSE(login(bad.port(), log));
+    EXPECT_NE(logText(log).find("Failed to get POP server's hello"), std::string::npos);
+    ScriptedServer silent(Script().sleep(4));
+    Logger log2;
+    EXPECT_FALSE(login(silent.port(), log2, 1));
+    EXPECT_NE(logText(log2).find("Socket read timeout"), std::string::npos);
+}
+
+TEST(PopFaultTest, TlsGreetingRightAfterTheHandshakeAndLargeMessage) {
+    const ServerEnv& env = serverEnv();
+    std::string body;
+    for (int i = 0; i < 20000; ++i)
+        body += "line " + std::to_string(i) + " of a large message\r\n";
+    ScriptedServer srv(Script()
+                           .send("+OK tls ready\r\n")
+                           .line()
+                           .send("+OK\r\n")
+                           .line()
+                           .send("+OK\r\n")
+                           .line()
+                           .send("+OK 1 1\r\n")
+                           .line()
+                           .send("+OK\r\n" + body + ".\r\n")
+                           .line()
+                           .send("+OK bye\r\n"),
+                       "127.0.0.1", env.serverCert, env.serverKey);
+    SChannel::setDefaultCaFile(env.caFile);
+    Logger log;
+    auto pop = popTlsConnect("127.0.0.1", "u", "p", srv.port(), 5, 5, log);
+    SChannel::setDefaultCaFile("");
+    ASSERT_TRUE(pop) << logText(log);
+    std::string raw;
+    ASSERT_TRUE(pop->retr(raw, 1, log, nullptr)) << logText(log);
+    EXPECT_EQ(raw, body + ".\r\n");
+}

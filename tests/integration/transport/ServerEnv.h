@@ -1,0 +1,102 @@
+#pragma once
+
+// What the integration tests know about the servers the fixture started, and the helpers that
+// read and change their state: maildirs, the sink's spool, and scripted fault peers.
+
+#include "common/Logger.h"
+#include "transport/SmtpMail.h"
+
+#include <string>
+#include <string_view>
+#include <sys/types.h>
+#include <vector>
+
+namespace norvane::test {
+
+struct ServerEnv {
+    std::string stateDir, caFile, serverCert, serverKey, wrongHostCert, wrongHostKey;
+    int pop3Port = 0, pop3sPort = 0, submissionPort = 0, sinkPort = 0;
+    int eximCyrusPort = 0, eximSpaPort = 0;
+    std::string spool, mailRoot, eximCyrusLog, eximSpaLog, dovecotLog;
+};
+
+// The servers of this run (read once from $NORVANE_TRANSPORT_ENV); a test fails loudly when
+// the fixture did not start them.
+const ServerEnv& serverEnv();
+
+// Maildir of a POP3 user: replace all messages, add one (its file name becomes the UIDL).
+void clearMailbox(const std::string& user);
+void addMessage(const std::string& user, const std::string& uidl, std::string_view text);
+// Number of messages in the user's maildir (new and cur).
+size_t mailboxCount(const std::string& user);
+
+struct SpoolMessage {
+    std::string data;     // DATA bytes as the sink received them
+    std::string envelope; // the JSON envelope
+};
+// Waits (at most seconds) until the sink holds count messages whose DATA contains marker.
+std::vector<SpoolMessage> waitForSpool(std::string_view marker, size_t count, int seconds = 10);
+
+// Whole text of a log.
+std::string logText(const LogBase& log);
+// A file's content ("" when it cannot be read).
+std::string fileText(const std::string& path);
+
+// A scripted peer (tests/servers/scripted.py) on loopback, stopped by its PID.
+class ScriptedServer {
+public:
+    class Script {
+    public:
+        Script& connection();
+        Script& send(std::string_view text);
+        Script& flood(std::string_view text, int count);
+        Script& line(int n = 1);
+        Script& until(std::string_view text);
+        Script& sleep(double seconds);
+        Script& drain();
+        Script& close();
+        [[nodiscard]] std::string json() const;
+
+    private:
+        std::vector<std::vector<std::string>> conns_;
+    };
+
+    // host is "127.0.0.1" or "::1"; with certificate files the peer speaks TLS.
+    explicit ScriptedServer(const Script& script, std::string host = "127.0.0.1",
+                            std::string cert = {}, std::string key = {});
+    ~ScriptedServer();
+    ScriptedServer(const ScriptedServer&) = delete;
+    ScriptedServer& operator=(const ScriptedServer&) = delete;
+
+    [[nodiscard]] int port() const { return port_; }
+    // Waits for the script to end (at most seconds), then returns every byte received.
+    std::string received(int seconds = 20);
+
+private:
+    void stop();
+    std::string dir_;
+    pid_t pid_ = -1;
+    int port_ = 0;
+};
+
+// An e-mail for the SMTP session: fixed body, headers rendered from the fields.
+class TestMail : public SmtpMail {
+public:
+    std::string from, returnPath, subjectText, body = "Hello.\r\n", messageId, distListFile;
+    std::vector<std::string> to, cc, bcc;
+    int renderCount = 0;
+
+    std::string headerField(std::string_view name) const override;
+    std::string fromAddress() const override { return from; }
+    std::string subject() const override { return subjectText; }
+    std::vector<std::string> recipients(Kind kind) const override;
+    void clearRecipients(Kind kind) override;
+    void addRecipient(Kind kind, std::string_view address) override;
+    void setMessageId(std::string_view id) override { messageId.assign(id); }
+    bool renderForSending(std::string& out, LogBase& log) override;
+
+private:
+    std::vector<std::string>& list(Kind kind);
+};
+
+} // namespace norvane::test

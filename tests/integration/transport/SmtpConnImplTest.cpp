@@ -1,0 +1,308 @@
+// SMTP sessions against the real servers the fixture started: Exim (PLAIN, LOGIN, CRAM-MD5,
+// NTLM, MSN), Dovecot submission and the recording sink. What the servers received is read
+// back from the sink's spool and compared byte for byte.
+
+#include "ServerEnv.h"
+
+#include "common/Logger.h"
+#include "common/Platform.h"
+#include "support/TestDirs.h"
+#include "transport/NorvaneSSPI.h"
+#include "transport/SaslBase64.h"
+#include "transport/SmtpConnImpl.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
+#include <set>
+
+using namespace norvane;
+using namespace norvane::test;
+
+namespace {
+
+std::string marker(const char* name) {
+    return std::string("marker-") + name + "-" + platform::newUuidString();
+}
+
+bool connectTo(SmtpConnImpl& s, int port, Logger& log, std::string_view user = {},
+               std::string_view password = {}, std::string_view method = {},
+               std::string_view domain = {}) {
+    return s.connect("127.0.0.1", port, user, password, domain, method, 5, 10000, log);
+}
+
+void expectNoSecret(const Logger& log, const SmtpConnImpl& s, std::string_view user,
+                    std::string_view password) {
+    std::string text = logText(log) + s.transcript().str();
+    EXPECT_EQ(text.find(password), std::string::npos);
+    EXPECT_EQ(text.find(sasl::base64Encode(password)), std::string::npos);
+    std::string plain = std::string(user) + '\0' + std::string(user) + '\0' + std::string(password);
+    EXPECT_EQ(text.find(sasl::base64Encode(plain)), std::string::npos);
+}
+
+} // namespace
+
+TEST(SmtpConnImplTest, SinkReceivesFramedTextExactly) {
+    const ServerEnv& env = serverEnv();
+    SmtpConnImpl s;
+    Logger log;
+    ASSERT_TRUE(connectTo(s, env.sinkPort, log)) << logText(log);
+    std::string m = marker("frame");
+    // A first line starting with ".", bare LF and CR line ends, a lone "." after a bare LF.
+    std::string text = ".first " + m + "\nbare LF\rbare CR\r\n.\n..two dots\r\nlast";
+    ASSERT_TRUE(s.sendMime("Sender <sender@test.invalid>", "rcpt@test.invalid", text, log))
+        << logText(log);
+    auto got = waitForSpool(m, 1);
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(got[0].data, ".first " + m + "\r\nbare LF\r\nbare CR\r\n.\r\n..two dots\r\nlast\r\n");
+    EXPECT_NE(got[0].envelope.find("\"mail_from\": \"sender@test.invalid\""), std::string::npos);
+}
+
+TEST(SmtpConnImplTest, LoginPlainAndCramMd5AuthenticateAgainstExim) {
+    const ServerEnv& env = serverEnv();
+    for (const char* method : {"LOGIN", "PLAIN", "cram-md5"}) {
+        SCOPED_TRACE(method);
+        SmtpConnImpl s;
+        Logger log;
+        ASSERT_TRUE(connectTo(s, env.eximCyrusPort, log, "carol", "s3cret pass!", method))
+            << logText(log);
+        std::string m = marker(method);
+        ASSERT_TRUE(s.sendMime("carol@test.invalid", "someone@test.invalid",
+                               "Subject: " + m + "\r\n\r\nbody\r\n", log))
+            << logText(log);
+        EXPECT_EQ(waitForSpool(m, 1).size(), 1u);
+        expectNoSecret(log, s, "carol", "s3cret pass!");
+    }
+    std::string mainlog = fileText(env.eximCyrusLog);
+    EXPECT_NE(mainlog.find("A=login:carol"), std::string::npos);
+    EXPECT_NE(mainlog.find("A=plain:carol"), std::string::npos);
+    EXPECT_NE(mainlog.find("A=cram_md5:carol"), std::string::npos);
+}
+
+TEST(SmtpConnImplTest, WrongPasswordFailsCleanlyForEveryMechanism) {
+    const ServerEnv& env = serverEnv();
+    const char* secret = "Wr0ng-Secret!";
+    for (const char* method : {"LOGIN", "PLAIN", "CRAM-MD5", "NTLM", "MSN"}) {
+        SCOPED_TRACE(method);
+        SmtpConnImpl s;
+        Logger log;
+        EXPECT_FALSE(connectTo(s, env.eximCyrusPort, log, "alice", secret, method));
+        std::string text = logText(log);
+        std::string name = std::string(method) == "CRAM-MD5" ? "CRAM-MD5" : method;
+        EXPECT_NE(text.find("Failed to login using " + name + " method"), std::string::npos)
+            << text;
+        expectNoSecret(log, s, "alice", secret);
+    }
+}
+
+TEST(SmtpConnImplTest, NtlmV2AndMsnSucceedAgainstCyrus) {
+    const ServerEnv& env = serverEnv();
+    // With the v1 retry off, only a correct NTLMv2 response can pass.
+    NorvaneSSPI::setNtlmV1Fallback(false);
+    for (const char* method : {"NTLM", "MSN"}) {
+        SCOPED_TRACE(method);
+        SmtpConnImpl s;
+        Logger log;
+        EXPECT_TRUE(connectTo(s, env.eximCyrusPort, log, "alice", "alicepw", method, "TESTDOM"))
+            << logText(log);
+        EXPECT_NE(logText(log).find("login_method: " + std::string(method)), std::string::npos);
+        std::string m = marker(method);
+        ASSERT_TRUE(s.sendMime("alice@test.invalid", "x@test.invalid",
+                               "Subject: " + m + "\r\n\r\nb\r\n", log));
+        EXPECT_EQ(waitForSpool(m, 1).size(), 1u);
+        expectNoSecret(log, s, "alice", "alicepw");
+    }
+    NorvaneSSPI::setNtlmV1Fallback(true);
+    EXPECT_NE(fileText(env.eximCyrusLog).find("A=ntlm:alice"), std::string::npos);
+    EXPECT_NE(fileText(env.eximCyrusLog).find("A=msn:alice"), std::string::npos);
+}
+
+TEST(SmtpConnImplTest, NtlmFallsBackToV1OnlyWhenTheServerRefusesV2) {
+    const ServerEnv& env = serverEnv();
+    {
+        // The SPA server knows NTLMv1 only: v2 alone fails there.
+        NorvaneSSPI::setNtlmV1Fallback(false);
+        SmtpConnImpl s;
+        Logger log;
+        EXPECT_FALSE(connectTo(s, env.eximSpaPort, log, "bob", "bobpw", "NTLM"));
+        NorvaneSSPI::setNtlmV1Fallback(true);
+    }
+    for (const char* method : {"NTLM", "MSN"}) {
+        SCOPED_TRACE(method);
+        SmtpConnImpl s;
+        Logger log;
+        ASSERT_TRUE(connectTo(s, env.eximSpaPort, log, "bob", "bobpw", method)) << logText(log);
+        EXPECT_NE(logText(log).find("NTLMv2 response refused, retrying with NTLMv1"),
+                  std::string::npos);
+        std::string m = marker("spa");
+        ASSERT_TRUE(s.sendMime("bob@test.invalid", "x@test.invalid",
+                               "Subject: " + m + "\r\n\r\nb\r\n", log));
+        EXPECT_EQ(waitForSpool(m, 1).size(), 1u);
+    }
+    SmtpConnImpl s;
+    Logger log;
+    EXPECT_FALSE(connectTo(s, env.eximSpaPort, log, "bob", "not-bobpw", "NTLM"));
+    EXPECT_NE(logText(log).find("NTLM authentication failed"), std::string::npos);
+}
+
+TEST(SmtpConnImplTest, MissingNtlmPackageFallsBackToLogin) {
+    const ServerEnv& env = serverEnv();
+    NorvaneSSPI::setPackageHiddenForTesting("NTLM", true);
+    SmtpConnImpl s;
+    Logger log;
+    bool ok = connectTo(s, env.eximCyrusPort, log, "alice", "alicepw");
+    NorvaneSSPI::setPackageHiddenForTesting("NTLM", false);
+    EXPECT_TRUE(ok) << logText(log);
+    EXPECT_NE(logText(log).find("alt_login_method: LOGIN"), std::string::npos);
+}
+
+TEST(SmtpConnImplTest, CramMd5IsPreferredOverCleartextMechanisms) {
+    const ServerEnv& env = serverEnv();
+    SmtpConnImpl s;
+    Logger log;
+    // Dovecot submission offers PLAIN, LOGIN and CRAM-MD5; the written order would send LOGIN.
+    ASSERT_TRUE(connectTo(s, env.submissionPort, log, "dave", "davepw")) << logText(log);
+    EXPECT_NE(logText(log).find("login_method: CRAM_MD5"), std::string::npos);
+    EXPECT_NE(fileText(env.dovecotLog).find("user=<dave>, method=CRAM-MD5"), std::string::npos);
+    std::string m = marker("submission");
+    ASSERT_TRUE(
+        s.sendMime("dave@test.invalid", "y@test.invalid", "Subject: " + m + "\r\n\r\nb\r\n", log))
+        << logText(log);
+    EXPECT_EQ(waitForSpool(m, 1).size(), 1u);
+}
+
+TEST(SmtpConnImplTest, PartialRecipientsAreReportedAndStillSent) {
+    const ServerEnv& env = serverEnv();
+    SmtpConnImpl s;
+    Logger log;
+    ASSERT_TRUE(connectTo(s, env.sinkPort, log));
+    TestMail mail;
+    mail.from = "Sender <sender@test.invalid>";
+    mail.subjectText = marker("partial");
+    mail.to = {"one@test.invalid", "reject-me@test.invalid"};
+    mail.bcc = {"three@test.invalid"};
+    SmtpSendCounts counts;
+    DistributionList bad;
+    EXPECT_FALSE(s.sendEmail(mail, nullptr, "", log, nullptr, counts, bad));
+    EXPECT_EQ(counts.numSent, 2);
+    EXPECT_EQ(counts.numTried, 3);
+    EXPECT_FALSE(counts.fatal);
+    EXPECT_EQ(bad.entries(), std::vector<std::string>{"reject-me@test.invalid"});
+    EXPECT_NE(logText(log).find("Warning: failed to send to 1 recipient(s), continuing to send "
+                                "to 2 recipient(s)"),
+              std::string::npos);
+    auto got = waitForSpool(mail.subjectText, 1);
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_NE(got[0].envelope.find("three@test.invalid"), std::string::npos);
+    EXPECT_EQ(got[0].data.find("three@test.invalid"), std::string::npos); // Bcc not rendered
+}
+
+TEST(SmtpConnImplTest, AllRecipientsRefusedLeavesTheSessionUsable) {
+    const ServerEnv& env = serverEnv();
+    SmtpConnImpl s;
+    Logger log;
+    ASSERT_TRUE(connectTo(s, env.eximCyrusPort, log, "alice", "alicepw", "PLAIN"));
+    TestMail mail;
+    mail.from = "alice@test.invalid";
+    mail.subjectText = marker("refused");
+    mail.to = {"reject1@test.invalid"};
+    SmtpSendCounts counts;
+    DistributionList bad;
+    EXPECT_FALSE(s.sendEmail(mail, nullptr, "", log, nullptr, counts, bad));
+    EXPECT_FALSE(counts.fatal);
+    // The next e-mail in the same session goes through (the aborted transaction was reset).
+    mail.to = {"fine@test.invalid"};
+    mail.subjectText = marker("after-refused");
+    EXPECT_TRUE(s.sendEmail(mail, nullptr, "", log, nullptr, counts, bad)) << logText(log);
+    EXPECT_EQ(waitForSpool(mail.subjectText, 1).size(), 1u);
+}
+
+TEST(SmtpConnImplTest, DistributionListFileSendsBccBatchesOfHundred) {
+    const ServerEnv& env = serverEnv();
+    TempDir dir;
+    std::string list;
+    for (int i = 0; i < 250; ++i)
+        list += "member" + std::to_string(i) + "@test.invalid\r\n";
+    list += "member7@TEST.invalid\r\nno address here\r\n";
+    std::string listPath = dir.file("list.txt");
+    { std::ofstream(listPath) << list; }
+    SmtpConnImpl s;
+    Logger log;
+    ASSERT_TRUE(connectTo(s, env.sinkPort, log));
+    TestMail mail;
+    mail.from = "lists@test.invalid";
+    mail.subjectText = marker("distlist");
+    mail.to = {"ignored@test.invalid"};
+    mail.distListFile = listPath;
+    SmtpSendCounts counts;
+    DistributionList bad;
+    ASSERT_TRUE(s.sendEmailToList(&mail, nullptr, dir.file("no/such/dir/sent.log"), log, nullptr,
+                                  counts, bad, false, true))
+        << logText(log);
+    EXPECT_EQ(counts.numSent, 251);
+    auto got = waitForSpool(mail.subjectText, 3);
+    ASSERT_EQ(got.size(), 3u);
+    std::set<std::string> ids;
+    size_t sizes[3];
+    for (size_t i = 0; i < 3; ++i) {
+        size_t pos = got[i].data.find("Message-ID: <NORVANE-MID-");
+        ASSERT_NE(pos, std::string::npos);
+        ids.insert(got[i].data.substr(pos, got[i].data.find("\r\n", pos) - pos));
+        sizes[i] = std::count(got[i].envelope.begin(), got[i].envelope.end(), '@');
+        EXPECT_EQ(got[i].data.find("ignored@"), std::string::npos);
+    }
+    EXPECT_EQ(ids.size(), 3u);
+    // One "@" belongs to mail_from.
+    EXPECT_EQ(sizes[0], 101u);
+    EXPECT_EQ(sizes[1], 101u);
+    EXPECT_EQ(sizes[2], 52u);
+    EXPECT_NE(logText(log).find("Mail sent to 251 recipients"), std::string::npos);
+}
+
+TEST(SmtpConnImplTest, IndividualSendingAndSentMailLog) {
+    const ServerEnv& env = serverEnv();
+    TempDir dir;
+    SmtpConnImpl s;
+    Logger log;
+    ASSERT_TRUE(connectTo(s, env.sinkPort, log));
+    DistributionList list;
+    for (const char* a : {"p1@test.invalid", "p2@test.invalid", "p3@test.invalid"})
+        list.add(a);
+    TestMail mail;
+    mail.from = "solo@test.invalid";
+    mail.subjectText = marker("individual");
+    mail.body = ".dot line\r\n";
+    SmtpSendCounts counts;
+    DistributionList bad;
+    std::string sentLog = dir.file("sent.log");
+    ASSERT_TRUE(
+        s.sendToDistributionList(list, mail, nullptr, sentLog, log, nullptr, counts, bad, true));
+    EXPECT_EQ(counts.numSent, 3);
+    auto got = waitForSpool(mail.subjectText, 3);
+    ASSERT_EQ(got.size(), 3u);
+    for (size_t i = 0; i < 3; ++i)
+        EXPECT_NE(got[i].data.find("To: p" + std::to_string(i + 1) + "@test.invalid\r\n"),
+                  std::string::npos);
+    std::string logged = fileText(sentLog);
+    EXPECT_EQ(std::count(logged.begin(), logged.end(), '\n') > 0, true);
+    EXPECT_TRUE(logged.starts_with("--BEGIN SENT NORVANE EMAIL--\nFrom: solo@test.invalid\r\n"));
+    EXPECT_NE(logged.find("\r\n\r\n..dot line\r\n\n--END SENT NORVANE EMAIL--\n"),
+              std::string::npos);
+}
+
+TEST(SmtpConnImplTest, CheckConnectivityAndEmptyCredentials) {
+    const ServerEnv& env = serverEnv();
+    {
+        SmtpConnImpl s;
+        Logger log;
+        EXPECT_TRUE(s.checkConnectivity("127.0.0.1", env.eximCyrusPort, 5, log));
+        EXPECT_NE(logText(log).find("is reachable"), std::string::npos);
+    }
+    // An empty password turns authentication off even though Exim offers mechanisms.
+    SmtpConnImpl s;
+    Logger log;
+    ASSERT_TRUE(connectTo(s, env.eximCyrusPort, log, "alice", ""));
+    EXPECT_TRUE(s.authFlags().ntlm == false && s.authFlags().login == false);
+    EXPECT_NE(logText(log).find("smtp_user: NULL"), std::string::npos);
+}

@@ -1,0 +1,258 @@
+// SMTP sessions against a scripted peer for what real servers will not do on demand: refusals
+// at odd moments, dropped connections, silence, slowness, malformed and oversized replies, a
+// lying NTLM challenge. Each test checks what the peer received, byte for byte.
+
+#include "ServerEnv.h"
+
+#include "common/Logger.h"
+#include "transport/NorvaneSocket.h"
+#include "transport/SaslBase64.h"
+#include "transport/SmtpConnImpl.h"
+
+#include <gtest/gtest.h>
+
+using namespace norvane;
+using namespace norvane::test;
+using Script = ScriptedServer::Script;
+
+namespace {
+
+std::string localName() {
+    std::string n;
+    LogNull log;
+    (void)NorvaneSocket::getLocalHostName(n, log);
+    return n.empty() ? "localhost" : n;
+}
+
+// Greeting and a plain EHLO exchange without AUTH.
+Script greeted() {
+    Script s;
+    s.send("220 fault.test ESMTP\r\n").line().send("250-fault.test\r\n250 8BITMIME\r\n");
+    return s;
+}
+
+bool open(SmtpConnImpl& s, int port, Logger& log, uint32_t readMs = 5000,
+          std::string_view user = {}, std::string_view pw = {}, std::string_view method = {}) {
+    return s.connect("127.0.0.1", port, user, pw, "", method, 5, readMs, log);
+}
+
+} // namespace
+
+TEST(SmtpFaultTest, Greeting421FailsTheConnect) {
+    ScriptedServer srv(Script().send("421 4.3.2 Service not available\r\n").close());
+    SmtpConnImpl s;
+    Logger log;
+    EXPECT_FALSE(open(s, srv.port(), log));
+    std::string t = logText(log);
+    EXPECT_NE(t.find("421 4.3.2 Service not available"), std::string::npos);
+    EXPECT_NE(t.find("Failed to get initial response"), std::string::npos);
+    EXPECT_NE(t.find("The SMTP server may be denying access for this domain."), std::string::npos);
+}
+
+TEST(SmtpFaultTest, RefusedEhloFallsBackToHeloTwice) {
+    ScriptedServer srv(Script()
+                           .send("220 old.test SMTP\r\n")
+                           .line()
+                           .send("500 unknown command\r\n")
+                           .line()
+                           .send("501 bad name\r\n")
+                           .line()
+                           .send("250 old.test\r\n")
+                           .line()
+                           .send("221 bye\r\n"));
+    {
+        SmtpConnImpl s;
+        Logger log;
+        ASSERT_TRUE(open(s, srv.port(), log)) << logText(log);
+        EXPECT_NE(logText(log).find("Failed to get response to Hello (HELO)"), std::string::npos);
+        EXPECT_NE(logText(log).find("CONNECTED to SMTP server 127.0.0.1:"), std::string::npos);
+    }
+    std::string n = localName();
+    EXPECT_EQ(srv.received(), "EHLO " + n + "\r\nHELO " + n + "\r\nHELO 127.0.0.1\r\nQUIT\r\n");
+}
+
+TEST(SmtpFaultTest, DropInDataIsFatal) {
+    ScriptedServer srv(greeted()
+                           .line()
+                           .send("250 ok\r\n")
+                           .line()
+                           .send("250 ok\r\n")
+                           .line()
+                           .send("354 go\r\n")
+                           .until("body-start")
+                           .close());
+    SmtpConnImpl s;
+    Logger log;
+    ASSERT_TRUE(open(s, srv.port(), log));
+    TestMail mail;
+    mail.from = "a@test.invalid";
+    mail.to = {"b@test.invalid"};
+    mail.body = "body-start\r\n" + std::string(200000, 'x') + "\r\n";
+    SmtpSendCounts counts;
+    DistributionList bad;
+    EXPECT_FALSE(s.sendEmail(mail, nullptr, "", log, nullptr, counts, bad));
+    EXPECT_TRUE(counts.fatal);
+    EXPECT_EQ(counts.numSent, 0);
+    std::string t = logText(log);
+    EXPECT_TRUE(t.find("Failed when sending email body") != std::string::npos ||
+                t.find("Failed when sending body end marker") != std::string::npos)
+        << t;
+}
+
+TEST(SmtpFaultTest, SilentServerTimesOut) {
+    ScriptedServer srv(Script().sleep(5));
+    SmtpConnImpl s;
+    Logger log;
+    EXPECT_FALSE(open(s, srv.port(), log, 700));
+    EXPECT_NE(logText(log).find("Socket read timeout"), std::string::npos);
+}
+
+TEST(SmtpFaultTest, SlowServerWithinTheTimeoutSucceeds) {
+    ScriptedServer srv(
+        Script().sleep(1.2).send("220 slow.test\r\n").line().sleep(1.2).send("250 slow.test\r\n"));
+    SmtpConnImpl s;
+    Logger log;
+    EXPECT_TRUE(open(s, srv.port(), log, 4000)) << logText(log);
+}
+
+TEST(SmtpFaultTest, PartialReplyAtTimeoutIsAFailure) {
+    // The written behaviour hands the partial "250 par" over as a complete reply.
+    ScriptedServer srv(greeted().line().send("250 par").sleep(3));
+    SmtpConnImpl s;
+    Logger log;
+    ASSERT_TRUE(open(s, srv.port(), log, 800));
+    EXPECT_FALSE(s.command("MAIL FROM:<a@test.invalid>\r\n", 250, log));
+    std::string t = logText(log);
+    EXPECT_NE(t.find("Incomplete data at read timeout"), std::string::npos);
+    EXPECT_NE(t.find("partial_bytes: 7"), std::string::npos);
+}
+
+TEST(SmtpFaultTest, ShortReplyLineIsRefused) {
+    ScriptedServer srv(greeted().line().send("25\r\n"));
+    SmtpConnImpl s;
+    Logger log;
+    ASSERT_TRUE(open(s, srv.port(), log));
+    EXPECT_FALSE(s.command("NOOP\r\n", 250, log));
+    EXPECT_NE(logText(log).find("25\r\n"), std::string::npos);
+}
+
+TEST(SmtpFaultTest, OversizedReplyLineIsCutOff) {
+    ScriptedServer srv(greeted().line().send("250 ").flood(std::string(4096, 'A'), 64).sleep(2));
+    SmtpConnImpl s;
+    Logger log;
+    ASSERT_TRUE(open(s, srv.port(), log));
+    EXPECT_FALSE(s.command("NOOP\r\n", 250, log));
+    EXPECT_NE(logText(log).find("Received data exceeds the size limit"), std::string::npos);
+}
+
+TEST(SmtpFaultTest, EndlessMultiLineReplyIsCutOff) {
+    ScriptedServer srv(greeted().line().flood("250-again\r\n", 1500).send("250 end\r\n"));
+    SmtpConnImpl s;
+    Logger log;
+    ASSERT_TRUE(open(s, srv.port(), log));
+    EXPECT_FALSE(s.command("NOOP\r\n", 250, log));
+    EXPECT_NE(logText(log).find("SMTP reply has too many lines"), std::string::npos);
+}
+
+TEST(SmtpFaultTest, AuthEqualsFormSetsOnlyBlankSeparatedNames) {
+    ScriptedServer srv(Script()
+                           .send("220 x\r\n")
+                           .line()
+                           .send("250-x\r\n250-AUTH=LOGIN PLAIN\r\n250 HELP\r\n")
+                           .line()
+                           .send("334 \r\n")
+                           .line()
+                           .send("235 ok\r\n"));
+    SmtpConnImpl s;
+    Logger log;
+    ASSERT_TRUE(open(s, srv.port(), log, 5000, "u", "p")) << logText(log);
+    EXPECT_TRUE(s.authFlags().plain);
+    EXPECT_FALSE(s.authFlags().login);
+    EXPECT_NE(logText(log).find("login_method: PLAIN"), std::string::npos);
+}
+
+TEST(SmtpFaultTest, UnsupportedMechanismOnlyContinuesUnauthenticated) {
+    ScriptedServer srv(Script().send("220 x\r\n").line().send("250-x\r\n250 AUTH DIGEST-MD5\r\n"));
+    SmtpConnImpl s;
+    Logger log;
+    EXPECT_TRUE(open(s, srv.port(), log, 5000, "u", "p"));
+    EXPECT_NE(logText(log).find("DIGEST-MD5 login method not supported"), std::string::npos);
+    EXPECT_NE(logText(log).find("CONNECTED to ESMTP server"), std::string::npos);
+}
+
+TEST(SmtpFaultTest, NtlmChallengeWithLyingOffsetsFailsCleanly) {
+    // A type 2 message whose target information claims 4000 bytes at offset 60000.
+    std::vector<uint8_t> t2 = {'N', 'T', 'L', 'M', 'S',  'S',  'P',  0,    2,    0,    0,    0,
+                               0,   0,   0,   0,   48,   0,    0,    0,    1,    2,    0x80, 0,
+                               1,   2,   3,   4,   5,    6,    7,    8,    0,    0,    0,    0,
+                               0,   0,   0,   0,   0xa0, 0x0f, 0xa0, 0x0f, 0x60, 0xea, 0,    0};
+    ScriptedServer srv(Script()
+                           .send("220 x\r\n")
+                           .line()
+                           .send("250-x\r\n250 AUTH NTLM\r\n")
+                           .line()
+                           .send("334 NTLM supported\r\n")
+                           .line()
+                           .send("334 " + sasl::base64Encode(t2) + "\r\n")
+                           .sleep(1));
+    SmtpConnImpl s;
+    Logger log;
+    EXPECT_FALSE(open(s, srv.port(), log, 3000, "alice", "alicepw", "NTLM"));
+    std::string t = logText(log);
+    EXPECT_NE(t.find("NTLM challenge message is malformed"), std::string::npos);
+    EXPECT_NE(t.find("NTLM authentication failed"), std::string::npos);
+    std::string got = srv.received();
+    // Negotiate went out; no authenticate message followed the bad challenge.
+    EXPECT_EQ(std::count(got.begin(), got.end(), '\n'), 3) << got;
+}
+
+TEST(SmtpFaultTest, LineBreaksFromCallersNeverReachTheWire) {
+    ScriptedServer srv(greeted()
+                           .line()
+                           .send("250 ok\r\n")
+                           .line()
+                           .send("250 ok\r\n")
+                           .line()
+                           .send("354 go\r\n")
+                           .until("\r\n.\r\n")
+                           .send("250 queued\r\n")
+                           .line()
+                           .send("221 bye\r\n"));
+    {
+        SmtpConnImpl s;
+        Logger log;
+        ASSERT_TRUE(open(s, srv.port(), log));
+        TestMail mail;
+        mail.from = "a@test.invalid";
+        mail.to = {"good@test.invalid"};
+        mail.bcc = {"victim@test.invalid>\r\nRCPT TO:<evil@test.invalid"};
+        SmtpSendCounts counts;
+        DistributionList bad;
+        EXPECT_FALSE(s.sendEmail(mail, nullptr, "", log, nullptr, counts, bad));
+        EXPECT_EQ(counts.numSent, 1);
+        EXPECT_EQ(counts.numTried, 2);
+        EXPECT_NE(logText(log).find("Recipient address contains CR, LF or NUL"), std::string::npos);
+        // A sender with a line break is refused before MAIL FROM.
+        mail.from = "a@test.invalid\nRSET";
+        EXPECT_FALSE(s.sendEmail(mail, nullptr, "", log, nullptr, counts, bad));
+        EXPECT_NE(logText(log).find("Sender address contains CR, LF or NUL"), std::string::npos);
+    }
+    std::string got = srv.received();
+    EXPECT_EQ(got.find("evil"), std::string::npos) << got;
+    EXPECT_EQ(got.find("RSET"), std::string::npos) << got;
+}
+
+TEST(SmtpFaultTest, UserNameWithLineBreakIsNeverSent) {
+    ScriptedServer srv(
+        Script().send("220 x\r\n").line().send("250-x\r\n250 AUTH LOGIN\r\n").drain());
+    {
+        SmtpConnImpl s;
+        Logger log;
+        EXPECT_FALSE(open(s, srv.port(), log, 2000, "alice\r\nMAIL FROM:<x@y>", "pw"));
+        EXPECT_NE(logText(log).find("User name contains CR, LF or NUL; not sent"),
+                  std::string::npos);
+    }
+    std::string got = srv.received();
+    EXPECT_EQ(got.find("AUTH"), std::string::npos) << got;
+    EXPECT_EQ(got.find("MAIL"), std::string::npos) << got;
+}

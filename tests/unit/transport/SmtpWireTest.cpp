@@ -1,0 +1,129 @@
+#include "transport/SmtpWire.h"
+#include "support/TestDirs.h"
+#include "transport/DistributionList.h"
+#include "transport/SmtpAuthFlags.h"
+
+#include "common/FileAccess.h"
+
+#include <gtest/gtest.h>
+
+using namespace norvane;
+
+TEST(SmtpWireTest, FrameDataStuffsEveryDotLineIncludingTheFirst) {
+    EXPECT_EQ(smtp::frameData(".first\r\nmid\r\n.\r\n..two\r\nend"),
+              "..first\r\nmid\r\n..\r\n...two\r\nend");
+}
+
+TEST(SmtpWireTest, FrameDataTurnsBareLineEndsIntoCrLf) {
+    // A bare LF or CR would let a peer that reads lines see "." on its own before the end.
+    EXPECT_EQ(smtp::frameData("a\n.\nb\r.\rc\r\n"), "a\r\n..\r\nb\r\n..\r\nc\r\n");
+    EXPECT_EQ(smtp::frameData("\r\r\n\n"), "\r\n\r\n\r\n");
+    EXPECT_EQ(smtp::frameData(""), "");
+}
+
+TEST(SmtpWireTest, FrameDataIsWholeOnLargeInput) {
+    std::string text;
+    for (int i = 0; i < 20000; ++i)
+        text += ".line\n";
+    std::string framed = smtp::frameData(text);
+    EXPECT_EQ(framed.size(), text.size() + 2 * 20000);
+    EXPECT_EQ(framed.find("\r\n.l"), std::string::npos);
+}
+
+TEST(SmtpWireTest, LineBreakAndNulAreDetected) {
+    EXPECT_TRUE(smtp::hasLineBreakOrNul("a@b\r\nRCPT TO:<c@d>"));
+    EXPECT_TRUE(smtp::hasLineBreakOrNul("a@b\n"));
+    EXPECT_TRUE(smtp::hasLineBreakOrNul(std::string_view("a\0b", 3)));
+    EXPECT_FALSE(smtp::hasLineBreakOrNul("Name <a@b>"));
+}
+
+TEST(SmtpWireTest, ReplyCodesAndContinuations) {
+    EXPECT_EQ(smtp::replyCode("250-SIZE\r\n"), 250);
+    EXPECT_EQ(smtp::replyCode("25"), 0);
+    EXPECT_EQ(smtp::replyCode("2x0 ok"), 0);
+    EXPECT_TRUE(smtp::isContinuation("250-x"));
+    EXPECT_FALSE(smtp::isContinuation("250 x"));
+    EXPECT_FALSE(smtp::isContinuation("250\r\n"));
+}
+
+TEST(SmtpWireTest, BareAddressesFromListText) {
+    auto a = smtp::bareAddresses("\"Doe, John\" <john@x.test>; mary@y.test, (c) no-at, "
+                                 "Ann <ann@z.test>");
+    ASSERT_EQ(a.size(), 3u);
+    EXPECT_EQ(a[0], "john@x.test");
+    EXPECT_EQ(a[1], "mary@y.test");
+    EXPECT_EQ(a[2], "ann@z.test");
+    EXPECT_TRUE(smtp::bareAddresses("nobody").empty());
+}
+
+TEST(SmtpWireTest, MessageIdHasTheFixedShape) {
+    std::string id = smtp::newMessageId();
+    EXPECT_TRUE(id.starts_with("<NORVANE-MID-"));
+    EXPECT_TRUE(id.ends_with(">"));
+    EXPECT_NE(id.find('@'), std::string::npos);
+    EXPECT_NE(id, smtp::newMessageId());
+}
+
+TEST(SmtpAuthFlagsTest, NamesCountOnlyAfterABlank) {
+    SmtpAuthFlags f;
+    f.scanEhloLine("250-AUTH=LOGIN PLAIN\r\n");
+    EXPECT_FALSE(f.login);
+    EXPECT_TRUE(f.plain);
+    SmtpAuthFlags g;
+    g.scanEhloLine("250-auth LOGIN plain CRAM-MD5 ntlm MSN DIGEST-MD5 GSSAPI\r\n");
+    EXPECT_TRUE(g.login && g.plain && g.cramMd5 && g.ntlm && g.msn && g.digestMd5 && g.gssapi);
+    SmtpAuthFlags h;
+    h.scanEhloLine("250-SIZE 1000 LOGIN\r\n");
+    EXPECT_FALSE(h.login);
+}
+
+TEST(SmtpAuthFlagsTest, OverrideKeepsOnlyTheNamedMechanism) {
+    SmtpAuthFlags f;
+    f.scanEhloLine("250 AUTH LOGIN PLAIN NTLM");
+    f.applyOverride(" cram-md5 ");
+    EXPECT_TRUE(f.cramMd5);
+    EXPECT_FALSE(f.login || f.plain || f.ntlm);
+    EXPECT_EQ(f.select(false), SmtpMechanism::CramMd5);
+    f.applyOverride("NONE");
+    EXPECT_EQ(f.select(false), SmtpMechanism::None);
+    SmtpAuthFlags g;
+    g.login = true;
+    g.applyOverride("XOAUTH2");
+    EXPECT_TRUE(g.login);
+}
+
+TEST(SmtpAuthFlagsTest, CramMd5GoesBeforeCleartextMechanismsWithoutEncryption) {
+    SmtpAuthFlags f;
+    f.scanEhloLine("250 AUTH PLAIN LOGIN CRAM-MD5");
+    EXPECT_EQ(f.select(false), SmtpMechanism::CramMd5);
+    EXPECT_EQ(f.select(true), SmtpMechanism::Login);
+    f.ntlm = true;
+    EXPECT_EQ(f.select(false), SmtpMechanism::Ntlm);
+    SmtpAuthFlags only;
+    only.digestMd5 = true;
+    EXPECT_EQ(only.select(false), SmtpMechanism::DigestMd5);
+    EXPECT_EQ(mechanismLogName(SmtpMechanism::CramMd5), "CRAM_MD5");
+}
+
+TEST(DistributionListTest, AddTrimsRequiresAtAndMergesCase) {
+    DistributionList l;
+    EXPECT_TRUE(l.add("  a@x.test "));
+    EXPECT_TRUE(l.add("A@X.TEST"));
+    EXPECT_FALSE(l.add("no-at"));
+    ASSERT_EQ(l.count(), 1u);
+    EXPECT_EQ(l.item(0), "a@x.test");
+    EXPECT_EQ(l.item(5), "");
+}
+
+TEST(DistributionListTest, LoadFileKeepsLinesWithAnAt) {
+    test::TempDir dir;
+    std::string path = dir.file("list.txt");
+    ASSERT_TRUE(file::writeWholeFile(
+        path, std::string_view("a@x\r\n\r\n  b@y \nnot an address\n\tc@z\r\na@x\n"), nullptr));
+    DistributionList l;
+    LogNull log;
+    EXPECT_EQ(l.loadFile(path, log), 4);
+    EXPECT_EQ(l.entries(), (std::vector<std::string>{"a@x", "b@y", "c@z", "a@x"}));
+    EXPECT_EQ(l.loadFile(dir.file("missing"), log), -1);
+    EXPECT_EQ(l.count(), 0u);
+}
