@@ -184,15 +184,7 @@ void scanEncodedWords(std::string_view text, TextFn&& onText, WordFn&& onWord) {
 }
 
 bool isUtf8(std::string_view s) {
-    const auto* p = reinterpret_cast<const uint8_t*>(s.data());
-    const uint8_t* const end = p + s.size();
-    while (p < end) {
-        char32_t cp = 0;
-        p += EncodingUtf8::decode(p, end, cp);
-        if (cp == EncodingUtf8::kInvalid)
-            return false;
-    }
-    return true;
+    return EncodingUtf8::isValid(s);
 }
 
 // Appends the decoded bytes of one word as UTF-8. "8bit" is the label the XML form writes for

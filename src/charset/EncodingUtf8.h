@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <string_view>
 
 namespace norvane {
 
@@ -35,6 +36,18 @@ public:
             return 1;
         }
         return decodeLong(p, end, cp);
+    }
+    // True when s is well-formed UTF-8 (no overlongs, surrogates or truncated sequences).
+    static bool isValid(std::string_view s) {
+        const auto* p = reinterpret_cast<const uint8_t*>(s.data());
+        const uint8_t* const end = p + s.size();
+        while (p < end) {
+            char32_t cp = 0;
+            p += decode(p, end, cp);
+            if (cp == kInvalid)
+                return false;
+        }
+        return true;
     }
     // Appends the UTF-8 form of cp (≤ 0x10FFFF, not a surrogate) at w; returns the new end.
     static uint8_t* put(uint8_t* w, char32_t cp) {

@@ -87,15 +87,7 @@ void decode8bitWords(std::string& name) {
 }
 
 bool isUtf8(std::string_view s) {
-    const auto* p = reinterpret_cast<const uint8_t*>(s.data());
-    const uint8_t* const end = p + s.size();
-    while (p < end) {
-        char32_t cp = 0;
-        p += EncodingUtf8::decode(p, end, cp);
-        if (cp == EncodingUtf8::kInvalid)
-            return false;
-    }
-    return true;
+    return EncodingUtf8::isValid(s);
 }
 
 // A raw 8-bit name that is not UTF-8 was written in the sender's code page: the system's ANSI
