@@ -116,11 +116,49 @@ void MimeMessage2::applyXHtml(std::string_view bodyText) {
         setContentType("text/html", "", "", "", Charset(), "", "", "");
 }
 
+namespace {
+
+// A boundary found in the body is a delimiter only where it opens a line, after its "--" or
+// what is left of it (a lost "--" or leading blanks still split the body). A boundary that
+// merely ends a line of text, as a one-letter boundary easily does, is content.
+constexpr size_t kMaxDelimiterLead = 8;
+
+size_t delimiterLineStart(std::string_view body, size_t pos) {
+    size_t i = pos;
+    while (i > 0 && pos - i < kMaxDelimiterLead &&
+           (body[i - 1] == '-' || body[i - 1] == ' ' || body[i - 1] == '\t'))
+        --i;
+    if (i == 0 || body[i - 1] == '\n')
+        return i;
+    return std::string_view::npos;
+}
+
+// The next occurrence of marker at or after from that opens a line.
+size_t findDelimiter(std::string_view body, std::string_view marker, size_t from) {
+    for (size_t pos = text_scan::find(body, marker, from); pos != std::string_view::npos;
+         pos = text_scan::find(body, marker, pos + 1)) {
+        if (delimiterLineStart(body, pos) != std::string_view::npos)
+            return pos;
+    }
+    return std::string_view::npos;
+}
+
+// Where the part before the delimiter line at pos ends: before the line break that closes it.
+size_t partEndBefore(std::string_view body, size_t pos) {
+    size_t end = delimiterLineStart(body, pos);
+    if (end > 0 && body[end - 1] == '\n')
+        --end;
+    if (end > 0 && body[end - 1] == '\r')
+        --end;
+    return end;
+}
+
+} // namespace
+
 void MimeMessage2::splitMultipart(std::string_view body, size_t depth, ParseContext& ctx) {
-    // Delimiters are found as plain substrings, so that a boundary line damaged in front (a lost
-    // "--" or leading blanks) still splits the body.
     const std::string delim = boundary_ + "\r\n";
-    size_t prev = text_scan::find(body, delim);
+    const std::string close = boundary_ + "--";
+    size_t prev = findDelimiter(body, delim, 0);
     if (prev == std::string_view::npos) {
         auto child = std::make_unique<MimeMessage2>();
         ++ctx.nodes;
@@ -131,9 +169,8 @@ void MimeMessage2::splitMultipart(std::string_view body, size_t depth, ParseCont
     const bool keepRaw = isMultipartSigned();
     const size_t bodyEnd = body.size() >= 2 ? body.size() - 2 : 0;
     for (;;) {
-        // The part runs from after the boundary's CR LF to before the CR LF "--" of the next.
         const size_t start = prev + delim.size();
-        const size_t next = text_scan::find(body, delim, start);
+        const size_t next = findDelimiter(body, delim, start);
         size_t end;
         bool last = next == std::string_view::npos;
         if (ctx.nodes >= ctx.limits.maxParts) {
@@ -145,10 +182,10 @@ void MimeMessage2::splitMultipart(std::string_view body, size_t depth, ParseCont
             last = true;
             end = bodyEnd;
         } else if (!last) {
-            end = next >= 4 ? next - 4 : 0;
+            end = partEndBefore(body, next);
         } else {
-            const size_t c = text_scan::find(body, boundary_ + "--", start);
-            end = c == std::string_view::npos ? bodyEnd : (c >= 4 ? c - 4 : 0);
+            const size_t c = findDelimiter(body, close, start);
+            end = c == std::string_view::npos ? bodyEnd : partEndBefore(body, c);
         }
         if (end > start)
             addChild(body.substr(start, end - start), keepRaw && parts_.isEmpty(), depth + 1, ctx);

@@ -162,6 +162,20 @@ TEST_F(MimeMessage2Test, DamagedDelimiterLinesStillSplit) {
     EXPECT_EQ(m.partAt(1)->body().toString(), "two");
 }
 
+TEST_F(MimeMessage2Test, BoundaryInsideALineIsContent) {
+    // With a one-letter boundary, text lines that end in that letter must stay whole, and a
+    // damaged delimiter line still ends its part without eating the part's last bytes.
+    MimeMessage2 m;
+    m.loadFromText("Content-Type: multipart/mixed; boundary=d\r\n\r\n"
+                   "--d\r\n\r\nnot delivered\r\nsend\r\n--d\r\n\r\ntwo\r\n d\r\n\r\n"
+                   "three and\r\n--d--\r\nepilogue d--\r\n",
+                   log);
+    ASSERT_EQ(m.partCount(), 3);
+    EXPECT_EQ(m.partAt(0)->body().toString(), "\r\nnot delivered\r\nsend");
+    EXPECT_EQ(m.partAt(1)->body().toString(), "\r\ntwo");
+    EXPECT_EQ(m.partAt(2)->body().toString(), "\r\nthree and");
+}
+
 TEST_F(MimeMessage2Test, PartWithoutHeaderKeepsItsLeadingLineBreak) {
     // A part that starts with its blank line and has no other is a headerless text body.
     MimeMessage2 m;
