@@ -3,6 +3,7 @@
 #include "common/Logger.h"
 
 #include <string>
+#include <string_view>
 
 namespace norvane {
 
@@ -24,6 +25,24 @@ public:
     bool SaveLastError(const char* fileName) const;
 
 protected:
+    // The frame of a public member: the log is cleared (unless the member collects several
+    // contexts in one log), the member's context opened, and closed again on every return path.
+    class Frame {
+    public:
+        enum class Clear { Yes, No };
+        Frame(Logger& log, std::string_view name, Clear clear = Clear::Yes) : log_(log) {
+            if (clear == Clear::Yes)
+                log_.clearLog();
+            log_.enterContext(name);
+        }
+        ~Frame() { log_.leaveContext(); }
+        Frame(const Frame&) = delete;
+        Frame& operator=(const Frame&) = delete;
+
+    private:
+        Logger& log_;
+    };
+
     Logger m_log;
 };
 

@@ -13,7 +13,8 @@ using Args = std::vector<std::string>;
 // nvmail compose: builds an e-mail from addresses, a subject, text and HTML bodies, inline
 // images and attachments, and writes its MIME text to a file or stdout.
 int compose(const Args& args);
-// nvmail show FILE.eml: the decoded header, the MIME tree, the text body and the attachments.
+// nvmail show [--log] FILE.eml: the decoded header, the MIME tree, the text body and the
+// attachments; with --log, then the activity log of loading the message.
 int show(const Args& args);
 // nvmail extract FILE.eml DIR: saves the attachments under DIR with sanitised, unique names.
 int extract(const Args& args);

@@ -7,10 +7,9 @@
 
 #include "Commands.h"
 
-#include "common/Logger.h"
 #include "common/Platform.h"
 #include "common/UniqueFd.h"
-#include "mime/Email2.h"
+#include "facade/ClsEmail.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -20,7 +19,8 @@
 #include <cstdio>
 #include <string_view>
 
-using norvane::Email2;
+using norvane::ClsEmail;
+using norvane::DataBuffer;
 using norvane::UniqueFd;
 
 namespace nvmail {
@@ -135,12 +135,18 @@ int extract(const Args& args) {
     std::string mime;
     if (!readInput(rest[0], mime))
         return 1;
-    norvane::Logger log;
-    auto e = Email2::fromMime(mime, log);
-    std::vector<Email2*> items = e->attachments();
+    ClsEmail email;
+    (void)email.SetFromMimeText(std::string_view(mime));
+    struct Item {
+        std::string name;
+        DataBuffer data;
+    };
+    std::vector<Item> items;
+    for (int i = 0; i < email.get_NumAttachments(); ++i)
+        items.push_back({email.GetAttachmentFilename(i), email.GetAttachmentData(i)});
     if (withInline)
-        for (int i = 0; i < e->numRelatedItems(); ++i)
-            items.push_back(e->relatedItem(i));
+        for (int i = 0; i < email.get_NumRelatedItems(); ++i)
+            items.push_back({email.GetRelatedFilename(i), email.GetRelatedData(i)});
     if (items.empty()) {
         std::printf("No attachments.\n");
         return 0;
@@ -149,11 +155,10 @@ int extract(const Args& args) {
     if (!dir)
         return 1;
     int failures = 0;
-    for (const Email2* item : items) {
+    for (const Item& item : items) {
         std::string saved;
-        if (saveNew(dir.get(), safeFileName(item->attachmentFilename()), item->body().view(),
-                    saved))
-            std::printf("saved %s (%zu bytes)\n", saved.c_str(), item->body().getSize());
+        if (saveNew(dir.get(), safeFileName(item.name), item.data.view(), saved))
+            std::printf("saved %s (%zu bytes)\n", saved.c_str(), item.data.getSize());
         else
             ++failures;
     }

@@ -5,14 +5,15 @@
 
 #include "Commands.h"
 
-#include "common/Logger.h"
+#include "facade/ClsEmail.h"
 #include "mime/Email2.h"
 
 #include <cstdio>
+#include <functional>
 #include <string_view>
 
+using norvane::ClsEmail;
 using norvane::Email2;
-using norvane::RecipientKind;
 
 namespace nvmail {
 
@@ -44,34 +45,26 @@ std::string oneLine(std::string_view s) {
     return out;
 }
 
-std::string addressList(const Email2& e, RecipientKind kind) {
+std::string addressList(int count, const std::function<std::string(int)>& entry) {
     std::string out;
-    for (int i = 0; i < e.numRecipients(kind); ++i) {
+    for (int i = 0; i < count; ++i) {
         if (!out.empty())
             out += ", ";
-        e.recipient(kind, i)->renderDisplay(out);
+        out += entry(i);
     }
     return out;
 }
 
-std::string field(const Email2& e, std::string_view name) {
-    norvane::StringBuffer v;
-    (void)e.getHeaderField(name, v);
-    return v.str();
-}
-
-void printHeader(const Email2& e) {
-    std::string from;
-    if (e.from())
-        e.from()->renderDisplay(from);
-    else
-        from = e.pendingFromName();
+void printHeader(ClsEmail& e) {
+    std::string from = e.get_From();
+    if (from.empty())
+        from = e.get_FromName();
     const std::pair<const char*, std::string> lines[] = {
         {"From", from},
-        {"To", addressList(e, RecipientKind::To)},
-        {"Cc", addressList(e, RecipientKind::Cc)},
-        {"Subject", field(e, "Subject")},
-        {"Date", field(e, "Date")},
+        {"To", addressList(e.get_NumTo(), [&e](int i) { return e.GetTo(i); })},
+        {"Cc", addressList(e.get_NumCC(), [&e](int i) { return e.GetCC(i); })},
+        {"Subject", e.get_Subject()},
+        {"Date", e.GetHeaderField("Date")},
     };
     for (const auto& [label, value] : lines)
         if (!value.empty())
@@ -146,26 +139,39 @@ void printItems(const char* title, const std::vector<Email2*>& items) {
 } // namespace
 
 int show(const Args& args) {
-    if (args.size() != 1) {
-        std::fprintf(stderr, "usage: nvmail show FILE.eml\n");
+    bool withLog = false;
+    Args rest;
+    for (const auto& a : args) {
+        if (a == "--log")
+            withLog = true;
+        else
+            rest.push_back(a);
+    }
+    if (rest.size() != 1) {
+        std::fprintf(stderr, "usage: nvmail show [--log] FILE.eml\n");
         return 2;
     }
     std::string mime;
-    if (!readInput(args[0], mime))
+    if (!readInput(rest[0], mime))
         return 1;
-    norvane::Logger log;
-    auto e = Email2::fromMime(mime, log);
-    printHeader(*e);
+    ClsEmail email;
+    (void)email.SetFromMimeText(std::string_view(mime));
+    // Taken now: the members called for the listing below each start a log of their own.
+    const std::string loadLog = email.get_LastErrorText();
+    const Email2& e = email.email2();
+    printHeader(email);
     std::printf("\nStructure:\n");
-    printNode(*e, 0);
-    printBody(*e);
-    printItems("Attachments", e->attachments());
+    printNode(e, 0);
+    printBody(e);
+    printItems("Attachments", e.attachments());
     std::vector<Email2*> related;
-    for (int i = 0; i < e->numRelatedItems(); ++i)
-        related.push_back(e->relatedItem(i));
+    for (int i = 0; i < e.numRelatedItems(); ++i)
+        related.push_back(e.relatedItem(i));
     printItems("Inline items", related);
-    if (const int n = e->numAttachedMessages(); n > 0)
+    if (const int n = e.numAttachedMessages(); n > 0)
         std::printf("\nAttached messages: %d\n", n);
+    if (withLog)
+        std::printf("\nActivity log:\n%s", printable(loadLog).c_str());
     return 0;
 }
 

@@ -14,7 +14,8 @@ int usage() {
     std::fprintf(stderr,
                  "usage: nvmail <command> [args]\n"
                  "  compose [options]          build an e-mail (nvmail compose --help)\n"
-                 "  show FILE.eml              the header, structure, text and attachments\n"
+                 "  show [--log] FILE.eml      the header, structure, text and attachments\n"
+                 "                             (--log: then the activity log of the load)\n"
                  "  extract FILE.eml DIR       save the attachments into DIR\n"
                  "  uuid                       print a new UUID\n"
                  "  log-demo                   show an activity log as text and XML\n");

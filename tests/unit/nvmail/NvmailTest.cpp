@@ -158,3 +158,23 @@ TEST(NvmailTest, ShowReplacesControlCharacters) {
     EXPECT_EQ(r.out.find('\x07'), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("Subject: a?]0;title?b\n"), std::string::npos) << r.out;
 }
+
+TEST(NvmailTest, ShowLogPrintsTheActivityLogOfTheLoad) {
+    test::TempDir dir;
+    const std::string eml = dir.file("bad64.eml");
+    ASSERT_TRUE(file::writeWholeFile(eml,
+                                     std::string_view("Subject: s\r\nContent-Type: image/png\r\n"
+                                                      "Content-Transfer-Encoding: base64\r\n\r\n"
+                                                      "!!not base64!!\r\n"),
+                                     nullptr));
+    const Result plain = run("show " + eml);
+    ASSERT_EQ(plain.status, 0) << plain.out;
+    EXPECT_EQ(plain.out.find("Activity log:"), std::string::npos) << plain.out;
+    const Result logged = run("show --log " + eml);
+    ASSERT_EQ(logged.status, 0) << logged.out;
+    EXPECT_EQ(logged.out.substr(0, plain.out.size()), plain.out);
+    EXPECT_EQ(logged.out.substr(plain.out.size()),
+              "\nActivity log:\nBody is not valid base64; it is left empty.\nencoded_size: 16\n")
+        << logged.out;
+    EXPECT_EQ(run("show --log").status, 2);
+}

@@ -1,0 +1,214 @@
+// The e-mail object's bodies: plain text and HTML in every shape of e-mail, alternatives,
+// bodies in other charsets, text files and encoded words.
+
+#include "facade/ClsEmail.h"
+
+#include "common/FileAccess.h"
+#include "support/TestDirs.h"
+
+#include <gtest/gtest.h>
+
+using namespace norvane;
+
+namespace {
+
+std::span<const uint8_t> bytes(std::string_view s) {
+    return {reinterpret_cast<const uint8_t*>(s.data()), s.size()};
+}
+
+std::unique_ptr<ClsEmail> fromMime(const std::string& mime) {
+    auto e = std::make_unique<ClsEmail>();
+    EXPECT_TRUE(e->SetFromMimeText(mime.c_str()));
+    return e;
+}
+
+const std::string kAlternative = "Content-Type: multipart/alternative; boundary=a\r\n\r\n"
+                                 "--a\r\nContent-Type: text/plain\r\n\r\nplain\nline\r\n"
+                                 "--a\r\nContent-Type: text/html\r\n\r\n<b>html</b>\r\n--a--\r\n";
+
+} // namespace
+
+TEST(ClsEmailTest, PlainAndHtmlBodiesOfEveryShape) {
+    struct Case {
+        std::string mime;
+        const char* plain;
+        const char* html;
+        bool hasPlain, hasHtml, report;
+        int alternatives;
+    };
+    const Case cases[] = {
+        {"Content-Type: text/plain\r\n\r\nonly\nplain", "only\r\nplain", "", true, false, false, 0},
+        {"Content-Type: text/html\r\n\r\n<i>h</i>", "", "<i>h</i>", false, true, false, 0},
+        {kAlternative, "plain\r\nline", "<b>html</b>", true, true, false, 2},
+        {"Content-Type: multipart/related; boundary=r\r\n\r\n--r\r\nContent-Type: text/html\r\n\r\n"
+         "<img src=\"cid:x\">\r\n--r\r\nContent-Type: image/png\r\nContent-ID: <x>\r\n\r\npng\r\n"
+         "--r--\r\n",
+         "", "<img src=\"cid:x\">", false, true, false, 0},
+        {"Content-Type: multipart/mixed; boundary=m\r\n\r\n--m\r\nContent-Type: text/plain\r\n\r\n"
+         "mixed text\r\n--m\r\nContent-Type: application/pdf\r\nContent-Disposition: attachment; "
+         "filename=a.pdf\r\n\r\npdf\r\n--m--\r\n",
+         "mixed text", "", true, false, false, 0},
+        {"Content-Type: multipart/report; report-type=delivery-status; "
+         "boundary=\"=_d\"\r\n\r\n--=_d\r\n"
+         "Content-Type: text/plain\r\n\r\nnot delivered\r\n--=_d\r\nContent-Type: "
+         "message/delivery-status\r\n\r\nAction: failed\r\n--=_d--\r\n",
+         "not delivered", "", true, false, true, 0},
+    };
+    for (const auto& c : cases) {
+        auto e = fromMime(c.mime);
+        EXPECT_EQ(e->GetPlainTextBody(), c.plain) << c.mime;
+        EXPECT_EQ(e->get_LastErrorXml(), "");
+        EXPECT_EQ(e->GetHtmlBody(), c.html) << c.mime;
+        EXPECT_EQ(e->HasPlainTextBody(), c.hasPlain) << c.mime;
+        EXPECT_EQ(e->HasHtmlBody(), c.hasHtml) << c.mime;
+        EXPECT_EQ(e->IsMultipartReport(), c.report) << c.mime;
+        EXPECT_EQ(e->get_NumAlternatives(), c.alternatives) << c.mime;
+    }
+}
+
+TEST(ClsEmailTest, AlternativesByIndex) {
+    auto e = fromMime(kAlternative);
+    EXPECT_EQ(e->GetAlternativeContentType(1), "text/html");
+    EXPECT_EQ(e->GetAlternativeBody(0), "plain\r\nline");
+    EXPECT_EQ(e->GetAlternativeBody(2), "");
+    EXPECT_EQ(
+        e->get_LastErrorXml(),
+        "<NorvaneLog>\r\n<GetAltBodyUtf8>\r\n    <error>Failed to get alternative body, index "
+        "out of range</error>\r\n    <index>2</index>\r\n</GetAltBodyUtf8>\r\n</NorvaneLog>\r\n");
+    EXPECT_EQ(e->GetAlternativeContentType(-1), "");
+    EXPECT_NE(e->get_LastErrorXml().find("<GetAlternativeContentType>"), std::string::npos);
+}
+
+TEST(ClsEmailTest, BuildingAlternativesFromPlainAndHtml) {
+    ClsEmail e;
+    e.put_Body("plain first");
+    ASSERT_TRUE(e.AddHtmlAlternativeBody("<p>Gr\xC3\xBC\xC3\x9F"
+                                         "e</p>"));
+    ASSERT_TRUE(e.AddPlainTextAlternativeBody("plain second"));
+    EXPECT_EQ(e.get_NumAlternatives(), 2);
+    EXPECT_EQ(e.GetPlainTextBody(), "plain second");
+    EXPECT_NE(e.GetHtmlBody().find("<p>Gr\xC3\xBC\xC3\x9F"
+                                   "e</p>"),
+              std::string::npos);
+    ASSERT_TRUE(e.AddHtmlAlternativeBody("<p>again</p>"));
+    EXPECT_EQ(e.get_NumAlternatives(), 2);
+    EXPECT_NE(e.GetHtmlBody().find("<p>again</p>"), std::string::npos);
+
+    ClsEmail h;
+    EXPECT_FALSE(h.SetHtmlBody(nullptr));
+    EXPECT_EQ(h.get_LastErrorXml(), "<NorvaneLog>\r\n<SetHtmlBodyFromUtf8>\r\n    <error>HTML "
+                                    "string is NULL</error>\r\n</SetHtmlBodyFromUtf8>\r\n"
+                                    "</NorvaneLog>\r\n");
+    ASSERT_TRUE(h.SetHtmlBody("<p>\xD0\x9F\xD1\x80\xD0\xB8</p>"));
+    EXPECT_TRUE(h.HasHtmlBody());
+    EXPECT_FALSE(h.HasPlainTextBody());
+    EXPECT_NE(h.GetHtmlBody().find("<p>\xD0\x9F\xD1\x80\xD0\xB8</p>"), std::string::npos);
+    const std::string mime = h.GetMime();
+    EXPECT_NE(mime.find("Content-Type: text/html; charset=\"" + h.get_Charset() + "\""),
+              std::string::npos)
+        << mime;
+    EXPECT_EQ(h.get_Charset(), "utf-8");
+
+    // HTML declaring its charset is left with it.
+    ClsEmail m;
+    ASSERT_TRUE(m.SetHtmlBody("<html><head><meta charset=\"iso-8859-1\"></head>x</html>"));
+    EXPECT_NE(m.GetHtmlBody().find("iso-8859-1"), std::string::npos);
+}
+
+TEST(ClsEmailTest, MultiByteBodiesConvertBothWays) {
+    const std::string latin1 = "caf\xE9";
+    ClsEmail e;
+    ASSERT_TRUE(e.SetMbPlainTextBody("iso-8859-1", bytes(latin1)));
+    EXPECT_EQ(e.get_Body(), "caf\xC3\xA9");
+    EXPECT_EQ(e.GetMbPlainTextBody("iso-8859-1").toString(), latin1);
+    EXPECT_EQ(e.GetMbPlainTextBody("utf-8").toString(), "caf\xC3\xA9");
+    EXPECT_EQ(e.GetMbPlainTextBody("no-such-charset").toString(), "caf\xC3\xA9");
+    EXPECT_TRUE(e.GetMbHtmlBody("utf-8").isEmpty());
+    EXPECT_NE(e.get_LastErrorText().find("No HTML body found (1)"), std::string::npos);
+
+    ASSERT_TRUE(e.SetMbHtmlBody("windows-1252", bytes("<p>\x80 5</p>")));
+    EXPECT_NE(e.GetHtmlBody().find("<p>\xE2\x82\xAC 5</p>"), std::string::npos);
+    EXPECT_NE(e.GetMbHtmlBody("windows-1252").view().find("<p>\x80 5</p>"), std::string::npos);
+    ASSERT_TRUE(e.SetMbPlainTextBody("utf-8", bytes("new plain")));
+    EXPECT_EQ(e.GetPlainTextBody(), "new plain");
+
+    auto html = fromMime("Content-Type: multipart/alternative; boundary=a\r\n\r\n--a\r\n"
+                         "Content-Type: text/html\r\n\r\n<b>x</b>\r\n--a--\r\n");
+    EXPECT_TRUE(html->GetMbPlainTextBody("utf-8").isEmpty());
+    EXPECT_EQ(html->get_LastErrorXml(), "<NorvaneLog>\r\n<GetMbPlainTextBody>\r\n    <error>No "
+                                        "plain-text body found. (2)</error>\r\n"
+                                        "</GetMbPlainTextBody>\r\n</NorvaneLog>\r\n");
+    auto plainAlt = fromMime("Content-Type: multipart/alternative; boundary=a\r\n\r\n--a\r\n"
+                             "Content-Type: text/plain\r\n\r\nx\r\n--a--\r\n");
+    EXPECT_TRUE(plainAlt->GetMbHtmlBody("").isEmpty());
+    EXPECT_NE(plainAlt->get_LastErrorText().find("No HTML body found (2)"), std::string::npos);
+}
+
+TEST(ClsEmailTest, LoadTextFileToUnicodeLeavesTheLogAlone) {
+    test::TempDir dir;
+    const std::string utf16 = std::string("\xFF\xFE"
+                                          "h\0i\0\xE9\0",
+                                          8);
+    ASSERT_TRUE(file::writeWholeFile(dir.file("u16.txt"), std::string_view(utf16), nullptr));
+    ASSERT_TRUE(file::writeWholeFile(dir.file("l1.txt"), std::string_view("caf\xE9"), nullptr));
+    ClsEmail e;
+    (void)e.GetHeaderField("");
+    const std::string log = e.get_LastErrorXml();
+    EXPECT_EQ(e.LoadTextFileToUnicode(dir.file("u16.txt").c_str(), "utf-16"), "hi\xC3\xA9");
+    EXPECT_EQ(e.LoadTextFileToUnicode(dir.file("l1.txt").c_str(), "iso-8859-1"), "caf\xC3\xA9");
+    EXPECT_EQ(e.LoadTextFileToUnicode(dir.file("none.txt").c_str(), "utf-8"), "");
+    EXPECT_EQ(e.LoadTextFileToUnicode(dir.path().c_str(), "utf-8"), "");
+    EXPECT_EQ(e.get_LastErrorXml(), log);
+}
+
+TEST(ClsEmailTest, EncodedWordsAreExact) {
+    ClsEmail e;
+    struct Case {
+        std::function<std::string()> call;
+        const char* context;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {[&] { return e.QEncodeBytes(bytes("caf\xE9 ok?"), "iso-8859-1"); }, "QEncodeBytes",
+         "=?iso-8859-1?Q?caf=E9_ok=3F?="},
+        {[&] {
+             return e.QEncodeBytes(bytes("\xEF\xBB\xBF"
+                                         "ab"),
+                                   "utf-8");
+         },
+         "QEncodeBytes", "=?utf-8?Q?ab?="},
+        {[&] {
+             return e.BEncodeBytes(bytes("\xEF\xBB\xBF"
+                                         "abc"),
+                                   "UTF-8");
+         },
+         "BEncodeBytes", "=?UTF-8?B?YWJj?="},
+        {[&] { return e.BEncodeBytes(bytes("abc"), "iso-8859-1"); }, "BEncodeBytes",
+         "=?iso-8859-1?B?YWJj?="},
+        {[&] { return e.QEncodeString("caf\xC3\xA9", "utf-8"); }, "QEncodeString",
+         "=?utf-8?Q?caf=C3=A9?="},
+        {[&] { return e.QEncodeString("caf\xC3\xA9", "iso-8859-1"); }, "QEncodeString",
+         "=?iso-8859-1?Q?caf=E9?="},
+        {[&] { return e.BEncodeString("\xC3\xA9", "utf-8"); }, "BEncodeString", "=?utf-8?B?w6k=?="},
+        {[&] { return e.BEncodeString("\xC3\xA9", "iso-8859-1"); }, "BEncodeString",
+         "=?iso-8859-1?B?6Q==?="},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(c.call(), c.expected);
+        EXPECT_EQ(e.get_LastErrorXml(), "") << c.context;
+    }
+    (void)e.GetHeaderField("");
+    const std::string log = e.get_LastErrorXml();
+    EXPECT_EQ(e.QEncodeString(nullptr, "utf-8"), "");
+    EXPECT_EQ(e.get_LastErrorXml(), log);
+}
+
+TEST(ClsEmailTest, MultiByteHeaderField) {
+    ClsEmail e;
+    e.AddHeaderField("X-Word", "caf\xC3\xA9");
+    EXPECT_EQ(e.GetMbHeaderField(" X-Word ", "iso-8859-1").toString(), "caf\xE9");
+    EXPECT_EQ(e.GetMbHeaderField("X-Word", nullptr).toString(), "caf\xC3\xA9");
+    EXPECT_EQ(e.GetMbHeaderField("X-Word", "").toString(), "caf\xC3\xA9");
+    EXPECT_TRUE(e.GetMbHeaderField("  ", "utf-8").isEmpty());
+    EXPECT_TRUE(e.GetMbHeaderField("X-None", "utf-8").isEmpty());
+}
