@@ -97,14 +97,14 @@ void zipAttachments(Email2* email, std::string_view zipFilename, LogBase& log) {
         log.logError("Failed to set Zip as an attachment");
 }
 
-bool unzipAttachments(Email2& email, LogBase& log) {
+bool unzipAttachments(Email2& email, LogBase& log, uint64_t maxUnpacked) {
     LogContext ctx(log, "UnzipAttachments");
     bool success = true;
     const std::vector<Email2*> existing = email.attachments();
     if (existing.empty())
         return true;
     std::unique_ptr<ZipHandle> zip = ZipHandle::create();
-    uint64_t remaining = kMaxUnpackedPerEmail;
+    uint64_t remaining = maxUnpacked;
     std::vector<std::unique_ptr<Email2>> unpacked;
     int archives = 0;
     for (const Email2* att : existing) {

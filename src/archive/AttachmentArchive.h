@@ -29,6 +29,8 @@ void zipAttachments(Email2* email, std::string_view zipFilename, LogBase& log);
 // Replaces every attachment named *.zip by the files it holds, added after the existing
 // attachments. False when an archive cannot be read or an entry cannot be inflated; the
 // archives are removed all the same, and every entry that could be read is kept.
-[[nodiscard]] bool unzipAttachments(Email2& email, LogBase& log);
+// maxUnpacked bounds what all archives of the e-mail inflate to together.
+[[nodiscard]] bool unzipAttachments(Email2& email, LogBase& log,
+                                    uint64_t maxUnpacked = kMaxUnpackedPerEmail);
 
 } // namespace norvane::attachment_archive
