@@ -18,7 +18,8 @@
 //
 // The code is split by concern: Email2.cpp (model, header, Content-Type, identifiers),
 // Email2Address.cpp (sender and recipients), Email2Body.cpp (bodies, charsets, tree searches),
-// Email2Render.cpp, Email2FromMime.cpp and Email2Attach.cpp (tree building, attachments).
+// Email2Render.cpp, Email2FromMime.cpp and Email2Attach.cpp (tree building, attachments),
+// Email2Copies.cpp (clone, reply, forward, replacements).
 
 #include "charset/Charset.h"
 #include "charset/DateParser.h"
