@@ -18,6 +18,10 @@ int compose(const Args& args);
 int show(const Args& args);
 // nvmail extract FILE.eml DIR: saves the attachments under DIR with sanitised, unique names.
 int extract(const Args& args);
+// nvmail zip-attachments IN.eml OUT.eml [ZIPNAME]: all attachments replaced by one zip file.
+int zipAttachments(const Args& args);
+// nvmail unzip-attachments IN.eml OUT.eml: every attached .zip replaced by the files it holds.
+int unzipAttachments(const Args& args);
 
 // Whole file, or an error message on stderr and false.
 bool readInput(const std::string& path, std::string& out);

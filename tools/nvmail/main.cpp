@@ -17,6 +17,9 @@ int usage() {
                  "  show [--log] FILE.eml      the header, structure, text and attachments\n"
                  "                             (--log: then the activity log of the load)\n"
                  "  extract FILE.eml DIR       save the attachments into DIR\n"
+                 "  zip-attachments IN OUT [ZIPNAME]\n"
+                 "                             replace the attachments by one zip file\n"
+                 "  unzip-attachments IN OUT   replace attached zip files by their contents\n"
                  "  uuid                       print a new UUID\n"
                  "  log-demo                   show an activity log as text and XML\n");
     return 2;
@@ -54,5 +57,9 @@ int main(int argc, char** argv) {
         return nvmail::show(args);
     if (command == "extract")
         return nvmail::extract(args);
+    if (command == "zip-attachments")
+        return nvmail::zipAttachments(args);
+    if (command == "unzip-attachments")
+        return nvmail::unzipAttachments(args);
     return usage();
 }
