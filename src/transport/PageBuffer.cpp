@@ -1,0 +1,61 @@
+#include "transport/PageBuffer.h"
+
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <algorithm>
+
+namespace norvane {
+
+namespace {
+
+size_t pageSize() {
+    static const size_t size = [] {
+        long p = ::sysconf(_SC_PAGESIZE);
+        return p > 0 ? static_cast<size_t>(p) : size_t{4096};
+    }();
+    return size;
+}
+
+size_t roundUpToPages(size_t n) {
+    size_t p = pageSize();
+    return (n + p - 1) / p * p;
+}
+
+} // namespace
+
+PageBuffer::~PageBuffer() {
+    release();
+}
+
+bool PageBuffer::reserve(size_t n) {
+    if (n <= capacity_)
+        return true;
+    // Doubling keeps the number of remaps logarithmic; untouched pages cost nothing.
+    size_t want = roundUpToPages(std::max(n, 2 * capacity_));
+    void* p =
+        data_ ? ::mremap(data_, capacity_, want, MREMAP_MAYMOVE)
+              : ::mmap(nullptr, want, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (p == MAP_FAILED)
+        return false;
+    data_ = static_cast<char*>(p);
+    capacity_ = want;
+    return true;
+}
+
+void PageBuffer::discard(size_t from, size_t to) {
+    size_t p = pageSize();
+    size_t first = (from + p - 1) / p * p;
+    size_t last = std::min(to, capacity_) / p * p;
+    if (data_ && first < last)
+        (void)::madvise(data_ + first, last - first, MADV_DONTNEED);
+}
+
+void PageBuffer::release() {
+    if (data_)
+        ::munmap(data_, capacity_);
+    data_ = nullptr;
+    capacity_ = 0;
+}
+
+} // namespace norvane
