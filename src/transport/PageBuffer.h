@@ -29,6 +29,12 @@ public:
     // Gives all memory back.
     void release();
 
+    // Buffers from this size on are backed by huge pages where the system allows.
+    static constexpr size_t kHugeFrom = size_t{4} << 20;
+    // Asks for huge pages on the whole pages inside [data, data + size) (any memory the
+    // caller owns, such as a large result string).
+    static void adviseHuge(char* data, size_t size);
+
 private:
     char* data_ = nullptr;
     size_t capacity_ = 0;

@@ -91,6 +91,8 @@ void ParseBuffer::takeFront(size_t n, std::string& out) {
     }
     out.clear();
     out.reserve(n);
+    if (n >= PageBuffer::kHugeFrom)
+        PageBuffer::adviseHuge(out.data(), out.capacity());
     for (size_t done = 0; done < n;) {
         size_t step = std::min(kMoveStep, n - done);
         out.append(store_.data() + head_ + done, step);
