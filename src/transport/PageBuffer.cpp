@@ -1,5 +1,6 @@
 #include "transport/PageBuffer.h"
 
+#include <malloc.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -34,6 +35,13 @@ bool PageBuffer::reserve(size_t n) {
         return true;
     // Doubling keeps the number of remaps logarithmic; untouched pages cost nothing.
     size_t want = roundUpToPages(std::max(n, 2 * capacity_));
+    if (capacity_ < kHugeFrom && want >= kHugeFrom) {
+        // Once a large block was freed, the allocator raises its thresholds and keeps the
+        // next large blocks in its heap after they are freed: the previous download's result
+        // would stay resident beside this one. Handing free memory back first keeps a long
+        // session at one download's worth.
+        (void)::malloc_trim(0);
+    }
     void* p =
         data_ ? ::mremap(data_, capacity_, want, MREMAP_MAYMOVE)
               : ::mmap(nullptr, want, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
