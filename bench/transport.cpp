@@ -3,7 +3,8 @@
 //   - 1,000 small messages sent in one SMTP session to the recording sink, and to the fast
 //     sink (bench/sink/smtp_sink.cpp), where the server's own cost is close to nothing;
 //   - 1,000 e-mail objects rendered and sent in one session to the fast sink;
-//   - 1,000 messages fetched in one POP3 session from Dovecot;
+//   - 1,000 messages fetched in one POP3 session from Dovecot, and from the fast POP3 server
+//     (bench/sink/pop3_server.cpp);
 //   - one 20 MB message fetched over POP3 and over POP3 with TLS (MB/s, peak memory).
 
 #include "common/Logger.h"
@@ -100,10 +101,10 @@ void SmtpSendEmail1000Fast(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * 1000);
 }
 
-void Pop3Fetch1000(benchmark::State& state) {
+void fetchSmall(benchmark::State& state, const char* portKey) {
     for (auto _ : state) {
         Logger log;
-        auto pop = popConnect("127.0.0.1", "bench", "benchpw", port("POP3_PORT"), 30, 5, log);
+        auto pop = popConnect("127.0.0.1", "bench", "benchpw", port(portKey), 30, 5, log);
         if (!pop) {
             state.SkipWithError("login failed");
             return;
@@ -116,6 +117,14 @@ void Pop3Fetch1000(benchmark::State& state) {
             }
     }
     state.SetItemsProcessed(state.iterations() * 1000);
+}
+
+// From Dovecot, and from the fast server (bench/sink/pop3_server.cpp).
+void Pop3Fetch1000(benchmark::State& state) {
+    fetchSmall(state, "POP3_PORT");
+}
+void Pop3Fetch1000Fast(benchmark::State& state) {
+    fetchSmall(state, "FAST_POP3_PORT");
 }
 
 void fetchBig(benchmark::State& state, bool tls) {
@@ -156,6 +165,7 @@ BENCHMARK(SmtpSend1000)->Unit(benchmark::kMillisecond)->UseRealTime()->Iteration
 BENCHMARK(SmtpSend1000Fast)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
 BENCHMARK(SmtpSendEmail1000Fast)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
 BENCHMARK(Pop3Fetch1000)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
+BENCHMARK(Pop3Fetch1000Fast)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
 BENCHMARK(Pop3Fetch20MB)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
 BENCHMARK(Pop3TlsFetch20MB)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
 

@@ -48,8 +48,8 @@ def smtp_send_email():
     s.quit()
 
 
-def pop_fetch():
-    p = poplib.POP3("127.0.0.1", int(env["POP3_PORT"]), timeout=30)
+def pop_fetch(port_key):
+    p = poplib.POP3("127.0.0.1", int(env[port_key]), timeout=30)
     p.user("bench")
     p.pass_("benchpw")
     p.stat()
@@ -79,7 +79,8 @@ work = {
     "SmtpSend1000": (smtp_send, "SINK_PORT"),
     "SmtpSend1000Fast": (smtp_send, "FAST_SINK_PORT"),
     "SmtpSendEmail1000Fast": (smtp_send_email,),
-    "Pop3Fetch1000": (pop_fetch,),
+    "Pop3Fetch1000": (pop_fetch, "POP3_PORT"),
+    "Pop3Fetch1000Fast": (pop_fetch, "FAST_POP3_PORT"),
     "Pop3Fetch20MB": (pop_big, False),
     "Pop3TlsFetch20MB": (pop_big, True),
 }
