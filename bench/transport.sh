@@ -9,9 +9,30 @@ ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 BIN="${1:-$ROOT/build/bench/bench/bench_transport}"
 REPS="${2:-5}"
 [ -x "$BIN" ] || { echo "transport.sh: build $BIN first (make bench)" >&2; exit 1; }
+SERVER_DIR="$(dirname "$BIN")"
+for server in smtp_sink pop3_server; do
+  [ -x "$SERVER_DIR/$server" ] || { echo "transport.sh: build $SERVER_DIR/$server first (make bench)" >&2; exit 1; }
+done
 ENVF="$(mktemp /tmp/norvane-bench-env.XXXXXX)"
 D="$(bash "$ROOT/tests/servers/start.sh" "$ENVF")"
-trap 'bash "$ROOT/tests/servers/stop.sh" "$D"; rm -f "$ENVF"' EXIT
+FAST_PIDS=()
+FAST_OUT="$(mktemp -d /tmp/norvane-bench-fast.XXXXXX)"
+cleanup() {
+  for p in "${FAST_PIDS[@]:-}"; do [ -n "$p" ] && kill -TERM "$p" 2>/dev/null; done
+  bash "$ROOT/tests/servers/stop.sh" "$D"
+  rm -rf "$ENVF" "$FAST_OUT"
+}
+trap cleanup EXIT
+
+# The fast servers, stopped by their PIDs.
+start_fast() {  # start_fast PROGRAM ENV_KEY
+  "$SERVER_DIR/$1" 0 > "$FAST_OUT/$1" 2>/dev/null < /dev/null &
+  FAST_PIDS+=($!)
+  for _ in $(seq 1 100); do grep -q '^PORT ' "$FAST_OUT/$1" && break; sleep 0.05; done
+  echo "$2=$(sed -n 's/^PORT //p' "$FAST_OUT/$1")" >> "$ENVF"
+}
+start_fast smtp_sink FAST_SINK_PORT
+start_fast pop3_server FAST_POP3_PORT
 
 # 1,000 small messages for "bench", one 20 MB message for "erin".
 /usr/bin/python3 - "$D/mail" <<'PY'
@@ -37,7 +58,8 @@ sleep 1
 # the servers (and the machine's other load) in the same state.
 CPP_JSON="$(mktemp /tmp/norvane-bench-cpp.XXXXXX)"
 PY_JSON="$(mktemp /tmp/norvane-bench-py.XXXXXX)"
-for work in SmtpSend1000 Pop3Fetch1000 Pop3Fetch20MB Pop3TlsFetch20MB; do
+for work in SmtpSend1000 SmtpSend1000Fast SmtpSendEmail1000Fast Pop3Fetch1000 Pop3Fetch1000Fast \
+    Pop3Fetch20MB Pop3TlsFetch20MB; do
   NORVANE_TRANSPORT_ENV="$ENVF" nice -n 10 "$BIN" --benchmark_filter="^$work/" \
     --benchmark_repetitions="$REPS" --benchmark_report_aggregates_only=true \
     --benchmark_format=json >> "$CPP_JSON.$work"
@@ -71,17 +93,20 @@ for b in cpp["benchmarks"]:
         cpu[name] = b["cpu_time"] / 1000.0
         if "peak_rss_mb" in b:
             rss[name] = b["peak_rss_mb"]
-print("%-17s %12s %12s %7s   %14s %14s %7s" % ("work", "C++ wall", "Python wall", "ratio",
+print("%-21s %12s %12s %7s   %14s %14s %7s" % ("work", "C++ wall", "Python wall", "ratio",
                                                 "C++ CPU", "Python CPU", "ratio"))
-for name, unit in [("SmtpSend1000", "msg/s"), ("Pop3Fetch1000", "msg/s"),
+for name, unit in [("SmtpSend1000", "msg/s"), ("SmtpSend1000Fast", "msg/s"),
+                   ("SmtpSendEmail1000Fast", "msg/s"),
+                   ("Pop3Fetch1000", "msg/s"), ("Pop3Fetch1000Fast", "msg/s"),
                    ("Pop3Fetch20MB", "MB/s"), ("Pop3TlsFetch20MB", "MB/s")]:
     amount = 1000 if unit == "msg/s" else 20
     c, p = amount / med[name], amount / py[name][0]
     cc, pc = cpu[name], py[name][1]
-    print("%-17s %7.1f %-5s %6.1f %-5s %6.2fx   %11.3f s %11.3f s %6.2fx"
+    print("%-21s %7.1f %-5s %6.1f %-5s %6.2fx   %11.3f s %11.3f s %6.2fx"
           % (name, c, unit, p, unit, c / p, cc, pc, pc / cc))
 print("wall = the whole exchange with the server; CPU = the client process's own time")
-print("peak RSS of the C++ process after the 20 MB fetches: %.1f MB (Python process: %.1f MB)"
-      % (max(rss.values()) if rss else 0, py["peak_rss_mb"]))
+for name in sorted(rss):
+    print("peak RSS of the C++ process for %s: %.1f MB" % (name, rss[name]))
+print("peak RSS of the Python process (all works): %.1f MB" % py["peak_rss_mb"])
 PY
 rm -f "$CPP_JSON" "$PY_JSON"

@@ -11,6 +11,7 @@ import ssl
 import statistics
 import sys
 import time
+from email.message import EmailMessage
 import resource
 
 env = dict(l.rstrip("\n").split("=", 1) for l in open(sys.argv[1]) if "=" in l)
@@ -26,16 +27,29 @@ def timed(fn, *args):
     return time.perf_counter() - w, time.process_time() - c
 
 
-def smtp_send():
-    s = smtplib.SMTP("127.0.0.1", int(env["SINK_PORT"]), timeout=30)
+def smtp_send(port_key):
+    s = smtplib.SMTP("127.0.0.1", int(env[port_key]), timeout=30)
     s.ehlo()
     for _ in range(1000):
         s.sendmail("bench@test.invalid", ["sink@test.invalid"], small)
     s.quit()
 
 
-def pop_fetch():
-    p = poplib.POP3("127.0.0.1", int(env["POP3_PORT"]), timeout=30)
+def smtp_send_email():
+    msg = EmailMessage()
+    msg["From"] = "Bench Sender <bench@test.invalid>"
+    msg["To"] = "Sink <sink@test.invalid>"
+    msg["Subject"] = "bench"
+    msg.set_content("x" * 20 + "\nA small message body line.\n")
+    s = smtplib.SMTP("127.0.0.1", int(env["FAST_SINK_PORT"]), timeout=30)
+    s.ehlo()
+    for _ in range(1000):
+        s.send_message(msg)
+    s.quit()
+
+
+def pop_fetch(port_key):
+    p = poplib.POP3("127.0.0.1", int(env[port_key]), timeout=30)
     p.user("bench")
     p.pass_("benchpw")
     p.stat()
@@ -62,8 +76,11 @@ def medians(fn, *args):
 
 
 work = {
-    "SmtpSend1000": (smtp_send,),
-    "Pop3Fetch1000": (pop_fetch,),
+    "SmtpSend1000": (smtp_send, "SINK_PORT"),
+    "SmtpSend1000Fast": (smtp_send, "FAST_SINK_PORT"),
+    "SmtpSendEmail1000Fast": (smtp_send_email,),
+    "Pop3Fetch1000": (pop_fetch, "POP3_PORT"),
+    "Pop3Fetch1000Fast": (pop_fetch, "FAST_POP3_PORT"),
     "Pop3Fetch20MB": (pop_big, False),
     "Pop3TlsFetch20MB": (pop_big, True),
 }

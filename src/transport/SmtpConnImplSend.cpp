@@ -182,16 +182,20 @@ bool SmtpConnImpl::sendEmail(SmtpMail& email, const std::string* preRenderedMime
     if (counts.numSent < counts.numTried)
         log.logError(warningText(counts.numTried - counts.numSent, counts.numSent));
 
-    std::string text;
+    std::string framed;
     if (preRenderedMime) {
-        text = *preRenderedMime;
-    } else if (!email.renderForSending(text, log)) {
-        // Nothing was sent after RCPT: the server is told to forget the transaction.
-        counts.numSent = 0;
-        (void)command("RSET\r\n", 250, log);
-        return false;
+        framed = smtp::frameData(*preRenderedMime);
+    } else {
+        std::string text;
+        if (!email.renderForSending(text, log)) {
+            // Nothing was sent after RCPT: the server is told to forget the transaction.
+            counts.numSent = 0;
+            (void)command("RSET\r\n", 250, log);
+            return false;
+        }
+        framed = smtp::frameData(text);
+        // The rendering goes before the transfer: a large e-mail is held once, not twice.
     }
-    std::string framed = smtp::frameData(text);
     if (!transmitData(framed, monitor, log)) {
         counts.fatal = true;
         counts.numSent = 0;
