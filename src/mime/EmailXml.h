@@ -10,11 +10,13 @@
 // XML reader tolerates, and a <mime_message> without <header> or <body> yields nothing (logged),
 // which the callers report as a failure to load.
 //
-// Three places keep data the plain format would lose: a field whose text is no
+// A few places keep data the plain format would lose: a field whose text is no
 // "value; name=value" list keeps its whole value as text instead of being cut into attributes;
 // a body with white space at either end, or a CR, is written inside CDATA (the reader trims
 // bare text); an address field with no address keeps its text in <description>, which is read
-// back.
+// back; a Q encoded word in a display name has its ',' and '"' written as =XX so that the
+// address list reader does not cut it apart. Field names come back lower-cased (they are the
+// element names); names compare without regard to case anyway.
 
 #include "common/ExtPtrArray.h"
 #include "common/LogBase.h"

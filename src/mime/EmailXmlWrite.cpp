@@ -308,14 +308,20 @@ void EmailXml::mimeToXml(MimeMessage2& node, std::string& out) {
     out.append(header);
     out.append("<body>\n");
     if (node.partCount() > 0) {
+        // Each sub-part is written in place (no copy per nesting level) and trimmed there; it
+        // starts with '<', so only its end needs trimming.
         for (int i = 0; i < node.partCount(); ++i) {
-            std::string sub;
-            mimeToXml(*node.partAt(i), sub);
-            const std::string_view trimmed = sb::trimView(sub);
-            if (trimmed.empty())
-                continue;
+            const size_t mark = out.size();
             out.append("<subpart>\n");
-            out.append(trimmed);
+            const size_t start = out.size();
+            mimeToXml(*node.partAt(i), out);
+            while (out.size() > start &&
+                   std::string_view(" \t\r\n").find(out.back()) != std::string_view::npos)
+                out.pop_back();
+            if (out.size() == start) {
+                out.resize(mark);
+                continue;
+            }
             out.append("</subpart>\n");
         }
     } else if (needsCdata(body.view())) {
