@@ -22,6 +22,10 @@ int extract(const Args& args);
 int zipAttachments(const Args& args);
 // nvmail unzip-attachments IN.eml OUT.eml: every attached .zip replaced by the files it holds.
 int unzipAttachments(const Args& args);
+// nvmail to-xml FILE.eml [OUT.xml]: the XML form of the e-mail (stdout without OUT).
+int toXml(const Args& args);
+// nvmail from-xml FILE.xml [OUT.eml]: the e-mail of an XML form as MIME text.
+int fromXml(const Args& args);
 
 // Whole file, or an error message on stderr and false.
 bool readInput(const std::string& path, std::string& out);

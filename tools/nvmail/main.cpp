@@ -20,6 +20,8 @@ int usage() {
                  "  zip-attachments IN OUT [ZIPNAME]\n"
                  "                             replace the attachments by one zip file\n"
                  "  unzip-attachments IN OUT   replace attached zip files by their contents\n"
+                 "  to-xml FILE.eml [OUT.xml]  the e-mail in its XML form\n"
+                 "  from-xml FILE.xml [OUT.eml] the e-mail of an XML form as MIME\n"
                  "  uuid                       print a new UUID\n"
                  "  log-demo                   show an activity log as text and XML\n");
     return 2;
@@ -61,5 +63,9 @@ int main(int argc, char** argv) {
         return nvmail::zipAttachments(args);
     if (command == "unzip-attachments")
         return nvmail::unzipAttachments(args);
+    if (command == "to-xml")
+        return nvmail::toXml(args);
+    if (command == "from-xml")
+        return nvmail::fromXml(args);
     return usage();
 }
