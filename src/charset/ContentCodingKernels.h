@@ -8,6 +8,7 @@
 #include <bit>
 #include <cstdint>
 #include <cstring>
+#include <string_view>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -192,9 +193,14 @@ constexpr QpTable makeQpTable() {
 }
 constexpr QpTable kQp = makeQpTable();
 
-// Bytes written unchanged in Q text: printable ASCII except '=', '?' and '_'.
+// Bytes written unchanged in Q text: printable ASCII except '=', '?', '_' and the address
+// specials. An encoded word may stand for a display name, and a reader splits an address list
+// at a literal ',' or '"' inside such a word, so those are always written as hex.
 constexpr bool qLiteral(uint8_t c) {
-    return c >= 0x21 && c <= 0x7E && c != '=' && c != '?' && c != '_';
+    if (c < 0x21 || c > 0x7E)
+        return false;
+    constexpr std::string_view kEscaped = "=?_\"(),.:;<>@[\\]";
+    return kEscaped.find(static_cast<char>(c)) == std::string_view::npos;
 }
 
 inline char* putHex(char* o, uint8_t c) {

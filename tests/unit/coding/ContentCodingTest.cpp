@@ -319,6 +319,9 @@ TEST(ContentCodingTest, QuotedPrintableRoundTripsEveryLengthUpTo300) {
 
 TEST(ContentCodingTest, QTextNeverHoldsSpaceQuestionMarkOrUnderscore) {
     EXPECT_EQ(qText("a b?_=\x01\xE9~"), "a_b=3F=5F=3D=01=E9~");
+    // Address specials never appear bare, so an encoded display name cannot split a list.
+    EXPECT_EQ(qText("M\xFCller, \"H.\" <x@y>;(a):[b]\\"),
+              "M=FCller=2C_=22H=2E=22_=3Cx=40y=3E=3B=28a=29=3A=5Bb=5D=5C");
     std::string all;
     for (int c = 0; c < 256; ++c)
         all.push_back(static_cast<char>(c));
