@@ -195,11 +195,12 @@ constexpr QpTable kQp = makeQpTable();
 
 // Bytes written unchanged in Q text: printable ASCII except '=', '?', '_' and the address
 // specials. An encoded word may stand for a display name, and a reader splits an address list
-// at a literal ',' or '"' inside such a word, so those are always written as hex.
+// at a literal ',' or '"' inside such a word, so those are always written as hex. ';' stays
+// literal: text is sometimes XML-escaped before it is encoded, and its entities must survive.
 constexpr bool qLiteral(uint8_t c) {
     if (c < 0x21 || c > 0x7E)
         return false;
-    constexpr std::string_view kEscaped = "=?_\"(),.:;<>@[\\]";
+    constexpr std::string_view kEscaped = "=?_\"(),.:<>@[\\]";
     return kEscaped.find(static_cast<char>(c)) == std::string_view::npos;
 }
 
