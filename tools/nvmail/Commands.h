@@ -18,6 +18,10 @@ int compose(const Args& args);
 int show(const Args& args);
 // nvmail extract FILE.eml DIR: saves the attachments under DIR with sanitised, unique names.
 int extract(const Args& args);
+// nvmail to-xml FILE.eml [OUT.xml]: the XML form of the e-mail (stdout without OUT).
+int toXml(const Args& args);
+// nvmail from-xml FILE.xml [OUT.eml]: the e-mail of an XML form as MIME text.
+int fromXml(const Args& args);
 
 // Whole file, or an error message on stderr and false.
 bool readInput(const std::string& path, std::string& out);

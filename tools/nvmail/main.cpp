@@ -17,6 +17,8 @@ int usage() {
                  "  show [--log] FILE.eml      the header, structure, text and attachments\n"
                  "                             (--log: then the activity log of the load)\n"
                  "  extract FILE.eml DIR       save the attachments into DIR\n"
+                 "  to-xml FILE.eml [OUT.xml]  the e-mail in its XML form\n"
+                 "  from-xml FILE.xml [OUT.eml] the e-mail of an XML form as MIME\n"
                  "  uuid                       print a new UUID\n"
                  "  log-demo                   show an activity log as text and XML\n");
     return 2;
@@ -54,5 +56,9 @@ int main(int argc, char** argv) {
         return nvmail::show(args);
     if (command == "extract")
         return nvmail::extract(args);
+    if (command == "to-xml")
+        return nvmail::toXml(args);
+    if (command == "from-xml")
+        return nvmail::fromXml(args);
     return usage();
 }
