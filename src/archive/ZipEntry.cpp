@@ -2,6 +2,7 @@
 
 #include "archive/ZlibCodec.h"
 
+#include <algorithm>
 #include <span>
 
 namespace norvane {
@@ -76,7 +77,9 @@ bool ZipEntry::inflate(uint64_t maxOut, DataBuffer& out, LogBase& log) const {
         }
         bytes.assign(raw.begin(), raw.end());
     } else if (stored_.method == zip::kMethodDeflated) {
-        if (!zlibcodec::inflateRaw(raw, maxOut, bytes, log)) {
+        // Nothing beyond the declared size can be a valid entry, so no more is ever inflated;
+        // the budget still bounds an entry that declares a huge size.
+        if (!zlibcodec::inflateRaw(raw, std::min(maxOut, stored_.declaredSize), bytes, log)) {
             log.logData("filename", fileName_);
             return false;
         }

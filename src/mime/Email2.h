@@ -27,6 +27,7 @@
 #include "common/LogBase.h"
 #include "common/NorvaneObject.h"
 #include "common/StringBuffer.h"
+#include "common/StringPair.h"
 #include "mime/ExpressionTermSource.h"
 #include "mime/MimeHeader.h"
 #include "mime/MimeParseLimits.h"
@@ -43,6 +44,12 @@ namespace norvane {
 
 class MimeMessage2;
 
+// What certificate objects implement so that a copied e-mail carries its own copies of them.
+class CopyableObject : public NorvaneObject {
+public:
+    [[nodiscard]] virtual std::unique_ptr<NorvaneObject> copyObject() const = 0;
+};
+
 // What S/MIME unwrapping found while an e-mail was built from MIME text.
 struct SecurityOutcome {
     bool secured = false;
@@ -50,7 +57,8 @@ struct SecurityOutcome {
     bool decrypted = true;
     int numSigned = 0;
     int numEncrypted = 0;
-    // Certificates met; their type belongs to the security layer above this one.
+    // Certificates met; their type belongs to the security layer above this one (copies of an
+    // e-mail copy those that are CopyableObject).
     ExtPtrArray<NorvaneObject> signerCerts;
     ExtPtrArray<NorvaneObject> decryptCerts;
 };
@@ -310,6 +318,25 @@ public:
     // application/octet-stream.
     [[nodiscard]] static std::string contentTypeForFileName(std::string_view fileName);
 
+    // ---- new e-mails from this one (Email2Copies.cpp) ----
+
+    // A deep copy: the MIME text rebuilt (without S/MIME unwrapping) plus what the text does
+    // not carry (Bcc, security state, certificates, signing and encryption choices). Null when
+    // the text does not build again.
+    [[nodiscard]] std::unique_ptr<Email2> clone(LogBase& log) const;
+    // Turns this e-mail (normally a fresh clone) into a reply to its sender: "RE: " subject,
+    // quoted original above the body, To the former sender, no Cc or Bcc, new Date and
+    // Message-ID, transport fields removed.
+    void makeReply();
+    // The same with "FW: " and no recipients at all.
+    void makeForward();
+    // A copy with every (pattern, replacement) pair applied, in order, to text bodies, the
+    // subject and the addresses; this e-mail is not changed.
+    [[nodiscard]] std::unique_ptr<Email2> withReplacements(const ExtPtrArray<StringPair>& pairs,
+                                                           LogBase& log) const;
+    // Applies the pairs to this node and, recursively, its sub-parts.
+    void applyReplacements(const ExtPtrArray<StringPair>& pairs);
+
     // ---- node access ----
 
     [[nodiscard]] const MimeHeader& header() const { return header_; }
@@ -385,6 +412,8 @@ private:
                     int depth) const;
     void renderLeafBody(StringBuffer& out) const;
     [[nodiscard]] Charset renderCharset(int depth) const;
+    void quoteForResponse(std::string_view subjectPrefix, bool toSender);
+    void applyReplacementsHere(std::string_view pattern, std::string_view replacement);
 
     DataBuffer body_;
     MimeHeader header_;

@@ -22,6 +22,10 @@ int extract(const Args& args);
 int toXml(const Args& args);
 // nvmail from-xml FILE.xml [OUT.eml]: the e-mail of an XML form as MIME text.
 int fromXml(const Args& args);
+// nvmail zip-attachments IN.eml OUT.eml [ZIPNAME]: all attachments replaced by one zip file.
+int zipAttachments(const Args& args);
+// nvmail unzip-attachments IN.eml OUT.eml: every attached .zip replaced by the files it holds.
+int unzipAttachments(const Args& args);
 
 // Whole file, or an error message on stderr and false.
 bool readInput(const std::string& path, std::string& out);

@@ -19,6 +19,9 @@ int usage() {
                  "  extract FILE.eml DIR       save the attachments into DIR\n"
                  "  to-xml FILE.eml [OUT.xml]  the e-mail in its XML form\n"
                  "  from-xml FILE.xml [OUT.eml] the e-mail of an XML form as MIME\n"
+                 "  zip-attachments IN OUT [ZIPNAME]\n"
+                 "                             replace the attachments by one zip file\n"
+                 "  unzip-attachments IN OUT   replace attached zip files by their contents\n"
                  "  uuid                       print a new UUID\n"
                  "  log-demo                   show an activity log as text and XML\n");
     return 2;
@@ -60,5 +63,9 @@ int main(int argc, char** argv) {
         return nvmail::toXml(args);
     if (command == "from-xml")
         return nvmail::fromXml(args);
+    if (command == "zip-attachments")
+        return nvmail::zipAttachments(args);
+    if (command == "unzip-attachments")
+        return nvmail::unzipAttachments(args);
     return usage();
 }

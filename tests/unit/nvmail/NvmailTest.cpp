@@ -159,6 +159,7 @@ TEST(NvmailTest, ShowReplacesControlCharacters) {
     EXPECT_NE(r.out.find("Subject: a?]0;title?b\n"), std::string::npos) << r.out;
 }
 
+<<<<<<< HEAD
 TEST(NvmailTest, ShowLogPrintsTheActivityLogOfTheLoad) {
     test::TempDir dir;
     const std::string eml = dir.file("bad64.eml");
@@ -177,4 +178,32 @@ TEST(NvmailTest, ShowLogPrintsTheActivityLogOfTheLoad) {
               "\nActivity log:\nBody is not valid base64; it is left empty.\nencoded_size: 16\n")
         << logged.out;
     EXPECT_EQ(run("show --log").status, 2);
+=======
+TEST(NvmailTest, ZipAndUnzipAttachmentsRoundTrip) {
+    test::TempDir dir;
+    const std::string in = dir.file("in.eml"), zipped = dir.file("z.eml"),
+                      unzipped = dir.file("u.eml");
+    ASSERT_EQ(run("compose --from a@example.com --to b@example.com --text-string hi --attach " +
+                  kSample + "/report.pdf --attach " + kSample + "/logo.png -o " + in)
+                  .status,
+              0);
+    Result z = run("zip-attachments " + in + " " + zipped + " files.zip");
+    ASSERT_EQ(z.status, 0) << z.out;
+    EXPECT_NE(z.out.find("2 attachment(s) zipped\n  files.zip ("), std::string::npos) << z.out;
+    Result u = run("unzip-attachments " + zipped + " " + unzipped);
+    ASSERT_EQ(u.status, 0) << u.out;
+    EXPECT_NE(u.out.find("2 attachment(s) after unzipping\n  report.pdf (613 bytes)\n"
+                         "  logo.png (1126 bytes)\n"),
+              std::string::npos)
+        << u.out;
+    ASSERT_EQ(run("extract " + unzipped + " " + dir.file("out")).status, 0);
+    for (const char* name : {"report.pdf", "logo.png"})
+        EXPECT_EQ(test::readFile(dir.file(std::string("out/") + name)),
+                  test::readFile(kSample + "/" + name))
+            << name;
+
+    EXPECT_EQ(run("zip-attachments " + in).status, 2);
+    EXPECT_EQ(run("unzip-attachments " + in).status, 2);
+    EXPECT_EQ(run("unzip-attachments /nonexistent.eml " + dir.file("x.eml")).status, 1);
+>>>>>>> h/copies
 }
