@@ -9,9 +9,24 @@ ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 BIN="${1:-$ROOT/build/bench/bench/bench_transport}"
 REPS="${2:-5}"
 [ -x "$BIN" ] || { echo "transport.sh: build $BIN first (make bench)" >&2; exit 1; }
+SINK_BIN="$(dirname "$BIN")/smtp_sink"
+[ -x "$SINK_BIN" ] || { echo "transport.sh: build $SINK_BIN first (make bench)" >&2; exit 1; }
 ENVF="$(mktemp /tmp/norvane-bench-env.XXXXXX)"
 D="$(bash "$ROOT/tests/servers/start.sh" "$ENVF")"
-trap 'bash "$ROOT/tests/servers/stop.sh" "$D"; rm -f "$ENVF"' EXIT
+SINK_PID=""
+SINK_OUT="$(mktemp /tmp/norvane-bench-sink.XXXXXX)"
+cleanup() {
+  [ -n "$SINK_PID" ] && kill -TERM "$SINK_PID" 2>/dev/null
+  bash "$ROOT/tests/servers/stop.sh" "$D"
+  rm -f "$ENVF" "$SINK_OUT"
+}
+trap cleanup EXIT
+
+# The fast sink, stopped by its PID.
+"$SINK_BIN" 0 > "$SINK_OUT" 2>/dev/null < /dev/null &
+SINK_PID=$!
+for _ in $(seq 1 100); do grep -q '^PORT ' "$SINK_OUT" && break; sleep 0.05; done
+echo "FAST_SINK_PORT=$(sed -n 's/^PORT //p' "$SINK_OUT")" >> "$ENVF"
 
 # 1,000 small messages for "bench", one 20 MB message for "erin".
 /usr/bin/python3 - "$D/mail" <<'PY'
@@ -37,7 +52,7 @@ sleep 1
 # the servers (and the machine's other load) in the same state.
 CPP_JSON="$(mktemp /tmp/norvane-bench-cpp.XXXXXX)"
 PY_JSON="$(mktemp /tmp/norvane-bench-py.XXXXXX)"
-for work in SmtpSend1000 Pop3Fetch1000 Pop3Fetch20MB Pop3TlsFetch20MB; do
+for work in SmtpSend1000 SmtpSend1000Fast SmtpSendEmail1000Fast Pop3Fetch1000 Pop3Fetch20MB Pop3TlsFetch20MB; do
   NORVANE_TRANSPORT_ENV="$ENVF" nice -n 10 "$BIN" --benchmark_filter="^$work/" \
     --benchmark_repetitions="$REPS" --benchmark_report_aggregates_only=true \
     --benchmark_format=json >> "$CPP_JSON.$work"
@@ -71,17 +86,20 @@ for b in cpp["benchmarks"]:
         cpu[name] = b["cpu_time"] / 1000.0
         if "peak_rss_mb" in b:
             rss[name] = b["peak_rss_mb"]
-print("%-17s %12s %12s %7s   %14s %14s %7s" % ("work", "C++ wall", "Python wall", "ratio",
+print("%-21s %12s %12s %7s   %14s %14s %7s" % ("work", "C++ wall", "Python wall", "ratio",
                                                 "C++ CPU", "Python CPU", "ratio"))
-for name, unit in [("SmtpSend1000", "msg/s"), ("Pop3Fetch1000", "msg/s"),
+for name, unit in [("SmtpSend1000", "msg/s"), ("SmtpSend1000Fast", "msg/s"),
+                   ("SmtpSendEmail1000Fast", "msg/s"),
+                   ("Pop3Fetch1000", "msg/s"),
                    ("Pop3Fetch20MB", "MB/s"), ("Pop3TlsFetch20MB", "MB/s")]:
     amount = 1000 if unit == "msg/s" else 20
     c, p = amount / med[name], amount / py[name][0]
     cc, pc = cpu[name], py[name][1]
-    print("%-17s %7.1f %-5s %6.1f %-5s %6.2fx   %11.3f s %11.3f s %6.2fx"
+    print("%-21s %7.1f %-5s %6.1f %-5s %6.2fx   %11.3f s %11.3f s %6.2fx"
           % (name, c, unit, p, unit, c / p, cc, pc, pc / cc))
 print("wall = the whole exchange with the server; CPU = the client process's own time")
-print("peak RSS of the C++ process after the 20 MB fetches: %.1f MB (Python process: %.1f MB)"
-      % (max(rss.values()) if rss else 0, py["peak_rss_mb"]))
+for name in sorted(rss):
+    print("peak RSS of the C++ process for %s: %.1f MB" % (name, rss[name]))
+print("peak RSS of the Python process (all works): %.1f MB" % py["peak_rss_mb"])
 PY
 rm -f "$CPP_JSON" "$PY_JSON"

@@ -11,6 +11,7 @@ import ssl
 import statistics
 import sys
 import time
+from email.message import EmailMessage
 import resource
 
 env = dict(l.rstrip("\n").split("=", 1) for l in open(sys.argv[1]) if "=" in l)
@@ -26,11 +27,24 @@ def timed(fn, *args):
     return time.perf_counter() - w, time.process_time() - c
 
 
-def smtp_send():
-    s = smtplib.SMTP("127.0.0.1", int(env["SINK_PORT"]), timeout=30)
+def smtp_send(port_key):
+    s = smtplib.SMTP("127.0.0.1", int(env[port_key]), timeout=30)
     s.ehlo()
     for _ in range(1000):
         s.sendmail("bench@test.invalid", ["sink@test.invalid"], small)
+    s.quit()
+
+
+def smtp_send_email():
+    msg = EmailMessage()
+    msg["From"] = "Bench Sender <bench@test.invalid>"
+    msg["To"] = "Sink <sink@test.invalid>"
+    msg["Subject"] = "bench"
+    msg.set_content("x" * 20 + "\nA small message body line.\n")
+    s = smtplib.SMTP("127.0.0.1", int(env["FAST_SINK_PORT"]), timeout=30)
+    s.ehlo()
+    for _ in range(1000):
+        s.send_message(msg)
     s.quit()
 
 
@@ -62,7 +76,9 @@ def medians(fn, *args):
 
 
 work = {
-    "SmtpSend1000": (smtp_send,),
+    "SmtpSend1000": (smtp_send, "SINK_PORT"),
+    "SmtpSend1000Fast": (smtp_send, "FAST_SINK_PORT"),
+    "SmtpSendEmail1000Fast": (smtp_send_email,),
     "Pop3Fetch1000": (pop_fetch,),
     "Pop3Fetch20MB": (pop_big, False),
     "Pop3TlsFetch20MB": (pop_big, True),

@@ -224,14 +224,36 @@ bool NorvaneSocket::connectAddress(const addrinfo& ai, int& err, LogBase& log) {
         if (!waitWritable(err, log))
             return false;
     }
-    // Every later wait is a poll with the read time-out, so the socket stays non-blocking.
-    // Commands are small and answered one at a time: Nagle would only add delay.
+    // Later waits are blocking calls bounded by the kernel's socket time-outs: one system call
+    // per read or write instead of a poll before each, which is most of a short exchange's
+    // cost. Commands are small and answered one at a time: Nagle would only add delay.
     int one = 1;
     ::setsockopt(fd_.get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    if (!setNonBlocking(fd_.get(), true)) {
+    appliedTimeoutMs_ = -1;
+    if (!setNonBlocking(fd_.get(), false) || !applyTimeout()) {
         err = errno;
         return false;
     }
+    return true;
+}
+
+bool NorvaneSocket::failTimeoutSetup(LogBase& log) {
+    log.logError(platform::systemErrorText(errno));
+    log.logError("Cannot set the socket time-out");
+    return false;
+}
+
+bool NorvaneSocket::applyTimeout() {
+    int ms = waitMs();
+    if (ms == appliedTimeoutMs_)
+        return true;
+    timeval tv{};
+    tv.tv_sec = ms / 1000;
+    tv.tv_usec = (ms % 1000) * 1000;
+    if (::setsockopt(fd_.get(), SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) != 0 ||
+        ::setsockopt(fd_.get(), SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv) != 0)
+        return false;
+    appliedTimeoutMs_ = ms;
     return true;
 }
 
@@ -287,16 +309,11 @@ bool NorvaneSocket::sendPiece(const char* data, size_t n, size_t& sent, LogBase&
         if (errno == EINTR)
             continue;
         if (errno == EAGAIN || errno == EWOULDBLOCK) {
-            short revents = 0;
-            int p = pollFor(fd_.get(), POLLOUT, waitMs(), revents);
-            if (p > 0)
-                continue;
-            if (p == 0) {
-                // A peer that stops reading must not hold the caller forever.
-                log.logDataLong("timeoutMS", waitMs());
-                log.logError("Socket write timeout");
-                return false;
-            }
+            // The send time-out ran out: a peer that stops reading must not hold the caller
+            // forever.
+            log.logDataLong("timeoutMS", waitMs());
+            log.logError("Socket write timeout");
+            return false;
         }
         lastSendError_ = winsockCode(errno);
         logSocketError(lastSendError_, log);
@@ -316,6 +333,8 @@ bool NorvaneSocket::sendBytes(const void* data, size_t length, LogBase& log,
         log.logError("No socket exists for sending");
         return false;
     }
+    if (!applyTimeout())
+        return failTimeoutSetup(log);
     const char* p = static_cast<const char*>(data);
     if (monitor)
         return sendWithMonitor(p, length, log, *monitor);
@@ -378,8 +397,7 @@ bool NorvaneSocket::receiveSome(char* buffer, size_t& length, bool& timedOut, Lo
         std::string_view data = pending_.view();
         size_t n = std::min(length, data.size());
         std::memcpy(buffer, data.data(), n);
-        std::string dropped;
-        pending_.takeFront(n, dropped);
+        pending_.dropFront(n);
         length = n;
         return true;
     }
@@ -394,20 +412,9 @@ bool NorvaneSocket::receiveWire(char* buffer, size_t& length, bool& timedOut, Lo
         log.logError("This socket is not connected");
         return false;
     }
+    if (!applyTimeout())
+        return failTimeoutSetup(log);
     for (;;) {
-        short revents = 0;
-        int r = pollFor(fd_.get(), POLLIN, waitMs(), revents);
-        if (r == 0) {
-            log.logDataLong("timeoutMS", static_cast<long>(readTimeoutMs_));
-            log.logError("Socket read timeout");
-            timedOut = true;
-            return false;
-        }
-        if (r < 0) {
-            log.logError("The peer has closed the socket (TCP) connection");
-            dropHandle();
-            return false;
-        }
         ssize_t got = ::recv(fd_.get(), buffer, cap, 0);
         if (got > 0) {
             length = static_cast<size_t>(got);
@@ -418,7 +425,13 @@ bool NorvaneSocket::receiveWire(char* buffer, size_t& length, bool& timedOut, Lo
             dropHandle();
             return false;
         }
-        if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)
+        if (errno == EAGAIN || errno == EWOULDBLOCK) {
+            log.logDataLong("timeoutMS", static_cast<long>(readTimeoutMs_));
+            log.logError("Socket read timeout");
+            timedOut = true;
+            return false;
+        }
+        if (errno == EINTR)
             continue;
         int err = errno;
         log.logError(platform::systemErrorText(err));
@@ -431,9 +444,14 @@ bool NorvaneSocket::receiveWire(char* buffer, size_t& length, bool& timedOut, Lo
 
 ByteChannel::ReadResult NorvaneSocket::readMore(size_t maxBytes, LogBase& log, size_t& got) {
     got = 0;
-    // Drain what the kernel already holds in few calls, whatever the caller's buffer size.
-    size_t n = std::max<size_t>(maxBytes, 65536);
+    // Drain what the kernel already holds in few calls, whatever the caller's buffer size;
+    // room already reserved for a large reply is used as far as it goes.
+    size_t n = std::clamp<size_t>(pending_.spare(), std::max<size_t>(maxBytes, 65536), 1 << 22);
     char* dst = pending_.prepareAppend(n);
+    if (!dst) {
+        log.logError("Out of memory for received data");
+        return ReadResult::Failed;
+    }
     bool timedOut = false;
     bool ok = receiveWire(dst, n, timedOut, log);
     pending_.commitAppend(ok ? n : 0);

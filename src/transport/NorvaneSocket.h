@@ -78,6 +78,9 @@ private:
     [[nodiscard]] bool sendWithMonitor(const char* data, size_t length, LogBase& log,
                                        ProgressMonitor& monitor);
     void dropHandle();
+    // Gives the kernel the current time-out for blocking reads and writes (once per change).
+    [[nodiscard]] bool applyTimeout();
+    [[nodiscard]] static bool failTimeoutSetup(LogBase& log);
     [[nodiscard]] int waitMs() const;
 
     UniqueFd fd_;
@@ -85,6 +88,7 @@ private:
     uint32_t readTimeoutMs_ = 30000;
     uint32_t connectTimeoutSec_ = 7;
     int lastSendError_ = 0;
+    int appliedTimeoutMs_ = -1;
 };
 
 } // namespace norvane

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 
 namespace norvane {
 
@@ -222,6 +223,7 @@ bool PopConnImpl::list(std::vector<int>& numbers, std::vector<long>& sizes, LogB
     std::vector<std::string> lines;
     if (!readDotLines(lines, log))
         return false;
+    listedSizes_.clear();
     for (const std::string& l : lines) {
         size_t pos = 0;
         long n = 0;
@@ -229,6 +231,7 @@ bool PopConnImpl::list(std::vector<int>& numbers, std::vector<long>& sizes, LogB
         if (parseInt(l, pos, n) && parseInt(l, pos, size)) {
             numbers.push_back(static_cast<int>(n));
             sizes.push_back(size);
+            listedSizes_[static_cast<int>(n)] = size;
         }
     }
     return true;
@@ -326,6 +329,7 @@ bool PopConnImpl::retr(std::string& out, int number, LogBase& log, ProgressMonit
         log.logData("RETR_response", chomp(line));
         return false;
     }
+    expectMessage(line, number);
     if (!readMultiLine(out, true, log, monitor)) {
         log.logError(tls_ ? "Failed to get RETR response 2 (SSL)"
                           : "Failed to fetch message data.");
@@ -351,24 +355,48 @@ bool PopConnImpl::dele(int number, LogBase& log) {
     return false;
 }
 
+void PopConnImpl::expectMessage(std::string_view statusLine, int number) {
+    // Most servers announce the size ("+OK 1234 octets"); otherwise LIST may have told it.
+    size_t pos = 3;
+    long size = 0;
+    if (!parseInt(statusLine, pos, size) || size <= 0) {
+        auto it = listedSizes_.find(number);
+        size = it == listedSizes_.end() ? 0 : it->second;
+    }
+    if (size <= 0)
+        return;
+    // Dot-stuffing and the terminator add a little; the limit keeps a lying peer from
+    // reserving more than any reply may hold.
+    size_t want = static_cast<size_t>(size);
+    want = std::min(want + want / 64 + 4096, ByteChannel::kMaxReceive);
+    channel_->pending().expect(want);
+}
+
 std::string PopConnImpl::messageText(std::string_view raw) {
-    std::string out;
-    out.reserve(raw.size());
-    size_t pos = 0;
-    while (pos < raw.size()) {
-        size_t eol = raw.find('\n', pos);
-        size_t end = eol == std::string_view::npos ? raw.size() : eol + 1;
-        std::string_view line = raw.substr(pos, end - pos);
-        pos = end;
+    std::string out(raw);
+    toMessageText(out);
+    return out;
+}
+
+void PopConnImpl::toMessageText(std::string& text) {
+    // Unstuffing only ever shortens the text, so it runs in place: write never passes read.
+    size_t read = 0;
+    size_t write = 0;
+    while (read < text.size()) {
+        size_t eol = text.find('\n', read);
+        size_t end = eol == std::string::npos ? text.size() : eol + 1;
+        std::string_view line(text.data() + read, end - read);
         if (line.starts_with(".\r") || line == ".\n" || line == ".")
             break;
-        if (line.starts_with(".."))
-            line.remove_prefix(1);
-        out.append(line);
+        size_t from = line.starts_with("..") ? read + 1 : read;
+        if (write != from)
+            std::memmove(text.data() + write, text.data() + from, end - from);
+        write += end - from;
+        read = end;
     }
-    if (out.ends_with('\n'))
-        out.resize(out.size() >= 2 ? out.size() - 2 : 0);
-    return out;
+    text.resize(write);
+    if (text.ends_with('\n'))
+        text.resize(text.size() >= 2 ? text.size() - 2 : 0);
 }
 
 } // namespace norvane

@@ -15,6 +15,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace norvane {
@@ -61,6 +62,8 @@ public:
     // The message in raw multi-line text: dots unstuffed, the terminator line and the final
     // CR LF removed.
     [[nodiscard]] static std::string messageText(std::string_view raw);
+    // The same in place, without a second copy of a large message.
+    static void toMessageText(std::string& text);
 
 protected:
     // For the TLS session: channel is the connection the commands run over.
@@ -71,10 +74,13 @@ protected:
 
 private:
     [[nodiscard]] bool readDotLines(std::vector<std::string>& lines, LogBase& log);
+    // Reserves room for message number from its announced or listed size.
+    void expectMessage(std::string_view statusLine, int number);
 
     std::unique_ptr<ByteChannel> channel_;
     NorvaneSocket* socket_ = nullptr; // the channel, for the plain session
     bool tls_ = false;
+    std::unordered_map<int, long> listedSizes_; // from the last LIST
 };
 
 } // namespace norvane

@@ -1,6 +1,8 @@
 #include "transport/SChannel.h"
 
 #include <arpa/inet.h>
+#include <openssl/err.h>
+#include <openssl/ssl.h>
 #include <openssl/x509v3.h>
 
 #include <algorithm>
@@ -162,6 +164,27 @@ ByteChannel::ReadResult SChannel::feedInput(LogBase& log) {
     return ReadResult::Data;
 }
 
+// A server stuck at TLS 1.0 or 1.1 fails the handshake with a terse library reason; the log
+// says in plain words why the connection was refused.
+void SChannel::logVersionRefusal(LogBase& log) {
+    for (unsigned long e : {ERR_peek_error(), ERR_peek_last_error()}) {
+        if (ERR_GET_LIB(e) != ERR_LIB_SSL)
+            continue;
+        switch (ERR_GET_REASON(e)) {
+        case SSL_R_TLSV1_ALERT_PROTOCOL_VERSION:
+        case SSL_R_UNSUPPORTED_PROTOCOL:
+        case SSL_R_WRONG_SSL_VERSION:
+        case SSL_R_NO_PROTOCOLS_AVAILABLE:
+        case SSL_R_VERSION_TOO_LOW:
+            log.logError("The server does not offer TLS 1.2 or 1.3; older protocol versions "
+                         "are refused");
+            return;
+        default:
+            break;
+        }
+    }
+}
+
 void SChannel::logVerifyFailure(LogBase& log) {
     long vr = SSL_get_verify_result(ssl_.get());
     if (vr == X509_V_OK)
@@ -190,6 +213,7 @@ bool SChannel::handshake(LogBase& log) {
             continue;
         }
         logVerifyFailure(log);
+        logVersionRefusal(log);
         drainOpenSslErrors(log);
         log.logError("Aborting because of fatal error");
         return false;
@@ -277,9 +301,8 @@ bool SChannel::receiveDecrypted(std::string& out, LogBase& log) {
     size_t got = 0;
     if (pending_.empty() && readMore(kReadChunk, log, got) != ReadResult::Data)
         return false;
-    std::string chunk;
-    pending_.takeAll(chunk);
-    out.append(chunk);
+    out.append(pending_.view());
+    pending_.clear();
     return true;
 }
 
@@ -292,6 +315,10 @@ ByteChannel::ReadResult SChannel::readMore(size_t maxBytes, LogBase& log, size_t
     size_t want = std::max<size_t>(maxBytes, kReadChunk);
     for (;;) {
         char* dst = pending_.prepareAppend(want);
+        if (!dst) {
+            log.logError("Out of memory for received data");
+            return ReadResult::Failed;
+        }
         int n = SSL_read(ssl_.get(), dst, static_cast<int>(want));
         pending_.commitAppend(n > 0 ? static_cast<size_t>(n) : 0);
         if (n > 0) {

@@ -64,6 +64,7 @@ private:
     // Moves one socket read into OpenSSL's input.
     [[nodiscard]] ReadResult feedInput(LogBase& log);
     void logVerifyFailure(LogBase& log);
+    void logVersionRefusal(LogBase& log);
     void logConnectionInfo(LogBase& log);
     void reset();
 

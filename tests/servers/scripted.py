@@ -3,6 +3,7 @@
 the client sent, and nothing else. Standard library only.
 
     scripted.py --script FILE --received FILE [--host 127.0.0.1] [--cert C --key K]
+                [--tls-max 1.0|1.1]
 
 FILE holds JSON: a list of connections, each a list of steps, served one after another:
     ["send", TEXT]          send TEXT (code points 0-255 as bytes)
@@ -14,7 +15,8 @@ FILE holds JSON: a list of connections, each a list of steps, served one after a
     ["drain"]               read until the client closes
     ["close"]               close the connection now
 The port is printed as "PORT N" once listening. Every byte received is appended to the
-received file. With --cert/--key each connection is TLS from the first byte. The server
+received file. With --cert/--key each connection is TLS from the first byte; --tls-max makes
+it an outdated server that speaks no TLS version above the one given. The server
 gives up after 60 s without a client or 30 s of a silent client, and then exits.
 """
 import argparse
@@ -23,6 +25,7 @@ import socket
 import ssl
 import sys
 import time
+import warnings
 
 
 class Conn:
@@ -84,6 +87,7 @@ def main():
     ap.add_argument("--host", default="127.0.0.1")
     ap.add_argument("--cert")
     ap.add_argument("--key")
+    ap.add_argument("--tls-max", choices=["1.0", "1.1"])
     a = ap.parse_args()
     with open(a.script, encoding="utf-8") as f:
         connections = json.load(f)
@@ -97,6 +101,14 @@ def main():
     if a.cert:
         tls = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
         tls.load_cert_chain(a.cert, a.key)
+        if a.tls_max:
+            # OpenSSL refuses these versions at its default security level.
+            with warnings.catch_warnings():
+                warnings.simplefilter("ignore", DeprecationWarning)
+                tls.set_ciphers("DEFAULT:@SECLEVEL=0")
+                tls.minimum_version = ssl.TLSVersion.TLSv1
+                tls.maximum_version = (ssl.TLSVersion.TLSv1 if a.tls_max == "1.0"
+                                       else ssl.TLSVersion.TLSv1_1)
     print("PORT %d" % srv.getsockname()[1], flush=True)
     with open(a.received, "ab") as record:
         for steps in connections:

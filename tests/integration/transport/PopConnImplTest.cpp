@@ -95,6 +95,42 @@ TEST(PopConnImplTest, PlainSessionListsFetchesAndDeletes) {
     EXPECT_EQ(count, 2);
 }
 
+TEST(PopConnImplTest, LargeMessageArrivesWholeOverPlainAndTls) {
+    const ServerEnv& env = serverEnv();
+    SChannel::setDefaultCaFile(env.caFile);
+    // About 6 MB with a dot-led line every few lines: several growth steps of the receive
+    // buffer and a page-wise move into the result.
+    std::string text = "From: big@test.invalid\r\nSubject: big\r\n\r\n";
+    for (int i = 0; text.size() < 6'000'000; ++i)
+        text +=
+            (i % 7 == 0 ? "." : "") + std::to_string(i) + std::string(60 + i % 40, 'q') + "\r\n";
+    clearMailbox("erin");
+    addMessage("erin", "2000.big", text);
+    for (bool tls : {false, true}) {
+        SCOPED_TRACE(tls ? "tls" : "plain");
+        Logger log;
+        auto pop = tls ? popTlsConnect("localhost", "erin", "erinpw", env.pop3sPort, 30, 5, log)
+                       : popConnect("127.0.0.1", "erin", "erinpw", env.pop3Port, 30, 5, log);
+        ASSERT_TRUE(pop) << logText(log);
+        std::vector<int> numbers;
+        std::vector<long> sizes;
+        if (tls) { // the size then comes from LIST as well as from the RETR reply
+            ASSERT_TRUE(pop->list(numbers, sizes, log));
+        }
+        std::string raw;
+        ASSERT_TRUE(pop->retr(raw, 1, log, nullptr)) << logText(log);
+        PopConnImpl::toMessageText(raw);
+        EXPECT_TRUE(raw + "\r\n" == text) << raw.size() << " vs " << text.size();
+        // The session goes on normally after the large reply.
+        ASSERT_TRUE(pop->retr(raw, 1, log, nullptr));
+        EXPECT_TRUE(PopConnImpl::messageText(raw) + "\r\n" == text);
+        int count = 0;
+        long size = 0;
+        EXPECT_TRUE(pop->stat(count, size, log));
+        EXPECT_EQ(count, 1);
+    }
+}
+
 TEST(PopConnImplTest, TlsSessionDoesTopAndDeleteLikePlain) {
     const ServerEnv& env = serverEnv();
     SChannel::setDefaultCaFile(env.caFile);

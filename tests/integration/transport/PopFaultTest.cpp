@@ -82,6 +82,31 @@ TEST(PopFaultTest, EmptyMessageAndTrailingBlankLines) {
     EXPECT_EQ(raw, "Subject: s\r\n\r\nbody\r\n.\r\n");
 }
 
+TEST(PopFaultTest, AnnouncedSizeIsOnlyAHint) {
+    // Sizes that lie both ways, and one too large for any message: the text decides.
+    ScriptedServer srv(
+        loggedIn()
+            .line()
+            .send("+OK 99999999999999 octets\r\nSubject: a\r\n\r\nx\r\n.\r\n")
+            .line()
+            .send("+OK 3 octets\r\n")
+            .flood("0123456789abcdef0123456789abcdef0123456789abcdef01234\r\n", 40000)
+            .send(".\r\n")
+            .line()
+            .send("+OK -5 octets\r\nSubject: c\r\n\r\n.\r\n"));
+    Logger log;
+    auto pop = login(srv.port(), log);
+    ASSERT_TRUE(pop);
+    std::string raw;
+    ASSERT_TRUE(pop->retr(raw, 1, log, nullptr)) << logText(log);
+    EXPECT_EQ(raw, "Subject: a\r\n\r\nx\r\n.\r\n");
+    ASSERT_TRUE(pop->retr(raw, 2, log, nullptr)) << logText(log);
+    EXPECT_EQ(raw.size(), 40000u * 55 + 3);
+    EXPECT_TRUE(raw.ends_with("01234\r\n.\r\n"));
+    ASSERT_TRUE(pop->retr(raw, 3, log, nullptr)) << logText(log);
+    EXPECT_EQ(raw, "Subject: c\r\n.\r\n"); // empty lines before the terminator go
+}
+
 TEST(PopFaultTest, WireFormsOfTopEmptyPasswordAndQuit) {
     ScriptedServer srv(Script()
                            .send("+OK ready\r\n")
@@ -158,4 +183,44 @@ TEST(PopFaultTest, TlsGreetingRightAfterTheHandshakeAndLargeMessage) {
     std::string raw;
     ASSERT_TRUE(pop->retr(raw, 1, log, nullptr)) << logText(log);
     EXPECT_EQ(raw, body + ".\r\n");
+}
+
+TEST(PopFaultTest, TlsServerWithOnlyOldVersionsIsRefused) {
+    const ServerEnv& env = serverEnv();
+    SChannel::setDefaultCaFile(env.caFile);
+    for (const char* version : {"1.0", "1.1"}) {
+        SCOPED_TRACE(version);
+        ScriptedServer srv(Script().send("+OK old tls\r\n").line(), "127.0.0.1", env.serverCert,
+                           env.serverKey, version);
+        Logger log;
+        EXPECT_FALSE(popTlsConnect("127.0.0.1", "u", "p", srv.port(), 5, 5, log));
+        std::string t = logText(log);
+        EXPECT_NE(t.find("The server does not offer TLS 1.2 or 1.3; older protocol versions are "
+                         "refused"),
+                  std::string::npos)
+            << t;
+        EXPECT_NE(t.find("Failed to establish channel to Secure POP3 server"), std::string::npos);
+        EXPECT_EQ(srv.received(), "");
+    }
+    SChannel::setDefaultCaFile("");
+    // The same server with its versions unrestricted is accepted (TLS 1.2 or 1.3).
+    ScriptedServer modern(Script()
+                              .send("+OK\r\n")
+                              .line()
+                              .send("+OK\r\n")
+                              .line()
+                              .send("+OK\r\n")
+                              .line()
+                              .send("+OK 0 0\r\n")
+                              .line()
+                              .send("+OK\r\n"),
+                          "127.0.0.1", env.serverCert, env.serverKey);
+    SChannel::setDefaultCaFile(env.caFile);
+    Logger log;
+    auto pop = popTlsConnect("127.0.0.1", "u", "p", modern.port(), 5, 5, log);
+    SChannel::setDefaultCaFile("");
+    ASSERT_TRUE(pop) << logText(log);
+    EXPECT_TRUE(logText(log).find("protocol: TLSv1.3") != std::string::npos ||
+                logText(log).find("protocol: TLSv1.2") != std::string::npos)
+        << logText(log);
 }

@@ -216,7 +216,7 @@ std::string ScriptedServer::Script::json() const {
 }
 
 ScriptedServer::ScriptedServer(const Script& script, std::string host, std::string cert,
-                               std::string key) {
+                               std::string key, std::string tlsMax) {
     char tmpl[] = "/tmp/norvane-scripted.XXXXXX";
     dir_ = ::mkdtemp(tmpl);
     { std::ofstream(dir_ + "/script.json") << script.json(); }
@@ -231,6 +231,8 @@ ScriptedServer::ScriptedServer(const Script& script, std::string host, std::stri
         "--received",       dir_ + "/received", "--host",   host};
     if (!cert.empty()) {
         args.insert(args.end(), {"--cert", cert, "--key", key});
+        if (!tlsMax.empty())
+            args.insert(args.end(), {"--tls-max", tlsMax});
     }
     pid_ = ::fork();
     if (pid_ == 0) {

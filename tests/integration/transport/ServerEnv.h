@@ -61,9 +61,10 @@ public:
         std::vector<std::vector<std::string>> conns_;
     };
 
-    // host is "127.0.0.1" or "::1"; with certificate files the peer speaks TLS.
+    // host is "127.0.0.1" or "::1"; with certificate files the peer speaks TLS, with tlsMax
+    // ("1.0" or "1.1") no version above that.
     explicit ScriptedServer(const Script& script, std::string host = "127.0.0.1",
-                            std::string cert = {}, std::string key = {});
+                            std::string cert = {}, std::string key = {}, std::string tlsMax = {});
     ~ScriptedServer();
     ScriptedServer(const ScriptedServer&) = delete;
     ScriptedServer& operator=(const ScriptedServer&) = delete;

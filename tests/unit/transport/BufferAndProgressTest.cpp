@@ -4,11 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 using namespace norvane;
 
 TEST(ParseBufferTest, TakeThroughMovesThroughFirstMatchAndKeepsTheRest) {
     ParseBuffer b;
-    b.append("250 ok\r\n354 go\r\n");
+    ASSERT_TRUE(b.append("250 ok\r\n354 go\r\n"));
     std::string out;
     ASSERT_TRUE(b.takeThrough("\r\n", false, out));
     EXPECT_EQ(out, "250 ok\r\n");
@@ -19,10 +21,10 @@ TEST(ParseBufferTest, TakeThroughMovesThroughFirstMatchAndKeepsTheRest) {
 
 TEST(ParseBufferTest, TailOnlyMatchesOnlyAtTheEnd) {
     ParseBuffer b;
-    b.append("a\r\n.\r\nb");
+    ASSERT_TRUE(b.append("a\r\n.\r\nb"));
     std::string out;
     EXPECT_FALSE(b.takeThrough("\r\n.\r\n", true, out));
-    b.append("\r\n.\r\n");
+    ASSERT_TRUE(b.append("\r\n.\r\n"));
     ASSERT_TRUE(b.takeThrough("\r\n.\r\n", true, out));
     EXPECT_EQ(out, "a\r\n.\r\nb\r\n.\r\n");
     EXPECT_TRUE(b.empty());
@@ -33,15 +35,47 @@ TEST(ParseBufferTest, ManySmallTakesStayConsistent) {
     std::string all;
     for (int i = 0; i < 5000; ++i)
         all += std::to_string(i) + "\r\n";
-    b.append(all);
+    ASSERT_TRUE(b.append(all));
     std::string out, joined;
     while (b.takeThrough("\r\n", false, out))
         joined += out;
     EXPECT_EQ(joined, all);
     char* p = b.prepareAppend(10);
+    ASSERT_NE(p, nullptr);
     p[0] = 'x';
     b.commitAppend(1);
     EXPECT_EQ(b.view(), "x");
+}
+
+TEST(ParseBufferTest, LargeContentGrowsAndMovesOutWhole) {
+    // Odd sizes, so that growth steps and page-wise moves fall in the middle of pages.
+    std::string all;
+    for (int i = 0; all.size() < 5'000'000; ++i)
+        all += "line " + std::to_string(i * 7919L) + (i % 3 ? "\r\n" : "\n");
+    ParseBuffer b;
+    b.expect(1000);
+    for (size_t pos = 0; pos < all.size(); pos += 65533) {
+        std::string_view piece = std::string_view(all).substr(pos, 65533);
+        char* p = b.prepareAppend(piece.size() + 100);
+        ASSERT_NE(p, nullptr);
+        std::memcpy(p, piece.data(), piece.size());
+        b.commitAppend(piece.size());
+    }
+    ASSERT_TRUE(b.append("tail"));
+    std::string out;
+    b.takeFront(all.size() - 3, out);
+    EXPECT_TRUE(out == all.substr(0, all.size() - 3));
+    EXPECT_EQ(b.view(), all.substr(all.size() - 3) + "tail");
+    b.takeAll(out);
+    EXPECT_EQ(out, all.substr(all.size() - 3) + "tail");
+    // After a large reply the buffer is small again and still works.
+    ASSERT_TRUE(b.append(all.substr(0, 2'500'000)));
+    b.takeAll(out);
+    EXPECT_TRUE(out == all.substr(0, 2'500'000));
+    ASSERT_TRUE(b.append("+OK\r\n"));
+    ASSERT_TRUE(b.takeThrough("\r\n", false, out));
+    EXPECT_EQ(out, "+OK\r\n");
+    EXPECT_TRUE(b.empty());
 }
 
 namespace {
@@ -84,4 +118,22 @@ TEST(ProgressMonitorTest, ConsumeReportsRisesAndAbort) {
 TEST(PopMessageTextTest, UnstuffsAndDropsTerminator) {
     EXPECT_EQ(PopConnImpl::messageText("a\r\n..b\r\n.c\r\n\r\n.\r\n"), "a\r\n.b\r\n.c\r\n");
     EXPECT_EQ(PopConnImpl::messageText(".\r\n"), "");
+}
+
+TEST(PopMessageTextTest, InPlaceUnstuffingOfALargeMessage) {
+    std::string expected, raw;
+    for (int i = 0; i < 20000; ++i) {
+        std::string line = (i % 5 == 0 ? "." : "") + std::string(i % 97, 'a' + i % 26) + "\r\n";
+        expected += line;
+        raw += (line[0] == '.' ? "." : "") + line;
+    }
+    raw += "..\r\n.\r\n";
+    expected += ".";
+    std::string text = raw;
+    PopConnImpl::toMessageText(text);
+    EXPECT_TRUE(text == expected);
+    EXPECT_EQ(PopConnImpl::messageText(raw), expected);
+    std::string bare = "..\n.x\n.\nafter";
+    PopConnImpl::toMessageText(bare);
+    EXPECT_EQ(bare, ".\n.");
 }
