@@ -1,0 +1,171 @@
+// The e-mail object's attachment archives, temporary MHT files, linked domains and the body
+// encryption members that change nothing.
+
+#include "facade/ClsEmail.h"
+
+#include "common/FileAccess.h"
+#include "facade/ClsStringArray.h"
+#include "support/TestDirs.h"
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+using namespace norvane;
+
+namespace {
+
+std::string xmlOf(const std::string& context, const std::string& body) {
+    std::string x = "<NorvaneLog>\r\n<" + context + ">\r\n" + body;
+    return x + "</" + context + ">\r\n</NorvaneLog>\r\n";
+}
+
+std::string data(const std::string& name, const std::string& value) {
+    return "    <" + name + ">" + value + "</" + name + ">\r\n";
+}
+
+std::string asText(const DataBuffer& d) {
+    return d.toString();
+}
+
+std::vector<std::string> attachmentNames(ClsEmail& e) {
+    std::vector<std::string> names;
+    for (int i = 0; i < e.get_NumAttachments(); ++i)
+        names.push_back(e.GetAttachmentFilename(i));
+    return names;
+}
+
+using Names = std::vector<std::string>;
+
+// Two attachments packed under zipName.
+std::unique_ptr<ClsEmail> withArchive(const char* zipName) {
+    auto e = std::make_unique<ClsEmail>();
+    e->put_Body("See attached.");
+    EXPECT_TRUE(e->AddStringAttachment("one.txt", "first file\r\n"));
+    EXPECT_TRUE(e->AddStringAttachment("two.csv", std::string(3000, 'x').c_str()));
+    e->ZipAttachments(zipName);
+    return e;
+}
+
+} // namespace
+
+TEST(ClsEmailPackagingTest, ZipAttachmentsPacksEveryAttachmentIntoOne) {
+    auto e = withArchive("");
+    EXPECT_EQ(attachmentNames(*e), Names{"attach.zip"});
+    EXPECT_EQ(e->GetAttachmentContentType(0), "application/zip");
+    const std::string empty = "    <AppendData>\r\n    </AppendData>\r\n";
+    EXPECT_EQ(e->get_LastErrorXml(),
+              xmlOf("ZipAttachments", data("ZipFilename", "") + data("NumAttachments", "2") +
+                                          empty + data("added_file", "one.txt") + empty +
+                                          data("added_file", "two.csv")));
+    const std::string zip = asText(e->GetAttachmentData(0));
+    EXPECT_EQ(zip.substr(0, 4), "PK\x03\x04");
+
+    EXPECT_TRUE(e->UnzipAttachments());
+    EXPECT_EQ(attachmentNames(*e), (Names{"one.txt", "two.csv"}));
+    EXPECT_EQ(asText(e->GetAttachmentData(0)), "first file\r\n");
+    EXPECT_EQ(asText(e->GetAttachmentData(1)), std::string(3000, 'x'));
+    EXPECT_EQ(e->get_Body(), "See attached.");
+
+    EXPECT_EQ(attachmentNames(*withArchive("  pack.zip \t")), Names{"pack.zip"});
+}
+
+TEST(ClsEmailPackagingTest, ArchiveMembersWithoutAttachmentsChangeNothing) {
+    ClsEmail e;
+    e.put_Body("nothing attached");
+    const std::string mime = e.GetMime();
+    e.ZipAttachments("x.zip");
+    EXPECT_EQ(e.get_LastErrorXml(), xmlOf("ZipAttachments", ""));
+    EXPECT_EQ(e.GetMime(), mime);
+    EXPECT_TRUE(e.UnzipAttachments());
+    EXPECT_EQ(e.get_LastErrorXml(), xmlOf("UnzipAttachments", ""));
+    EXPECT_EQ(e.GetMime(), mime);
+}
+
+TEST(ClsEmailPackagingTest, UnzipAddsEntriesAfterTheOtherAttachments) {
+    auto e = withArchive("a.ZIP");
+    ASSERT_TRUE(e->AddStringAttachment("b.txt", "bee"));
+    ASSERT_TRUE(e->AddStringAttachment("zip", "not an archive by name"));
+    EXPECT_TRUE(e->UnzipAttachments());
+    EXPECT_EQ(attachmentNames(*e), (Names{"b.txt", "zip", "one.txt", "two.csv"}));
+}
+
+TEST(ClsEmailPackagingTest, UnreadableArchiveFailsAndIsRemoved) {
+    auto e = withArchive("good.zip");
+    ASSERT_TRUE(e->AddStringAttachment("x.zip", "these bytes are no archive"));
+    ASSERT_TRUE(e->AddStringAttachment("keep.txt", "kept"));
+    EXPECT_FALSE(e->UnzipAttachments());
+    EXPECT_EQ(attachmentNames(*e), (Names{"keep.txt", "one.txt", "two.csv"}));
+    EXPECT_NE(e->get_LastErrorXml().find("<UnzipAttachments>"), std::string::npos);
+}
+
+TEST(ClsEmailPackagingTest, AesMembersOnlyRecordTheirContext) {
+    ClsEmail e;
+    e.put_Body("secret body");
+    ASSERT_TRUE(e.AddStringAttachment("a.txt", "attached"));
+    const std::string mime = e.GetMime();
+    e.AesEncrypt("password");
+    EXPECT_EQ(e.get_LastErrorXml(), xmlOf("AesEncryptBody", ""));
+    EXPECT_EQ(e.GetMime(), mime);
+    e.AesDecrypt(nullptr);
+    EXPECT_EQ(e.get_LastErrorXml(), xmlOf("AesDecryptBody", ""));
+    EXPECT_EQ(e.GetMime(), mime);
+}
+
+TEST(ClsEmailPackagingTest, CreateTempMhtWritesAnHtmlViewWithoutAttachments) {
+    test::TempDir dir;
+    ClsEmail e;
+    e.put_Subject("View me");
+    e.put_Body("line <one>\r\nline two");
+    ASSERT_TRUE(e.AddStringAttachment("big.txt", "attachment text"));
+
+    const std::string named = dir.file("view.mht");
+    EXPECT_EQ(e.CreateTempMht((" " + named + " ").c_str()), named);
+    EXPECT_EQ(e.get_LastErrorXml(), xmlOf("CreateTempMht", ""));
+    const std::string mht = test::readFile(named);
+    EXPECT_NE(mht.find("Subject: View me\r\n"), std::string::npos);
+    EXPECT_NE(mht.find("text/html"), std::string::npos);
+    EXPECT_NE(mht.find("<pre>"), std::string::npos);
+    EXPECT_EQ(mht.find("attachment text"), std::string::npos);
+    EXPECT_EQ(mht.find("big.txt"), std::string::npos);
+    // The e-mail itself keeps its attachment and plain body.
+    EXPECT_EQ(e.get_NumAttachments(), 1);
+    EXPECT_FALSE(e.HasHtmlBody());
+
+    const std::string temp = e.CreateTempMht("");
+    ASSERT_FALSE(temp.empty());
+    EXPECT_NE(temp.find("tmpMht"), std::string::npos) << temp;
+    EXPECT_EQ(temp.substr(temp.size() - 4), ".mht");
+    EXPECT_EQ(test::readFile(temp), mht);
+    EXPECT_NE(e.CreateTempMht(nullptr), temp);
+    (void)::unlink(temp.c_str());
+
+    EXPECT_EQ(e.CreateTempMht(dir.file("missing/dir/x.mht").c_str()), "");
+    EXPECT_NE(e.get_LastErrorXml().find("<CreateTempMht>"), std::string::npos);
+}
+
+TEST(ClsEmailPackagingTest, GetLinkedDomainsListsEachOnceInOrderFound) {
+    ClsEmail e;
+    e.put_Body("no links here, only example.com as text");
+    const std::string log = e.get_LastErrorXml();
+    std::unique_ptr<ClsStringArray> none = e.GetLinkedDomains();
+    ASSERT_TRUE(none);
+    EXPECT_EQ(none->count(), 0);
+    EXPECT_EQ(e.get_LastErrorXml(), log);
+
+    ASSERT_TRUE(e.SetHtmlBody("<html><body>"
+                              "<a href=\"http://user@www.example.com/path/x.html\">a</a>"
+                              "<a href=\"mailto:ann@example.org\">mail</a>"
+                              "<a href=\"http://www.example.com/other\">again</a>"
+                              "<a href=\"page.html\">relative</a>"
+                              "</body></html>"));
+    std::unique_ptr<ClsStringArray> list = e.GetLinkedDomains();
+    ASSERT_TRUE(list);
+    std::vector<std::string> got;
+    for (int i = 0; i < list->count(); ++i) {
+        std::string s;
+        ASSERT_TRUE(list->get(i, s));
+        got.push_back(s);
+    }
+    EXPECT_EQ(got, (Names{"http://www.example.com", "http://page.html", "ann@example.org"}));
+}
