@@ -13,7 +13,10 @@ using namespace norvane;
 
 namespace {
 
+// The XML form of a log holding one context; a context that recorded nothing leaves no trace.
 std::string xmlOf(const std::string& context, const std::string& body) {
+    if (body.empty())
+        return "";
     std::string x = "<NorvaneLog>\r\n<" + context + ">\r\n" + body;
     return x + "</" + context + ">\r\n</NorvaneLog>\r\n";
 }
