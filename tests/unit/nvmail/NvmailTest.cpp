@@ -159,7 +159,6 @@ TEST(NvmailTest, ShowReplacesControlCharacters) {
     EXPECT_NE(r.out.find("Subject: a?]0;title?b\n"), std::string::npos) << r.out;
 }
 
-<<<<<<< HEAD
 TEST(NvmailTest, ShowLogPrintsTheActivityLogOfTheLoad) {
     test::TempDir dir;
     const std::string eml = dir.file("bad64.eml");
@@ -178,7 +177,8 @@ TEST(NvmailTest, ShowLogPrintsTheActivityLogOfTheLoad) {
               "\nActivity log:\nBody is not valid base64; it is left empty.\nencoded_size: 16\n")
         << logged.out;
     EXPECT_EQ(run("show --log").status, 2);
-=======
+}
+
 TEST(NvmailTest, ZipAndUnzipAttachmentsRoundTrip) {
     test::TempDir dir;
     const std::string in = dir.file("in.eml"), zipped = dir.file("z.eml"),
@@ -205,5 +205,4 @@ TEST(NvmailTest, ZipAndUnzipAttachmentsRoundTrip) {
     EXPECT_EQ(run("zip-attachments " + in).status, 2);
     EXPECT_EQ(run("unzip-attachments " + in).status, 2);
     EXPECT_EQ(run("unzip-attachments /nonexistent.eml " + dir.file("x.eml")).status, 1);
->>>>>>> h/copies
 }
