@@ -13,7 +13,9 @@
 // Split by concern: ClsEmail.cpp (frame, body, sender, recipients, header fields, MIME text and
 // files, small properties), ClsEmailAttach.cpp (attachments, related items, attached messages,
 // saving them to disk), ClsEmailBody.cpp (plain and HTML bodies, alternatives, multi-byte
-// bodies, text files, encoded words).
+// bodies, text files, encoded words), ClsEmailXml.cpp (XML form, MIME objects),
+// ClsEmailCopies.cpp (clone, reply, forward, replace patterns), ClsEmailPackaging.cpp (temporary
+// MHT file, linked domains, attachment archives).
 
 #include "common/DataBuffer.h"
 #include "common/ExtPtrArray.h"
@@ -28,7 +30,10 @@
 
 namespace norvane {
 
+class ClsMime;
+class ClsStringArray;
 class Email2;
+class LogBase;
 class SecurityUnwrapper;
 enum class RecipientKind;
 
@@ -196,6 +201,58 @@ public:
     [[nodiscard]] std::string QEncodeString(const char* str, const char* charset);
     [[nodiscard]] std::string BEncodeString(const char* str, const char* charset);
     [[nodiscard]] DataBuffer GetMbHeaderField(const char* fieldName, const char* charset);
+
+    // ---- XML form and MIME objects ----
+    [[nodiscard]] std::string GetXml();
+    // Writes the XML declaration and the XML form with LF line ends; false when the name is
+    // blank or the write fails.
+    bool SaveXml(const char* fileName);
+    // Both leave the log alone; on failure the e-mail stays as it was.
+    bool LoadXml(const char* xmlFilename);
+    bool SetFromXmlText(const char* xmlText);
+    bool SetFromXmlText(std::string_view xmlText);
+    // A new MIME object holding GetMime's text; the caller owns it.
+    [[nodiscard]] std::unique_ptr<ClsMime> GetMimeObject();
+    // SetFromMimeText with the object's text; false for a null object.
+    bool SetFromMimeObject(const ClsMime* mime);
+
+    // ---- copies and replace patterns ----
+    // New, independent e-mail objects (owned by the caller); null when the copy cannot be
+    // built.
+    [[nodiscard]] std::unique_ptr<ClsEmail> Clone();
+    [[nodiscard]] std::unique_ptr<ClsEmail> CreateReply();
+    [[nodiscard]] std::unique_ptr<ClsEmail> CreateForward();
+    // Replaces any pair with the same pattern and appends the pair at the end; false for an
+    // empty pattern.
+    bool SetReplacePattern(const char* pattern, const char* replaceString);
+    [[nodiscard]] int get_NumReplacePatterns() const;
+    // Empty (and logged) when there is no such pair.
+    [[nodiscard]] std::string GetReplacePattern(int index);
+    [[nodiscard]] std::string GetReplaceString(int index);
+    [[nodiscard]] std::string GetReplaceString2(const char* pattern);
+    // What the mail manager sends in place of this e-mail: a copy with every replace pattern
+    // applied (an identical copy when there are none), each replacement recorded in log. The
+    // e-mail itself is not changed; null only when the copy cannot be built.
+    [[nodiscard]] std::unique_ptr<Email2> copyForSending(LogBase& log) const;
+
+    // ---- HTML views and attachment archives ----
+    // Writes the e-mail without attachments, its plain text shown as HTML, to inFilename
+    // (trimmed) or to a new temporary file when it is blank. The name written; empty on
+    // failure.
+    [[nodiscard]] std::string CreateTempMht(const char* inFilename);
+    // The web hosts and mail addresses the bodies link to, each once, in the order first found.
+    // Leaves the log alone; the caller owns the array.
+    [[nodiscard]] std::unique_ptr<ClsStringArray> GetLinkedDomains() const;
+    // Body encryption is not offered by this object: both record their context and change
+    // nothing.
+    void AesEncrypt(const char* password);
+    void AesDecrypt(const char* password);
+    // Replaces all attachments by one zip archive named zipFilename ("attach.zip" when blank).
+    // The outcome is in the log.
+    void ZipAttachments(const char* zipFilename);
+    // Replaces every attached *.zip file by its entries; false when an archive or an entry
+    // cannot be read (the archives are removed all the same).
+    bool UnzipAttachments();
 
 private:
     // Makes email the object's e-mail (the old one is deleted); null or the same one does

@@ -1,0 +1,16 @@
+#include "facade/ClsMime.h"
+
+namespace norvane {
+
+bool ClsMime::LoadMime(const char* mimeText) {
+    if (!mimeText)
+        return false;
+    return LoadMime(std::string_view(mimeText));
+}
+
+bool ClsMime::LoadMime(std::string_view mimeText) {
+    mime_.assign(mimeText);
+    return true;
+}
+
+} // namespace norvane
