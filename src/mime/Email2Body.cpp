@@ -154,6 +154,10 @@ void Email2::resolveCharset() {
             }
         }
     }
+    // Without an alternative part the text may sit first in a mixed or related container.
+    if (cs.getCodePage() == 0)
+        if (const Email2* t = plainTextNode(); t && t != this)
+            cs = t->charset_;
     if (cs.getCodePage() != 0)
         setCharset(cs);
 }

@@ -214,6 +214,14 @@ TEST(ClsEmailTest, BodyPutChoosesCharsetAndTurnsHtmlIntoPlain) {
     EXPECT_EQ(e.get_Body(), "line one\r\nline two");
     e.put_Charset("windows-1252");
     EXPECT_EQ(e.get_Charset(), "windows-1252");
+
+    // A received e-mail whose text part sits first in a mixed container, without alternatives.
+    ClsEmail received;
+    ASSERT_TRUE(received.SetFromMimeText(
+        "Content-Type: multipart/mixed; boundary=\"b\"\r\n\r\n--b\r\n"
+        "Content-Type: text/plain; charset=iso-8859-2\r\n\r\nx\r\n--b\r\n"
+        "Content-Type: application/octet-stream; name=a.bin\r\n\r\ny\r\n--b--\r\n"));
+    EXPECT_EQ(received.get_Charset(), "iso-8859-2");
 }
 
 TEST(ClsEmailTest, MimeTextInAndOut) {
