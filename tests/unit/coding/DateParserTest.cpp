@@ -129,34 +129,23 @@ TEST(DateParserTest, LeavesTheOutputAloneOnFailure) {
 TEST(DateParserTest, FormatsInTheLocalZone) {
     std::time_t t = 0;
     ASSERT_TRUE(DateParser::toUnixTime(at(2004, 8, 21, 19, 5, 9, 0), t));
+    const std::pair<long, const char*> cases[] = {
+        {-5 * 3600, "Sat, 21 Aug 2004 14:05:09 -0500"},
+        {5 * 3600 + 1800, "Sun, 22 Aug 2004 00:35:09 +0530"},
+        {-(3 * 3600 + 1800), "Sat, 21 Aug 2004 15:35:09 -0330"},
+        {-1800, "Sat, 21 Aug 2004 18:35:09 -0030"}, // under an hour west keeps its minus
+    };
+    for (const auto& [offset, expected] : cases) {
+        FixedZone zone(offset);
+        std::string out;
+        DateParser::formatDate(t, out);
+        EXPECT_EQ(out, expected);
+    }
+    FixedZone utc(0);
+    ASSERT_TRUE(DateParser::toUnixTime(at(2005, 1, 2, 3, 4, 5, 0), t));
     std::string out;
-    {
-        FixedZone zone(-5 * 3600);
-        DateParser::formatDate(t, out);
-        EXPECT_EQ(out, "Sat, 21 Aug 2004 14:05:09 -0500");
-    }
-    {
-        FixedZone zone(5 * 3600 + 1800);
-        DateParser::formatDate(t, out);
-        EXPECT_EQ(out, "Sun, 22 Aug 2004 00:35:09 +0530");
-    }
-    {
-        FixedZone zone(-(3 * 3600 + 1800));
-        DateParser::formatDate(t, out);
-        EXPECT_EQ(out, "Sat, 21 Aug 2004 15:35:09 -0330");
-    }
-    {
-        // Under an hour west keeps its minus sign.
-        FixedZone zone(-1800);
-        DateParser::formatDate(t, out);
-        EXPECT_EQ(out, "Sat, 21 Aug 2004 18:35:09 -0030");
-    }
-    {
-        FixedZone zone(0);
-        ASSERT_TRUE(DateParser::toUnixTime(at(2005, 1, 2, 3, 4, 5, 0), t));
-        DateParser::formatDate(t, out);
-        EXPECT_EQ(out, "Sun, 02 Jan 2005 03:04:05 +0000");
-    }
+    DateParser::formatDate(t, out);
+    EXPECT_EQ(out, "Sun, 02 Jan 2005 03:04:05 +0000"); // two-digit day
 }
 
 TEST(DateParserTest, FormattedDatesParseBack) {

@@ -77,7 +77,7 @@ TEST(EncodedWordsTest, LongTextIsCutEvery17Or12Characters) {
     ContentCoding::encodeWordsQ(kGerman, "utf-8", out);
     std::vector<std::string> words = split(out, "\r\n\t");
     ASSERT_EQ(words.size(), 4u);
-    EXPECT_EQ(words[0], "=?utf-8?Q?Gr=C3=BC=C3=9Fe_aus_K=C3=B6ln:_D?=");
+    EXPECT_EQ(words[0], "=?utf-8?Q?Gr=C3=BC=C3=9Fe_aus_K=C3=B6ln=3A_D?=");
     EXPECT_EQ(toUtf8(words[0]), "Grüße aus Köln: D");
     EXPECT_EQ(toUtf8(out), kGerman);
 
