@@ -108,14 +108,7 @@ TEST(PopFaultTest, AnnouncedSizeIsOnlyAHint) {
 }
 
 TEST(PopFaultTest, WireFormsOfTopEmptyPasswordAndQuit) {
-    ScriptedServer srv(Script()
-                           .send("+OK ready\r\n")
-                           .line()
-                           .send("+OK\r\n")
-                           .line()
-                           .send("+OK\r\n")
-                           .line()
-                           .send("+OK 1 10\r\n")
+    ScriptedServer srv(loggedIn("+OK 1 10\r\n")
                            .line()
                            .send("+OK\r\nSubject: s\r\n\r\n.\r\n")
                            .line()
@@ -162,19 +155,9 @@ TEST(PopFaultTest, TlsGreetingRightAfterTheHandshakeAndLargeMessage) {
     std::string body;
     for (int i = 0; i < 20000; ++i)
         body += "line " + std::to_string(i) + " of a large message\r\n";
-    ScriptedServer srv(Script()
-                           .send("+OK tls ready\r\n")
-                           .line()
-                           .send("+OK\r\n")
-                           .line()
-                           .send("+OK\r\n")
-                           .line()
-                           .send("+OK 1 1\r\n")
-                           .line()
-                           .send("+OK\r\n" + body + ".\r\n")
-                           .line()
-                           .send("+OK bye\r\n"),
-                       "127.0.0.1", env.serverCert, env.serverKey);
+    ScriptedServer srv(
+        loggedIn("+OK 1 1\r\n").line().send("+OK\r\n" + body + ".\r\n").line().send("+OK bye\r\n"),
+        "127.0.0.1", env.serverCert, env.serverKey);
     SChannel::setDefaultCaFile(env.caFile);
     Logger log;
     auto pop = popTlsConnect("127.0.0.1", "u", "p", srv.port(), 5, 5, log);
@@ -204,17 +187,8 @@ TEST(PopFaultTest, TlsServerWithOnlyOldVersionsIsRefused) {
     }
     SChannel::setDefaultCaFile("");
     // The same server with its versions unrestricted is accepted (TLS 1.2 or 1.3).
-    ScriptedServer modern(Script()
-                              .send("+OK\r\n")
-                              .line()
-                              .send("+OK\r\n")
-                              .line()
-                              .send("+OK\r\n")
-                              .line()
-                              .send("+OK 0 0\r\n")
-                              .line()
-                              .send("+OK\r\n"),
-                          "127.0.0.1", env.serverCert, env.serverKey);
+    ScriptedServer modern(loggedIn("+OK 0 0\r\n").line().send("+OK\r\n"), "127.0.0.1",
+                          env.serverCert, env.serverKey);
     SChannel::setDefaultCaFile(env.caFile);
     Logger log;
     auto pop = popTlsConnect("127.0.0.1", "u", "p", modern.port(), 5, 5, log);

@@ -161,48 +161,34 @@ ScriptedServer::Script& ScriptedServer::Script::connection() {
     conns_.emplace_back();
     return *this;
 }
-ScriptedServer::Script& ScriptedServer::Script::send(std::string_view text) {
+ScriptedServer::Script& ScriptedServer::Script::step(std::string action) {
     if (conns_.empty())
         connection();
-    conns_.back().push_back("[\"send\"," + jsonString(text) + "]");
+    conns_.back().push_back("[" + action + "]");
     return *this;
+}
+ScriptedServer::Script& ScriptedServer::Script::send(std::string_view text) {
+    return step("\"send\"," + jsonString(text));
 }
 ScriptedServer::Script& ScriptedServer::Script::flood(std::string_view text, int count) {
-    if (conns_.empty())
-        connection();
-    conns_.back().push_back("[\"flood\"," + jsonString(text) + "," + std::to_string(count) + "]");
-    return *this;
+    return step("\"flood\"," + jsonString(text) + "," + std::to_string(count));
 }
 ScriptedServer::Script& ScriptedServer::Script::line(int n) {
-    if (conns_.empty())
-        connection();
     for (int i = 0; i < n; ++i)
-        conns_.back().push_back("[\"line\"]");
+        step("\"line\"");
     return *this;
 }
 ScriptedServer::Script& ScriptedServer::Script::until(std::string_view text) {
-    if (conns_.empty())
-        connection();
-    conns_.back().push_back("[\"until\"," + jsonString(text) + "]");
-    return *this;
+    return step("\"until\"," + jsonString(text));
 }
 ScriptedServer::Script& ScriptedServer::Script::sleep(double seconds) {
-    if (conns_.empty())
-        connection();
-    conns_.back().push_back("[\"sleep\"," + std::to_string(seconds) + "]");
-    return *this;
+    return step("\"sleep\"," + std::to_string(seconds));
 }
 ScriptedServer::Script& ScriptedServer::Script::drain() {
-    if (conns_.empty())
-        connection();
-    conns_.back().push_back("[\"drain\"]");
-    return *this;
+    return step("\"drain\"");
 }
 ScriptedServer::Script& ScriptedServer::Script::close() {
-    if (conns_.empty())
-        connection();
-    conns_.back().push_back("[\"close\"]");
-    return *this;
+    return step("\"close\"");
 }
 std::string ScriptedServer::Script::json() const {
     std::string out = "[";

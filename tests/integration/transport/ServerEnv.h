@@ -58,6 +58,7 @@ public:
         [[nodiscard]] std::string json() const;
 
     private:
+        Script& step(std::string action);
         std::vector<std::vector<std::string>> conns_;
     };
 

@@ -32,6 +32,14 @@ bool connectTo(SmtpConnImpl& s, int port, Logger& log, std::string_view user = {
     return s.connect("127.0.0.1", port, user, password, domain, method, 5, 10000, log);
 }
 
+// Sends a small message under a fresh marker and checks that it reached the sink.
+void expectDelivered(SmtpConnImpl& s, Logger& log, const char* tag, const std::string& from) {
+    std::string m = marker(tag);
+    ASSERT_TRUE(s.sendMime(from, "x@test.invalid", "Subject: " + m + "\r\n\r\nb\r\n", log))
+        << logText(log);
+    EXPECT_EQ(waitForSpool(m, 1).size(), 1u);
+}
+
 void expectNoSecret(const Logger& log, const SmtpConnImpl& s, std::string_view user,
                     std::string_view password) {
     std::string text = logText(log) + s.transcript().str();
@@ -67,11 +75,7 @@ TEST(SmtpConnImplTest, LoginPlainAndCramMd5AuthenticateAgainstExim) {
         Logger log;
         ASSERT_TRUE(connectTo(s, env.eximCyrusPort, log, "carol", "s3cret pass!", method))
             << logText(log);
-        std::string m = marker(method);
-        ASSERT_TRUE(s.sendMime("carol@test.invalid", "someone@test.invalid",
-                               "Subject: " + m + "\r\n\r\nbody\r\n", log))
-            << logText(log);
-        EXPECT_EQ(waitForSpool(m, 1).size(), 1u);
+        expectDelivered(s, log, method, "carol@test.invalid");
         expectNoSecret(log, s, "carol", "s3cret pass!");
     }
     std::string mainlog = fileText(env.eximCyrusLog);
@@ -107,10 +111,7 @@ TEST(SmtpConnImplTest, NtlmV2AndMsnSucceedAgainstCyrus) {
         EXPECT_TRUE(connectTo(s, env.eximCyrusPort, log, "alice", "alicepw", method, "TESTDOM"))
             << logText(log);
         EXPECT_NE(logText(log).find("login_method: " + std::string(method)), std::string::npos);
-        std::string m = marker(method);
-        ASSERT_TRUE(s.sendMime("alice@test.invalid", "x@test.invalid",
-                               "Subject: " + m + "\r\n\r\nb\r\n", log));
-        EXPECT_EQ(waitForSpool(m, 1).size(), 1u);
+        expectDelivered(s, log, method, "alice@test.invalid");
         expectNoSecret(log, s, "alice", "alicepw");
     }
     NorvaneSSPI::setNtlmV1Fallback(true);
@@ -135,10 +136,7 @@ TEST(SmtpConnImplTest, NtlmFallsBackToV1OnlyWhenTheServerRefusesV2) {
         ASSERT_TRUE(connectTo(s, env.eximSpaPort, log, "bob", "bobpw", method)) << logText(log);
         EXPECT_NE(logText(log).find("NTLMv2 response refused, retrying with NTLMv1"),
                   std::string::npos);
-        std::string m = marker("spa");
-        ASSERT_TRUE(s.sendMime("bob@test.invalid", "x@test.invalid",
-                               "Subject: " + m + "\r\n\r\nb\r\n", log));
-        EXPECT_EQ(waitForSpool(m, 1).size(), 1u);
+        expectDelivered(s, log, "spa", "bob@test.invalid");
     }
     SmtpConnImpl s;
     Logger log;
@@ -165,11 +163,7 @@ TEST(SmtpConnImplTest, CramMd5IsPreferredOverCleartextMechanisms) {
     ASSERT_TRUE(connectTo(s, env.submissionPort, log, "dave", "davepw")) << logText(log);
     EXPECT_NE(logText(log).find("login_method: CRAM_MD5"), std::string::npos);
     EXPECT_NE(fileText(env.dovecotLog).find("user=<dave>, method=CRAM-MD5"), std::string::npos);
-    std::string m = marker("submission");
-    ASSERT_TRUE(
-        s.sendMime("dave@test.invalid", "y@test.invalid", "Subject: " + m + "\r\n\r\nb\r\n", log))
-        << logText(log);
-    EXPECT_EQ(waitForSpool(m, 1).size(), 1u);
+    expectDelivered(s, log, "submission", "dave@test.invalid");
 }
 
 TEST(SmtpConnImplTest, PartialRecipientsAreReportedAndStillSent) {

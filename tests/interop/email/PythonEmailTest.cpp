@@ -6,6 +6,7 @@
 
 #include "charset/ContentCoding.h"
 #include "common/FileAccess.h"
+#include "support/RunCommand.h"
 #include "support/TestDirs.h"
 
 #include <gtest/gtest.h>
@@ -124,14 +125,11 @@ protected:
 
     // Runs the checker; its output goes into the failure message.
     void check() {
-        const std::string cmd = "python3 " + kScript + " " + dir_.path() + " " + kNvmail + " 2>&1";
-        FILE* pipe = ::popen(cmd.c_str(), "r");
-        ASSERT_NE(pipe, nullptr);
         std::string output;
-        char buf[4096];
-        for (size_t n; (n = std::fread(buf, 1, sizeof buf, pipe)) > 0;)
-            output.append(buf, n);
-        EXPECT_EQ(::pclose(pipe), 0) << output;
+        EXPECT_EQ(test::runCommand(
+                      "python3 " + kScript + " " + dir_.path() + " " + kNvmail + " 2>&1", &output),
+                  0)
+            << output;
         EXPECT_NE(output.find("checked"), std::string::npos) << output;
     }
 
@@ -142,10 +140,6 @@ Charset charsetNamed(std::string_view name) {
     Charset cs;
     cs.setByName(name);
     return cs;
-}
-
-std::string cidOf(const Email2& part) {
-    return part.contentId();
 }
 
 } // namespace
@@ -187,7 +181,7 @@ TEST_F(PythonEmailTest, MatrixOfRenderedEmailsReadsBackTheSame) {
         const std::string gif = std::string("GIF89a\x01\0\x01\0\0\0\0;", 14);
         auto p1 = Email2::makeRelatedPart("one.png", DataBuffer(std::string_view(png)));
         auto p2 = Email2::makeRelatedPart("two.gif", DataBuffer(std::string_view(gif)));
-        const std::string c1 = cidOf(*p1), c2 = cidOf(*p2);
+        const std::string c1 = p1->contentId(), c2 = p2->contentId();
         e.setHtmlBody("<img src=\"cid:" + c1.substr(1, c1.size() - 2) +
                       "\"><img src=\"cid:" + c2.substr(1, c2.size() - 2) + "\">");
         e.addRelated(std::move(p1));

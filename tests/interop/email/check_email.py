@@ -91,26 +91,18 @@ def check_items(name, msg, exp):
             attachments.append(p)
         elif p["Content-ID"] is not None:
             inline.append(p)
-    want = exp.get("attachments", [])
-    if len(attachments) != len(want):
-        problem(name, f"{len(attachments)} attachments, expected {len(want)}")
-    for p, w in zip(attachments, want):
-        if p.get_filename() != w["filename"]:
-            problem(name, f"attachment name {p.get_filename()!r}, expected {w['filename']!r}")
-        if p.get_content_type() != w["content_type"]:
-            problem(name, f"attachment type {p.get_content_type()}, expected {w['content_type']}")
-        if p.get_payload(decode=True) != base64.b64decode(w["data"]):
-            problem(name, f"attachment {w['filename']!r}: bytes differ")
-    want = exp.get("inline", [])
-    if len(inline) != len(want):
-        problem(name, f"{len(inline)} inline items, expected {len(want)}")
-    for p, w in zip(inline, want):
-        if w["cid"] is not None and p["Content-ID"] != w["cid"]:
-            problem(name, f"inline Content-ID {p['Content-ID']}, expected {w['cid']}")
-        if p.get_content_type() != w["content_type"]:
-            problem(name, f"inline type {p.get_content_type()}, expected {w['content_type']}")
-        if p.get_payload(decode=True) != base64.b64decode(w["data"]):
-            problem(name, f"inline item {p['Content-ID']}: bytes differ")
+    for kind, key, got in (("attachment", "filename", attachments), ("inline", "cid", inline)):
+        want = exp.get("attachments" if kind == "attachment" else "inline", [])
+        if len(got) != len(want):
+            problem(name, f"{len(got)} {kind} items, expected {len(want)}")
+        for p, w in zip(got, want):
+            found = p.get_filename() if kind == "attachment" else p["Content-ID"]
+            if w[key] is not None and found != w[key]:
+                problem(name, f"{kind} {key} {found!r}, expected {w[key]!r}")
+            if p.get_content_type() != w["content_type"]:
+                problem(name, f"{kind} type {p.get_content_type()}, expected {w['content_type']}")
+            if p.get_payload(decode=True) != base64.b64decode(w["data"]):
+                problem(name, f"{kind} {found!r}: bytes differ")
     return attachments, inline
 
 

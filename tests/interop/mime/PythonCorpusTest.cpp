@@ -21,10 +21,10 @@
 #include "charset/ContentCoding.h"
 #include "common/Platform.h"
 #include "mime/MimeMessage2.h"
+#include "support/RunCommand.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <memory>
@@ -115,16 +115,11 @@ struct PythonFile {
 };
 
 std::vector<PythonFile> runPython() {
-    const std::string cmd =
-        "python3 " + std::string(NORVANE_SOURCE_DIR) + "/tests/interop/mime/python_tree.py";
-    std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(cmd.c_str(), "r"), pclose);
     std::string text;
-    if (pipe) {
-        char buf[65536];
-        size_t n;
-        while ((n = fread(buf, 1, sizeof buf, pipe.get())) > 0)
-            text.append(buf, n);
-    }
+    EXPECT_EQ(test::runCommand("python3 " + std::string(NORVANE_SOURCE_DIR) +
+                                   "/tests/interop/mime/python_tree.py",
+                               &text),
+              0);
     std::vector<PythonFile> files;
     std::istringstream in(text);
     std::string line;

@@ -49,48 +49,57 @@ public:
 
 } // namespace
 
-TEST(DateParserTest, ParsesTheUsualFormToUtc) {
-    EXPECT_EQ(parsed("Sat, 21 Aug 2004 14:05:09 -0500"), "2004-08-21 19:05:09 w6");
-    EXPECT_EQ(parsed("21 Aug 2004 14:05:09 +0000"), "2004-08-21 14:05:09 w6");
-    EXPECT_EQ(parsed("  sat,21 AUG 2004 14:05:09 +0200"), "2004-08-21 12:05:09 w6");
-    EXPECT_EQ(parsed("Thu, 1 Jan 2015 05:30:00 +0530"), "2015-01-01 00:00:00 w4");
-}
-
-TEST(DateParserTest, ZoneOffsetsMoveTheDate) {
-    EXPECT_EQ(parsed("Sat, 21 Aug 2004 22:30:00 -0300"), "2004-08-22 01:30:00 w0");
-    EXPECT_EQ(parsed("Mon, 1 Mar 04 00:10:00 +0100"), "2004-02-29 23:10:00 w0");
-    EXPECT_EQ(parsed("Thu, 31 Dec 2009 23:30:00 -0100"), "2010-01-01 00:30:00 w5");
-    EXPECT_EQ(parsed("Fri, 1 Jan 2010 00:15:00 +0100"), "2009-12-31 23:15:00 w4");
-}
-
-TEST(DateParserTest, NamedAndMilitaryZones) {
-    EXPECT_EQ(parsed("Tue, 3 Aug 2004 10:00:00 EDT"), "2004-08-03 14:00:00 w2");
-    EXPECT_EQ(parsed("Tue, 3 Aug 2004 10:00:00 edt"), "2004-08-03 14:00:00 w2");
-    EXPECT_EQ(parsed("Tue, 3 Aug 2004 10:00:00 PST"), "2004-08-03 18:00:00 w2");
-    EXPECT_EQ(parsed("Tue, 3 Aug 2004 10:00:00 XYZ"), "2004-08-03 10:00:00 w2");
-    EXPECT_EQ(parsed("Tue, 3 Aug 2004 10:00:00"), "2004-08-03 10:00:00 w2");
-    EXPECT_EQ(parsed("Tue, 3 Aug 2004 10:00:00 UT"), "2004-08-03 10:00:00 w2");
-    EXPECT_EQ(parsed("Tue, 3 Aug 2004 10:00:00 Z"), "2004-08-03 10:00:00 w2");
-    EXPECT_EQ(parsed("Tue, 3 Aug 2004 10:00:00 N"), "2004-08-03 09:00:00 w2");
-    EXPECT_EQ(parsed("Tue, 3 Aug 2004 10:00:00 M"), "2004-08-03 22:00:00 w2");
-    EXPECT_EQ(parsed("Tue, 3 Aug 2004 10:00:00 GMT+0200"), "2004-08-03 08:00:00 w2");
-    EXPECT_EQ(parsed("Tue, 3 Aug 2004 10:00:00 + 0200"), "2004-08-03 08:00:00 w2");
-    EXPECT_EQ(parsed("Tue, 3 Aug 2004 10:00:00 +02:00"), "2004-08-03 08:00:00 w2");
-}
-
-TEST(DateParserTest, AcceptsTheFormsRealMailCarries) {
-    // No seconds, comments, obsolete years, RFC 850 and asctime orders.
-    EXPECT_EQ(parsed("Mon, 1 Mar 2004 10:00 +0100"), "2004-03-01 09:00:00 w1");
-    EXPECT_EQ(parsed("Sat, 21 Aug 2004 14:05:09 -0500 (CDT)"), "2004-08-21 19:05:09 w6");
-    EXPECT_EQ(parsed("Sat, 21 Aug 2004 (a (nested) note) 14:05:09 GMT"), "2004-08-21 14:05:09 w6");
-    EXPECT_EQ(parsed("(leading) 21 Aug 2004 14:05:09 +0000 (UTC"), "2004-08-21 14:05:09 w6");
-    EXPECT_EQ(parsed("Sat, 21 Aug 99 14:05:09 GMT"), "1999-08-21 14:05:09 w6");
-    EXPECT_EQ(parsed("Sat, 21 Aug 104 14:05:09 GMT"), "2004-08-21 14:05:09 w6");
-    EXPECT_EQ(parsed("Saturday, 21-Aug-04 14:05:09 GMT"), "2004-08-21 14:05:09 w6");
-    EXPECT_EQ(parsed("Sat Aug 21 14:05:09 2004"), "2004-08-21 14:05:09 w6");
-    EXPECT_EQ(parsed("Sat Aug 21 14:05:09 PDT 2004"), "2004-08-21 21:05:09 w6");
-    EXPECT_EQ(parsed("21 August 2004 14:05:09 +0000"), "2004-08-21 14:05:09 w6");
-    EXPECT_EQ(parsed("Sat, 21 Aug 2004 14:05:60 +0000"), "2004-08-21 14:05:59 w6");
+TEST(DateParserTest, ParsesToUtcOrFails) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"Sat, 21 Aug 2004 14:05:09 -0500", "2004-08-21 19:05:09 w6"},
+        {"21 Aug 2004 14:05:09 +0000", "2004-08-21 14:05:09 w6"},
+        {"  sat,21 AUG 2004 14:05:09 +0200", "2004-08-21 12:05:09 w6"},
+        {"Thu, 1 Jan 2015 05:30:00 +0530", "2015-01-01 00:00:00 w4"},
+        {"Sat, 21 Aug 2004 22:30:00 -0300", "2004-08-22 01:30:00 w0"},
+        {"Mon, 1 Mar 04 00:10:00 +0100", "2004-02-29 23:10:00 w0"},
+        {"Thu, 31 Dec 2009 23:30:00 -0100", "2010-01-01 00:30:00 w5"},
+        {"Fri, 1 Jan 2010 00:15:00 +0100", "2009-12-31 23:15:00 w4"},
+        {"Tue, 3 Aug 2004 10:00:00 EDT", "2004-08-03 14:00:00 w2"},
+        {"Tue, 3 Aug 2004 10:00:00 edt", "2004-08-03 14:00:00 w2"},
+        {"Tue, 3 Aug 2004 10:00:00 PST", "2004-08-03 18:00:00 w2"},
+        {"Tue, 3 Aug 2004 10:00:00 XYZ", "2004-08-03 10:00:00 w2"},
+        {"Tue, 3 Aug 2004 10:00:00", "2004-08-03 10:00:00 w2"},
+        {"Tue, 3 Aug 2004 10:00:00 UT", "2004-08-03 10:00:00 w2"},
+        {"Tue, 3 Aug 2004 10:00:00 Z", "2004-08-03 10:00:00 w2"},
+        {"Tue, 3 Aug 2004 10:00:00 N", "2004-08-03 09:00:00 w2"},
+        {"Tue, 3 Aug 2004 10:00:00 M", "2004-08-03 22:00:00 w2"},
+        {"Tue, 3 Aug 2004 10:00:00 GMT+0200", "2004-08-03 08:00:00 w2"},
+        {"Tue, 3 Aug 2004 10:00:00 + 0200", "2004-08-03 08:00:00 w2"},
+        {"Tue, 3 Aug 2004 10:00:00 +02:00", "2004-08-03 08:00:00 w2"},
+        // No seconds, comments, obsolete years, RFC 850 and asctime orders.
+        {"Mon, 1 Mar 2004 10:00 +0100", "2004-03-01 09:00:00 w1"},
+        {"Sat, 21 Aug 2004 14:05:09 -0500 (CDT)", "2004-08-21 19:05:09 w6"},
+        {"Sat, 21 Aug 2004 (a (nested) note) 14:05:09 GMT", "2004-08-21 14:05:09 w6"},
+        {"(leading) 21 Aug 2004 14:05:09 +0000 (UTC", "2004-08-21 14:05:09 w6"},
+        {"Sat, 21 Aug 99 14:05:09 GMT", "1999-08-21 14:05:09 w6"},
+        {"Sat, 21 Aug 104 14:05:09 GMT", "2004-08-21 14:05:09 w6"},
+        {"Saturday, 21-Aug-04 14:05:09 GMT", "2004-08-21 14:05:09 w6"},
+        {"Sat Aug 21 14:05:09 2004", "2004-08-21 14:05:09 w6"},
+        {"Sat Aug 21 14:05:09 PDT 2004", "2004-08-21 21:05:09 w6"},
+        {"21 August 2004 14:05:09 +0000", "2004-08-21 14:05:09 w6"},
+        {"Sat, 21 Aug 2004 14:05:60 +0000", "2004-08-21 14:05:59 w6"},
+        {"", "<fail>"},
+        {"   \t ", "<fail>"},
+        {"Sat,", "<fail>"},
+        {"1 Foo 2004 10:00:00", "<fail>"},
+        {"04Dec2004 10:00:00", "<fail>"},
+        {"32 Aug 2004 10:00:00", "<fail>"},
+        {"29 Feb 2003 10:00:00", "<fail>"},
+        {"1 Mar 2004 24:00:00", "<fail>"},
+        {"1 Mar 2004 10:60:00", "<fail>"},
+        {"1 Mar 2004 10", "<fail>"},
+        {"1 Mar 2004 10:00:00:00", "<fail>"},
+        {"1 Mar 2004 10:00:00 +ab", "<fail>"},
+        {"1 Mar 12345 10:00:00", "<fail>"},
+        {"1 Mar 2004", "<fail>"},
+    };
+    for (const auto& [text, expected] : cases)
+        EXPECT_EQ(parsed(text), expected) << text;
 }
 
 TEST(DateParserTest, LooksOnlyAtTheTokensADateCanHave) {
@@ -100,23 +109,6 @@ TEST(DateParserTest, LooksOnlyAtTheTokensADateCanHave) {
     EXPECT_EQ(parsed("Sat, 21 Aug 2004 14:05:09 -0500" + tail), "2004-08-21 19:05:09 w6");
     EXPECT_EQ(parsed("Sat Aug 21 14:05:09 2004" + tail), "2004-08-21 14:05:09 w6");
     EXPECT_EQ(parsed(tail), "<fail>");
-}
-
-TEST(DateParserTest, RejectsWhatIsNoDate) {
-    EXPECT_EQ(parsed(""), "<fail>");
-    EXPECT_EQ(parsed("   \t "), "<fail>");
-    EXPECT_EQ(parsed("Sat,"), "<fail>");
-    EXPECT_EQ(parsed("1 Foo 2004 10:00:00"), "<fail>");
-    EXPECT_EQ(parsed("04Dec2004 10:00:00"), "<fail>");
-    EXPECT_EQ(parsed("32 Aug 2004 10:00:00"), "<fail>");
-    EXPECT_EQ(parsed("29 Feb 2003 10:00:00"), "<fail>");
-    EXPECT_EQ(parsed("1 Mar 2004 24:00:00"), "<fail>");
-    EXPECT_EQ(parsed("1 Mar 2004 10:60:00"), "<fail>");
-    EXPECT_EQ(parsed("1 Mar 2004 10"), "<fail>");
-    EXPECT_EQ(parsed("1 Mar 2004 10:00:00:00"), "<fail>");
-    EXPECT_EQ(parsed("1 Mar 2004 10:00:00 +ab"), "<fail>");
-    EXPECT_EQ(parsed("1 Mar 12345 10:00:00"), "<fail>");
-    EXPECT_EQ(parsed("1 Mar 2004"), "<fail>");
 }
 
 TEST(DateParserTest, LeavesTheOutputAloneOnFailure) {
@@ -129,34 +121,23 @@ TEST(DateParserTest, LeavesTheOutputAloneOnFailure) {
 TEST(DateParserTest, FormatsInTheLocalZone) {
     std::time_t t = 0;
     ASSERT_TRUE(DateParser::toUnixTime(at(2004, 8, 21, 19, 5, 9, 0), t));
+    const std::pair<long, const char*> cases[] = {
+        {-5 * 3600, "Sat, 21 Aug 2004 14:05:09 -0500"},
+        {5 * 3600 + 1800, "Sun, 22 Aug 2004 00:35:09 +0530"},
+        {-(3 * 3600 + 1800), "Sat, 21 Aug 2004 15:35:09 -0330"},
+        {-1800, "Sat, 21 Aug 2004 18:35:09 -0030"}, // under an hour west keeps its minus
+    };
+    for (const auto& [offset, expected] : cases) {
+        FixedZone zone(offset);
+        std::string out;
+        DateParser::formatDate(t, out);
+        EXPECT_EQ(out, expected);
+    }
+    FixedZone utc(0);
+    ASSERT_TRUE(DateParser::toUnixTime(at(2005, 1, 2, 3, 4, 5, 0), t));
     std::string out;
-    {
-        FixedZone zone(-5 * 3600);
-        DateParser::formatDate(t, out);
-        EXPECT_EQ(out, "Sat, 21 Aug 2004 14:05:09 -0500");
-    }
-    {
-        FixedZone zone(5 * 3600 + 1800);
-        DateParser::formatDate(t, out);
-        EXPECT_EQ(out, "Sun, 22 Aug 2004 00:35:09 +0530");
-    }
-    {
-        FixedZone zone(-(3 * 3600 + 1800));
-        DateParser::formatDate(t, out);
-        EXPECT_EQ(out, "Sat, 21 Aug 2004 15:35:09 -0330");
-    }
-    {
-        // Under an hour west keeps its minus sign.
-        FixedZone zone(-1800);
-        DateParser::formatDate(t, out);
-        EXPECT_EQ(out, "Sat, 21 Aug 2004 18:35:09 -0030");
-    }
-    {
-        FixedZone zone(0);
-        ASSERT_TRUE(DateParser::toUnixTime(at(2005, 1, 2, 3, 4, 5, 0), t));
-        DateParser::formatDate(t, out);
-        EXPECT_EQ(out, "Sun, 02 Jan 2005 03:04:05 +0000");
-    }
+    DateParser::formatDate(t, out);
+    EXPECT_EQ(out, "Sun, 02 Jan 2005 03:04:05 +0000"); // two-digit day
 }
 
 TEST(DateParserTest, FormattedDatesParseBack) {

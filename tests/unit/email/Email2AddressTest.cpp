@@ -3,15 +3,9 @@
 #include "EmailTestSupport.h"
 
 using namespace norvane;
-using norvane::test::DeterministicEmailTest;
+using namespace norvane::test;
 
 namespace {
-
-std::string field(const Email2& e, std::string_view name) {
-    StringBuffer v;
-    (void)e.getHeaderField(name, v);
-    return v.str();
-}
 
 std::string addresses(const Email2& e, RecipientKind kind) {
     std::string out;

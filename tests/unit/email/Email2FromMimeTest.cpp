@@ -6,20 +6,9 @@
 #include "mime/MimeMessage2.h"
 
 using namespace norvane;
-using norvane::test::DeterministicEmailTest;
+using namespace norvane::test;
 
 namespace {
-
-std::string field(const Email2& e, std::string_view name) {
-    StringBuffer v;
-    (void)e.getHeaderField(name, v);
-    return v.str();
-}
-
-std::unique_ptr<Email2> parse(std::string_view text) {
-    LogNull log;
-    return Email2::fromMime(text, log);
-}
 
 // "begin 644 NAME" block of data, uuencoded.
 std::string uuencode(std::string_view name, std::string_view data, std::string_view mode = "666") {

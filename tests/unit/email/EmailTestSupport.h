@@ -10,6 +10,7 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 namespace norvane::test {
 
@@ -64,5 +65,49 @@ protected:
 
     int uuids_ = 0;
 };
+
+// The header's field names in order.
+inline std::vector<std::string> fieldNames(const Email2& e) {
+    std::vector<std::string> out;
+    for (int i = 0; i < e.header().fieldCount(); ++i)
+        out.push_back(e.header().fieldAt(i)->name());
+    return out;
+}
+
+// One header field's value ("" when absent).
+inline std::string field(const Email2& e, std::string_view name) {
+    StringBuffer v;
+    (void)e.getHeaderField(name, v);
+    return v.str();
+}
+
+inline std::unique_ptr<Email2> parse(std::string_view text) {
+    LogNull log;
+    return Email2::fromMime(text, log);
+}
+
+// The tree as "type(child,child)"; a type parameter follows its type in brackets.
+inline std::string shape(const Email2& e) {
+    std::string s = e.contentType();
+    if (!e.typeParam().empty())
+        s += "[" + e.typeParam() + "]";
+    if (e.partCount() == 0)
+        return s;
+    for (int i = 0; i < e.partCount(); ++i)
+        s += (i ? "," : "(") + shape(*e.partAt(i));
+    return s + ")";
+}
+
+inline Charset charsetOf(int cp) {
+    Charset cs;
+    cs.setByCodePage(cp);
+    return cs;
+}
+
+inline Charset charsetNamed(std::string_view name) {
+    Charset cs;
+    cs.setByName(name);
+    return cs;
+}
 
 } // namespace norvane::test

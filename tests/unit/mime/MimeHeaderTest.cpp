@@ -104,17 +104,6 @@ TEST_F(MimeHeaderTest, MboxFromLinesAreSkipped) {
     EXPECT_EQ(valueOf(h, "from"), "a@b.c");
 }
 
-TEST_F(MimeHeaderTest, OnlyTheFirstThousandLinesAreRead) {
-    std::string text;
-    for (int i = 0; i < 1500; ++i)
-        text += "X-N" + std::to_string(i) + ": v\r\n";
-    MimeHeader h;
-    h.loadFromText(text);
-    EXPECT_EQ(h.fieldCount(), 1000);
-    EXPECT_TRUE(h.hasField("X-N999"));
-    EXPECT_FALSE(h.hasField("X-N1000"));
-}
-
 TEST_F(MimeHeaderTest, CharsetDetectedFromFirstEncodedWord) {
     MimeHeader q;
     q.loadFromText("Subject: =?windows-1252?q?caf=E9?=\r\nX: =?utf-8?B?YQ==?=\r\n");
@@ -225,38 +214,45 @@ TEST_F(MimeHeaderTest, SevenBitContentTypeFoldsAfterItsSemicolon) {
     EXPECT_EQ(rendered(s), "X: a;b=\"c;d;e;f;g;h;i;j;k;l;m;n;o\"");
 }
 
-TEST_F(MimeHeaderTest, EightBitSubjectWithParametersUnderLatin1) {
-    MimeHeader h;
-    h.setField("Subject", "Gr\xC3\xBC\xC3\x9F"
-                          "e; x=1");
-    EXPECT_EQ(rendered(h, charsetNamed("iso-8859-1")),
-              "Subject: =?iso-8859-1?Q?Gr=FC=DFe?=;\r\n\t x=\"1\"");
-}
-
-TEST_F(MimeHeaderTest, MultiByteCharsetRequotesEvenSevenBitValues) {
-    MimeHeader h;
-    h.setField("Content-Type", "text/plain; charset=shift_jis");
-    EXPECT_EQ(rendered(h, charsetNamed("shift_jis")),
-              "Content-Type: text/plain; charset=\"shift_jis\"");
-    // Under a single-byte charset the 7-bit value is only folded.
-    EXPECT_EQ(rendered(h, charsetNamed("iso-8859-1")),
-              "Content-Type: text/plain;\r\n\t charset=shift_jis");
-}
-
-TEST_F(MimeHeaderTest, StructuredEncoderEdgesAroundTheFirstSemicolon) {
-    const Charset utf8 = charsetNamed("utf-8");
-    MimeHeader lead;
-    lead.setField("X", "; x=1");
-    EXPECT_EQ(rendered(lead, utf8), "X: ; x=\"1\"");
-    MimeHeader one;
-    one.setField("X", "a; x=1");
-    EXPECT_EQ(rendered(one, utf8), "X: a; x=\"1\"");
-    MimeHeader last;
-    last.setField("X", "text/plain;");
-    EXPECT_EQ(rendered(last, utf8), "X: text/plain;");
-    MimeHeader bare;
-    bare.setField("X", "a; flag; y = \" q \" ;z=");
-    EXPECT_EQ(rendered(bare, utf8), "X: a; flag; y =\" q \";z=\"\"");
+TEST_F(MimeHeaderTest, SingleFieldsRenderExactly) {
+    const std::string jp = "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E\xE3\x81\xAE\xE4\xBB\xB6\xE5\x90"
+                           "\x8D\xE3\x81\xA7\xE3\x81\x99\xE3\x80\x82\xE9\x95\xB7\xE3\x81\x84";
+    struct Case {
+        const char* name;
+        std::string value;
+        const char* charset; // "" for none
+        const char* wire;
+    };
+    const Case cases[] = {
+        {"Subject",
+         "Gr\xC3\xBC\xC3\x9F"
+         "e; x=1",
+         "iso-8859-1", "Subject: =?iso-8859-1?Q?Gr=FC=DFe?=;\r\n\t x=\"1\""},
+        // A multi-byte charset requotes even 7-bit values; a single-byte one only folds them.
+        {"Content-Type", "text/plain; charset=shift_jis", "shift_jis",
+         "Content-Type: text/plain; charset=\"shift_jis\""},
+        {"Content-Type", "text/plain; charset=shift_jis", "iso-8859-1",
+         "Content-Type: text/plain;\r\n\t charset=shift_jis"},
+        // Edges around the first semicolon.
+        {"X", "; x=1", "utf-8", "X: ; x=\"1\""},
+        {"X", "a; x=1", "utf-8", "X: a; x=\"1\""},
+        {"X", "text/plain;", "utf-8", "X: text/plain;"},
+        {"X", "a; flag; y = \" q \" ;z=", "utf-8", "X: a; flag; y =\" q \";z=\"\""},
+        // ISO-2022 text is 7-bit but holds ESC sequences, which may not stand in a header.
+        {"Subject", jp, "iso-2022-jp",
+         "Subject: =?iso-2022-jp?B?GyRCRnxLXDhsJE43b0w+JEckOSEjRDkkJBsoQg==?="},
+        {"Content-Location", "http://example.com/caf\xC3\xA9; x=1", "utf-8",
+         "Content-Location: http://example.com/caf\xC3\xA9;\r\n\t x=\"1\""},
+        // The euro sign has no ISO-8859-1 code: UTF-8 words instead.
+        {"Subject", "\xE2\x82\xAC 5", "iso-8859-1", "Subject: =?utf-8?Q?=E2=82=AC_5?="},
+        {"Subject", "caf\xC3\xA9", "", "Subject: =?utf-8?Q?caf=C3=A9?="},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.wire);
+        MimeHeader h;
+        h.setField(c.name, c.value);
+        EXPECT_EQ(rendered(h, *c.charset ? charsetNamed(c.charset) : Charset()), c.wire);
+    }
 }
 
 TEST_F(MimeHeaderTest, AddressesStayReadableBesideEncodedNames) {
@@ -298,31 +294,6 @@ TEST_F(MimeHeaderTest, LongEightBitSubjectBecomesSeveralWordsAndParsesBack) {
     EXPECT_EQ(valueOf(back, "Subject"), subject);
 }
 
-TEST_F(MimeHeaderTest, Iso2022TextIsEncodedDespiteBeingSevenBit) {
-    // The converted text is 7-bit but holds ESC sequences, which may not stand in a header.
-    MimeHeader h;
-    h.setField("Subject", "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E\xE3\x81\xAE\xE4\xBB\xB6\xE5\x90"
-                          "\x8D\xE3\x81\xA7\xE3\x81\x99\xE3\x80\x82\xE9\x95\xB7\xE3\x81\x84");
-    EXPECT_EQ(rendered(h, charsetNamed("iso-2022-jp")),
-              "Subject: =?iso-2022-jp?B?GyRCRnxLXDhsJE43b0w+JEckOSEjRDkkJBsoQg==?=");
-}
-
-TEST_F(MimeHeaderTest, RawFieldsAreNeverEncoded) {
-    MimeHeader h;
-    h.setField("Content-Location", "http://example.com/caf\xC3\xA9; x=1");
-    EXPECT_EQ(rendered(h, charsetNamed("utf-8")),
-              "Content-Location: http://example.com/caf\xC3\xA9;\r\n\t x=\"1\"");
-}
-
-TEST_F(MimeHeaderTest, TextOutsideTheCharsetFallsBackToUtf8Words) {
-    MimeHeader h;
-    h.setField("Subject", "\xE2\x82\xAC 5"); // the euro sign has no ISO-8859-1 code
-    EXPECT_EQ(rendered(h, charsetNamed("iso-8859-1")), "Subject: =?utf-8?Q?=E2=82=AC_5?=");
-    MimeHeader none;
-    none.setField("Subject", "caf\xC3\xA9");
-    EXPECT_EQ(rendered(none), "Subject: =?utf-8?Q?caf=C3=A9?=");
-}
-
 TEST_F(MimeHeaderTest, ParsedCharsetIsUsedWhenTheCallerGivesNone) {
     MimeHeader h;
     h.loadFromText("Subject: caf\xE9\r\n");
@@ -353,29 +324,11 @@ TEST_F(MimeHeaderTest, WholeHeaderRendersByteForByte) {
               "MIME-Version: 1.0\r\n"
               "Content-Type: multipart/mixed;\r\n"
               "\tboundary=\"----=_NextPart_000_0001_01C4A2B3.12345678\"");
-    EXPECT_EQ(rendered(h, charsetNamed("utf-8"), "NVX-"),
-              "Date: Sat, 21 Aug 2004 14:05:09 -0500\r\n"
-              "Message-ID: <0a1b2c3d.4e5f@example.com>\r\n"
-              "From: =?utf-8?B?R3LDvMOfZQ==?= <sender@example.com>\r\n"
-              "To: \"Alice\" <alice@example.com>,\r\n\t \"Bob\" <bob@example.com>,\r\n\t "
-              "\"Carol\" <carol@example.com>\r\n"
-              "Subject: =?utf-8?B?Q2Fmw6kgbWVudQ==?=\r\n"
-              "MIME-Version: 1.0\r\n"
-              "Content-Type: multipart/mixed;\r\n"
-              "\tboundary=\"----=_NextPart_000_0001_01C4A2B3.12345678\"");
     StringBuffer flat;
     h.renderUnfolded(flat, "NVX-", Charset());
     EXPECT_EQ(flat.str().find("\r\n\t"), std::string::npos);
     EXPECT_NE(flat.str().find("Content-Type: multipart/mixed;boundary="), std::string::npos);
-}
-
-TEST_F(MimeHeaderTest, RenderedHeaderNeverEndsWithALineBreak) {
-    MimeHeader h;
-    h.setField("A", "1");
-    h.setField("B", "2");
-    EXPECT_EQ(rendered(h), "A: 1\r\nB: 2");
-    MimeHeader empty;
-    EXPECT_EQ(rendered(empty), "");
+    EXPECT_EQ(rendered(MimeHeader()), "");
 }
 
 TEST_F(MimeHeaderTest, RenderedHeaderParsesBackToTheSameValues) {

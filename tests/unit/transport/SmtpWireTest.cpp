@@ -9,25 +9,20 @@
 
 using namespace norvane;
 
-TEST(SmtpWireTest, FrameDataStuffsEveryDotLineIncludingTheFirst) {
+TEST(SmtpWireTest, FrameDataStuffsDotLinesAndMakesEveryLineEndCrLf) {
     EXPECT_EQ(smtp::frameData(".first\r\nmid\r\n.\r\n..two\r\nend"),
               "..first\r\nmid\r\n..\r\n...two\r\nend");
-}
-
-TEST(SmtpWireTest, FrameDataTurnsBareLineEndsIntoCrLf) {
     // A bare LF or CR would let a peer that reads lines see "." on its own before the end.
     EXPECT_EQ(smtp::frameData("a\n.\nb\r.\rc\r\n"), "a\r\n..\r\nb\r\n..\r\nc\r\n");
     EXPECT_EQ(smtp::frameData("\r\r\n\n"), "\r\n\r\n\r\n");
     EXPECT_EQ(smtp::frameData(""), "");
-}
-
-TEST(SmtpWireTest, FrameDataIsWholeOnLargeInput) {
     std::string text;
     for (int i = 0; i < 20000; ++i)
         text += ".line\n";
-    std::string framed = smtp::frameData(text);
-    EXPECT_EQ(framed.size(), text.size() + 2 * 20000);
-    EXPECT_EQ(framed.find("\r\n.l"), std::string::npos);
+    std::string expected;
+    for (int i = 0; i < 20000; ++i)
+        expected += "..line\r\n";
+    EXPECT_TRUE(smtp::frameData(text) == expected);
 }
 
 TEST(SmtpWireTest, LineBreakAndNulAreDetected) {
@@ -49,10 +44,7 @@ TEST(SmtpWireTest, ReplyCodesAndContinuations) {
 TEST(SmtpWireTest, BareAddressesFromListText) {
     auto a = smtp::bareAddresses("\"Doe, John\" <john@x.test>; mary@y.test, (c) no-at, "
                                  "Ann <ann@z.test>");
-    ASSERT_EQ(a.size(), 3u);
-    EXPECT_EQ(a[0], "john@x.test");
-    EXPECT_EQ(a[1], "mary@y.test");
-    EXPECT_EQ(a[2], "ann@z.test");
+    EXPECT_EQ(a, (std::vector<std::string>{"john@x.test", "mary@y.test", "ann@z.test"}));
     EXPECT_TRUE(smtp::bareAddresses("nobody").empty());
 }
 
