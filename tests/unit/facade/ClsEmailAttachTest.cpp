@@ -7,6 +7,8 @@
 #include "common/FileAccess.h"
 #include "support/TestDirs.h"
 
+#include "FacadeTestSupport.h"
+
 #include <gtest/gtest.h>
 
 #include <dirent.h>
@@ -17,12 +19,9 @@
 #include <set>
 
 using namespace norvane;
+using namespace norvane::test;
 
 namespace {
-
-std::span<const uint8_t> bytes(std::string_view s) {
-    return {reinterpret_cast<const uint8_t*>(s.data()), s.size()};
-}
 
 std::set<std::string> listDir(const std::string& path) {
     std::set<std::string> names;

@@ -6,15 +6,14 @@
 #include "common/FileAccess.h"
 #include "support/TestDirs.h"
 
+#include "FacadeTestSupport.h"
+
 #include <gtest/gtest.h>
 
 using namespace norvane;
+using namespace norvane::test;
 
 namespace {
-
-std::span<const uint8_t> bytes(std::string_view s) {
-    return {reinterpret_cast<const uint8_t*>(s.data()), s.size()};
-}
 
 std::unique_ptr<ClsEmail> fromMime(const std::string& mime) {
     auto e = std::make_unique<ClsEmail>();

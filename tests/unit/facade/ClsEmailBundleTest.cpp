@@ -9,23 +9,14 @@
 #include "mime/MailBundle.h"
 #include "support/TestDirs.h"
 
+#include "FacadeTestSupport.h"
+
 #include <gtest/gtest.h>
 
 using namespace norvane;
+using namespace norvane::test;
 
 namespace {
-
-// The XML form of a log holding one context; a context that recorded nothing leaves no trace.
-std::string xmlOf(const std::string& context, const std::string& body) {
-    if (body.empty())
-        return "";
-    std::string x = "<NorvaneLog>\r\n<" + context + ">\r\n" + body;
-    return x + "</" + context + ">\r\n</NorvaneLog>\r\n";
-}
-
-std::string err(const std::string& text) {
-    return "    <error>" + text + "</error>\r\n";
-}
 
 using Strings = std::vector<std::string>;
 

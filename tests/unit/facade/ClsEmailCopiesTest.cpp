@@ -6,29 +6,16 @@
 #include "common/Logger.h"
 #include "mime/Email2.h"
 
+#include "FacadeTestSupport.h"
+
 #include <gtest/gtest.h>
 
 #include <functional>
 
 using namespace norvane;
+using namespace norvane::test;
 
 namespace {
-
-// The XML form of a log holding one context; a context that recorded nothing leaves no trace.
-std::string xmlOf(const std::string& context, const std::string& body) {
-    if (body.empty())
-        return "";
-    std::string x = "<NorvaneLog>\r\n<" + context + ">\r\n" + body;
-    return x + "</" + context + ">\r\n</NorvaneLog>\r\n";
-}
-
-std::string err(const std::string& text) {
-    return "    <error>" + text + "</error>\r\n";
-}
-
-std::string data(const std::string& name, const std::string& value) {
-    return "    <" + name + ">" + value + "</" + name + ">\r\n";
-}
 
 const char* const kSource = "From: \"Ann Example\" <ann@example.com>\r\n"
                             "To: \"Bob\" <bob@example.com>, carl@example.com\r\n"

@@ -7,25 +7,16 @@
 #include "facade/ClsStringArray.h"
 #include "support/TestDirs.h"
 
+#include "FacadeTestSupport.h"
+
 #include <gtest/gtest.h>
 
 #include <unistd.h>
 
 using namespace norvane;
+using namespace norvane::test;
 
 namespace {
-
-// The XML form of a log holding one context; a context that recorded nothing leaves no trace.
-std::string xmlOf(const std::string& context, const std::string& body) {
-    if (body.empty())
-        return "";
-    std::string x = "<NorvaneLog>\r\n<" + context + ">\r\n" + body;
-    return x + "</" + context + ">\r\n</NorvaneLog>\r\n";
-}
-
-std::string data(const std::string& name, const std::string& value) {
-    return "    <" + name + ">" + value + "</" + name + ">\r\n";
-}
 
 std::string asText(const DataBuffer& d) {
     return d.toString();

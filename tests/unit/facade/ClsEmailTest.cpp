@@ -7,27 +7,16 @@
 #include "mime/Email2.h"
 #include "support/TestDirs.h"
 
+#include "FacadeTestSupport.h"
+
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
 
 using namespace norvane;
+using namespace norvane::test;
 
 namespace {
-
-// The XML form of a log holding one context, as the façade hands it out.
-std::string xmlOf(const std::string& context, const std::string& body) {
-    std::string x = "<NorvaneLog>\r\n<" + context + ">\r\n" + body;
-    return x + "</" + context + ">\r\n</NorvaneLog>\r\n";
-}
-
-std::string err(const std::string& text) {
-    return "    <error>" + text + "</error>\r\n";
-}
-
-std::string data(const std::string& name, const std::string& value) {
-    return "    <" + name + ">" + value + "</" + name + ">\r\n";
-}
 
 std::unique_ptr<ClsEmail> fromMime(const std::string& mime) {
     auto e = std::make_unique<ClsEmail>();

@@ -7,23 +7,14 @@
 #include "facade/ClsMime.h"
 #include "support/TestDirs.h"
 
+#include "FacadeTestSupport.h"
+
 #include <gtest/gtest.h>
 
 using namespace norvane;
+using namespace norvane::test;
 
 namespace {
-
-// The XML form of a log holding one context; a context that recorded nothing leaves no trace.
-std::string xmlOf(const std::string& context, const std::string& body) {
-    if (body.empty())
-        return "";
-    std::string x = "<NorvaneLog>\r\n<" + context + ">\r\n" + body;
-    return x + "</" + context + ">\r\n</NorvaneLog>\r\n";
-}
-
-std::span<const uint8_t> bytes(std::string_view s) {
-    return {reinterpret_cast<const uint8_t*>(s.data()), s.size()};
-}
 
 // An e-mail with something in every place the XML form has to carry.
 std::unique_ptr<ClsEmail> fullEmail() {
