@@ -2,6 +2,7 @@
 // extract saves attachments without letting a hostile file name escape the target directory.
 
 #include "common/FileAccess.h"
+#include "support/RunCommand.h"
 #include "support/TestDirs.h"
 
 #include <gtest/gtest.h>
@@ -28,15 +29,7 @@ struct Result {
 
 Result run(const std::string& args) {
     Result r;
-    const std::string cmd = kNvmail + " " + args + " 2>&1";
-    FILE* pipe = ::popen(cmd.c_str(), "r");
-    if (!pipe)
-        return r;
-    char buf[4096];
-    for (size_t n; (n = std::fread(buf, 1, sizeof buf, pipe)) > 0;)
-        r.out.append(buf, n);
-    const int st = ::pclose(pipe);
-    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    r.status = test::runCommand(kNvmail + " " + args + " 2>&1", &r.out);
     return r;
 }
 

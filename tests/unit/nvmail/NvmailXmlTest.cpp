@@ -1,11 +1,10 @@
 // nvmail to-xml and from-xml: an .eml to its XML form and back, and their failures.
 
 #include "common/FileAccess.h"
+#include "support/RunCommand.h"
 #include "support/TestDirs.h"
 
 #include <gtest/gtest.h>
-
-#include <sys/wait.h>
 
 #include <cstdio>
 #include <string>
@@ -23,15 +22,7 @@ struct Result {
 
 Result run(const std::string& args) {
     Result r;
-    const std::string cmd = kNvmail + " " + args + " 2>&1";
-    FILE* pipe = ::popen(cmd.c_str(), "r");
-    if (!pipe)
-        return r;
-    char buf[4096];
-    for (size_t n; (n = std::fread(buf, 1, sizeof buf, pipe)) > 0;)
-        r.out.append(buf, n);
-    const int st = ::pclose(pipe);
-    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    r.status = test::runCommand(kNvmail + " " + args + " 2>&1", &r.out);
     return r;
 }
 
