@@ -1,10 +1,13 @@
 // Transport throughput against the real test servers (started by bench/transport.sh, which
 // also runs Python's smtplib and poplib on the same work and prints the ratios):
-//   - 1,000 small messages sent in one SMTP session to the recording sink, and to the fast
-//     sink (bench/sink/smtp_sink.cpp), where the server's own cost is close to nothing;
+//   - 1,000 small messages sent in one SMTP session to the recording sink (which does not
+//     offer PIPELINING: one command at a time), and to the fast sink (bench/sink/smtp_sink.cpp,
+//     which does: the envelope of each message goes in one write), where the server's own
+//     cost is close to nothing;
 //   - 1,000 e-mail objects rendered and sent in one session to the fast sink;
 //   - 1,000 messages fetched in one POP3 session from Dovecot, and from the fast POP3 server
-//     (bench/sink/pop3_server.cpp);
+//     (bench/sink/pop3_server.cpp): one retr after another, and all in one retrMany, which
+//     pipelines the RETR commands (both servers list PIPELINING);
 //   - one 20 MB message fetched over POP3 and over POP3 with TLS (MB/s, peak memory).
 
 #include "common/Logger.h"
@@ -21,6 +24,7 @@
 #include <fstream>
 #include <map>
 #include <string>
+#include <vector>
 
 using namespace norvane;
 
@@ -119,12 +123,39 @@ void fetchSmall(benchmark::State& state, const char* portKey) {
     state.SetItemsProcessed(state.iterations() * 1000);
 }
 
+void fetchSmallPipelined(benchmark::State& state, const char* portKey) {
+    std::vector<int> numbers;
+    for (int i = 1; i <= 1000; ++i)
+        numbers.push_back(i);
+    for (auto _ : state) {
+        Logger log;
+        auto pop = popConnect("127.0.0.1", "bench", "benchpw", port(portKey), 30, 5, log);
+        if (!pop) {
+            state.SkipWithError("login failed");
+            return;
+        }
+        std::vector<std::string> raw;
+        if (!pop->retrMany(numbers, raw, log, nullptr)) {
+            state.SkipWithError("RETR failed");
+            return;
+        }
+    }
+    state.SetItemsProcessed(state.iterations() * 1000);
+}
+
 // From Dovecot, and from the fast server (bench/sink/pop3_server.cpp).
 void Pop3Fetch1000(benchmark::State& state) {
     fetchSmall(state, "POP3_PORT");
 }
 void Pop3Fetch1000Fast(benchmark::State& state) {
     fetchSmall(state, "FAST_POP3_PORT");
+}
+
+void Pop3RetrMany1000(benchmark::State& state) {
+    fetchSmallPipelined(state, "POP3_PORT");
+}
+void Pop3RetrMany1000Fast(benchmark::State& state) {
+    fetchSmallPipelined(state, "FAST_POP3_PORT");
 }
 
 void fetchBig(benchmark::State& state, bool tls) {
@@ -166,6 +197,8 @@ BENCHMARK(SmtpSend1000Fast)->Unit(benchmark::kMillisecond)->UseRealTime()->Itera
 BENCHMARK(SmtpSendEmail1000Fast)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
 BENCHMARK(Pop3Fetch1000)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
 BENCHMARK(Pop3Fetch1000Fast)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
+BENCHMARK(Pop3RetrMany1000)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
+BENCHMARK(Pop3RetrMany1000Fast)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
 BENCHMARK(Pop3Fetch20MB)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
 BENCHMARK(Pop3TlsFetch20MB)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
 

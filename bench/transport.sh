@@ -59,7 +59,7 @@ sleep 1
 CPP_JSON="$(mktemp /tmp/norvane-bench-cpp.XXXXXX)"
 PY_JSON="$(mktemp /tmp/norvane-bench-py.XXXXXX)"
 for work in SmtpSend1000 SmtpSend1000Fast SmtpSendEmail1000Fast Pop3Fetch1000 Pop3Fetch1000Fast \
-    Pop3Fetch20MB Pop3TlsFetch20MB; do
+    Pop3RetrMany1000 Pop3RetrMany1000Fast Pop3Fetch20MB Pop3TlsFetch20MB; do
   NORVANE_TRANSPORT_ENV="$ENVF" nice -n 10 "$BIN" --benchmark_filter="^$work/" \
     --benchmark_repetitions="$REPS" --benchmark_report_aggregates_only=true \
     --benchmark_format=json >> "$CPP_JSON.$work"
@@ -98,6 +98,7 @@ print("%-21s %12s %12s %7s   %14s %14s %7s" % ("work", "C++ wall", "Python wall"
 for name, unit in [("SmtpSend1000", "msg/s"), ("SmtpSend1000Fast", "msg/s"),
                    ("SmtpSendEmail1000Fast", "msg/s"),
                    ("Pop3Fetch1000", "msg/s"), ("Pop3Fetch1000Fast", "msg/s"),
+                   ("Pop3RetrMany1000", "msg/s"), ("Pop3RetrMany1000Fast", "msg/s"),
                    ("Pop3Fetch20MB", "MB/s"), ("Pop3TlsFetch20MB", "MB/s")]:
     amount = 1000 if unit == "msg/s" else 20
     c, p = amount / med[name], amount / py[name][0]

@@ -1,8 +1,8 @@
 // A fast POP3 server for the transport benchmark: any user name and password log in to a
 // mailbox of 1,000 small messages held in memory (the same messages bench/transport.sh puts
 // into Dovecot), answered at once, so that a benchmark measures the client and not the
-// server. Only what a fetching client says is understood: USER, PASS, STAT, LIST, RETR, NOOP,
-// QUIT.
+// server. Only what a fetching client says is understood: CAPA (PIPELINING), USER, PASS, STAT,
+// LIST, RETR, NOOP, QUIT; commands that arrive together are answered in one write.
 //
 //   pop3_server [PORT]   listens on 127.0.0.1 (PORT 0 or none: any free port), prints
 //                        "PORT n" and serves every connection on a thread of its own until
@@ -79,6 +79,8 @@ bool answer(std::string_view line, std::string& out) {
             out += std::to_string(i + 1) + " " + r.substr(4, r.find(' ', 4) - 4) + "\r\n";
         }
         out += ".\r\n";
+    } else if (startsNoCase(line, "CAPA")) {
+        out += "+OK\r\nUSER\r\nPIPELINING\r\n.\r\n";
     } else if (startsNoCase(line, "QUIT")) {
         out += "+OK bye\r\n";
         return false;

@@ -1,6 +1,8 @@
 // A fast SMTP sink for the transport benchmark: it says just enough SMTP for a client that
 // sends mail (greeting, EHLO/HELO, MAIL, RCPT, DATA, RSET, NOOP, QUIT), throws the message text
-// away and answers at once, so that a benchmark measures the client and not the server. The
+// away and answers at once, so that a benchmark measures the client and not the server. It
+// offers PIPELINING: commands that arrive together are answered together, and text that
+// follows DATA in the same read is taken as message text. The
 // recording sink of the integration tests stays the place where bytes are checked.
 //
 //   smtp_sink [PORT]     listens on 127.0.0.1 (PORT 0 or none: any free port), prints
@@ -48,7 +50,7 @@ bool startsNoCase(std::string_view line, std::string_view word) {
 // One command line (without CR LF); the reply is appended to out. False ends the session.
 bool answer(std::string_view line, std::string& out, bool& inData) {
     if (startsNoCase(line, "EHLO")) {
-        out += "250-sink.test\r\n250-8BITMIME\r\n250 SIZE 0\r\n";
+        out += "250-sink.test\r\n250-8BITMIME\r\n250-PIPELINING\r\n250 SIZE 0\r\n";
     } else if (startsNoCase(line, "DATA")) {
         out += "354 End data with <CR><LF>.<CR><LF>\r\n";
         inData = true;

@@ -115,6 +115,7 @@ bool PopConnImpl::connectAndLogin(std::string_view host, std::string_view user,
     if (readTimeoutSec != 0)
         socket_->setReadTimeoutMs(static_cast<uint32_t>(
             std::clamp<uint64_t>(uint64_t{readTimeoutSec} * 1000, 1, 500000)));
+    forgetCapabilities();
     bool dnsFailed = false;
     if (!socket_->connect(host, port, log, dnsFailed)) {
         log.logError("Failed to connect to POP3 server");
@@ -304,37 +305,136 @@ bool PopConnImpl::top(int number, int bodyLines, std::string& out, LogBase& log)
     return true;
 }
 
-bool PopConnImpl::retr(std::string& out, int number, LogBase& log, ProgressMonitor* monitor) {
-    // The previous message's storage goes now, not after the next one has arrived.
-    std::string().swap(out);
-    if (!channel_->isConnected())
-        return false;
-    if (!sendCommand("RETR " + std::to_string(number) + "\r\n", log)) {
-        log.logError(tls_ ? "Cannot fetch mail message, failed to send RETR command"
-                          : "Failed to send RETR command");
-        log.logDataLong("msgID", number);
-        return false;
-    }
-    bool ignored = false;
-    if (monitor)
-        monitor->consume(200, ignored);
+bool PopConnImpl::sendRetr(std::string_view commands, int number, LogBase& log) {
+    if (sendCommand(commands, log))
+        return true;
+    log.logError(tls_ ? "Cannot fetch mail message, failed to send RETR command"
+                      : "Failed to send RETR command");
+    log.logDataLong("msgID", number);
+    return false;
+}
+
+bool PopConnImpl::readRetr(std::string& out, int number, bool pipelined, LogBase& log,
+                           ProgressMonitor* monitor, bool& inStep) {
+    inStep = false;
     std::string line;
     if (!readLine(line, log)) {
         log.logError(tls_ ? "Failed to get RETR response 1 (SSL)" : "Failed to get RETR response");
         return false;
     }
+    bool ignored = false;
     if (monitor)
         monitor->consume(200, ignored);
     if (!isOk(line)) {
         log.logData("RETR_response", chomp(line));
+        inStep = true;
         return false;
     }
     expectMessage(line, number);
-    if (!readMultiLine(out, true, log, monitor)) {
+    // Only when nothing follows the reply may the end be looked for at the tail alone.
+    if (!readMultiLine(out, !pipelined, log, monitor)) {
         log.logError(tls_ ? "Failed to get RETR response 2 (SSL)"
                           : "Failed to fetch message data.");
         out.clear();
         return false;
+    }
+    return true;
+}
+
+bool PopConnImpl::retr(std::string& out, int number, LogBase& log, ProgressMonitor* monitor) {
+    // The previous message's storage goes now, not after the next one has arrived.
+    std::string().swap(out);
+    if (!channel_->isConnected())
+        return false;
+    if (!sendRetr("RETR " + std::to_string(number) + "\r\n", number, log))
+        return false;
+    bool ignored = false;
+    if (monitor)
+        monitor->consume(200, ignored);
+    bool inStep = false;
+    return readRetr(out, number, false, log, monitor, inStep);
+}
+
+bool PopConnImpl::serverPipelines(bool& pipelines, LogBase& log) {
+    pipelines = false;
+    if (!capaAsked_) {
+        std::string line;
+        if (!channel_->isConnected() || !sendCommand("CAPA\r\n", log) || !readLine(line, log))
+            return false;
+        std::vector<std::string> lines;
+        if (isOk(line) && !readDotLines(lines, log))
+            return false;
+        capaAsked_ = true;
+        for (const std::string& l : lines) {
+            std::string_view name = sb::trimView(l);
+            name = name.substr(0, name.find(' '));
+            if (sb::equalsNoCase(name, "PIPELINING"))
+                pipelining_ = true;
+        }
+    }
+    pipelines = pipelining_;
+    return true;
+}
+
+void PopConnImpl::skipRetrReplies(size_t count) {
+    LogNull quiet;
+    std::string scratch;
+    for (size_t i = 0; i < count; ++i) {
+        std::string line;
+        scratch.clear();
+        if (!readLine(line, quiet) ||
+            (isOk(line) && !readMultiLine(scratch, false, quiet, nullptr))) {
+            channel_->close();
+            return;
+        }
+    }
+}
+
+bool PopConnImpl::retrPipelined(const std::vector<int>& numbers, std::vector<std::string>& out,
+                                LogBase& log, ProgressMonitor* monitor) {
+    size_t sent = 0;
+    for (size_t i = 0; i < numbers.size(); ++i) {
+        // The window is topped up when half of it has been answered: one write for many
+        // commands, and never so many outstanding that a server's reply buffer fills.
+        if (sent < numbers.size() && sent - i <= kRetrWindow / 2) {
+            std::string batch;
+            for (size_t end = std::min(numbers.size(), i + kRetrWindow); sent < end; ++sent)
+                batch += "RETR " + std::to_string(numbers[sent]) + "\r\n";
+            if (!sendRetr(batch, numbers[i], log)) {
+                channel_->close();
+                return false;
+            }
+        }
+        bool ignored = false;
+        if (monitor)
+            monitor->consume(200, ignored);
+        std::string msg;
+        bool inStep = false;
+        if (!readRetr(msg, numbers[i], true, log, monitor, inStep)) {
+            if (inStep)
+                skipRetrReplies(sent - i - 1);
+            else
+                channel_->close();
+            return false;
+        }
+        out.push_back(std::move(msg));
+    }
+    return true;
+}
+
+bool PopConnImpl::retrMany(const std::vector<int>& numbers, std::vector<std::string>& out,
+                           LogBase& log, ProgressMonitor* monitor) {
+    out.clear();
+    bool pipelines = false;
+    if (!channel_->isConnected() || !serverPipelines(pipelines, log))
+        return false;
+    if (pipelines)
+        return retrPipelined(numbers, out, log, monitor);
+    for (int number : numbers) {
+        std::string msg;
+        if (!retr(msg, number, log, monitor))
+            return false;
+        out.push_back(std::move(msg));
     }
     return true;
 }

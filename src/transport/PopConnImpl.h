@@ -48,6 +48,18 @@ public:
     [[nodiscard]] bool top(int number, int bodyLines, std::string& out, LogBase& log);
     [[nodiscard]] bool retr(std::string& out, int number, LogBase& log, ProgressMonitor* monitor);
     [[nodiscard]] bool dele(int number, LogBase& log);
+    // The messages numbers names, in that order, into out (raw, as retr gives them). When the
+    // server lists PIPELINING in its capabilities the RETR commands go out in windows of up to
+    // kRetrWindow without waiting for each reply; otherwise one retr after another. On failure
+    // out holds only the messages that arrived completely before the one that failed; after a
+    // refused message the session stays usable, after a failed read it is closed.
+    [[nodiscard]] bool retrMany(const std::vector<int>& numbers, std::vector<std::string>& out,
+                                LogBase& log, ProgressMonitor* monitor);
+    // Whether CAPA lists PIPELINING. CAPA is sent once per session and the answer kept; a
+    // server that refuses CAPA does not pipeline. False when CAPA could not be exchanged.
+    [[nodiscard]] bool serverPipelines(bool& pipelines, LogBase& log);
+
+    static constexpr size_t kRetrWindow = 32;
 
     [[nodiscard]] bool readLine(std::string& out, LogBase& log);
     // One status line; true for "+OK" (any case).
@@ -71,9 +83,20 @@ protected:
     [[nodiscard]] ByteChannel& channel() { return *channel_; }
     [[nodiscard]] bool sendCommand(std::string_view text, LogBase& log);
     void quitIfConnected();
+    // A new connection has capabilities of its own.
+    void forgetCapabilities() { capaAsked_ = pipelining_ = false; }
 
 private:
     [[nodiscard]] bool readDotLines(std::vector<std::string>& lines, LogBase& log);
+    [[nodiscard]] bool sendRetr(std::string_view commands, int number, LogBase& log);
+    // The reply to one RETR. inStep tells, on failure, whether the reply was read whole (a
+    // refusal), so that what follows it on the connection is still in order.
+    [[nodiscard]] bool readRetr(std::string& out, int number, bool pipelined, LogBase& log,
+                                ProgressMonitor* monitor, bool& inStep);
+    // Reads and drops the replies to RETR commands sent but no longer wanted.
+    void skipRetrReplies(size_t count);
+    [[nodiscard]] bool retrPipelined(const std::vector<int>& numbers, std::vector<std::string>& out,
+                                     LogBase& log, ProgressMonitor* monitor);
     // Reserves room for message number from its announced or listed size.
     void expectMessage(std::string_view statusLine, int number);
 
@@ -81,6 +104,8 @@ private:
     NorvaneSocket* socket_ = nullptr; // the channel, for the plain session
     bool tls_ = false;
     std::unordered_map<int, long> listedSizes_; // from the last LIST
+    bool capaAsked_ = false;
+    bool pipelining_ = false;
 };
 
 } // namespace norvane

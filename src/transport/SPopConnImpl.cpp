@@ -13,6 +13,7 @@ SPopConnImpl::~SPopConnImpl() {
 }
 
 bool SPopConnImpl::connect(std::string_view host, int port, LogBase& log) {
+    forgetCapabilities();
     tls_->setServer(host);
     tls_->setPort(port);
     if (!tls_->establish(log)) {

@@ -42,13 +42,17 @@ void SmtpConnImpl::appendTranscript(std::string_view text) {
     }
 }
 
-bool SmtpConnImpl::sendCommand(std::string_view text, LogBase& log) {
+void SmtpConnImpl::recordCommand(std::string_view text) {
     if (text.size() > kTranscriptEntryLimit) {
         appendTranscript(text.substr(0, kTranscriptEntryLimit));
         appendTranscript("\n...\n");
     } else {
         appendTranscript(text);
     }
+}
+
+bool SmtpConnImpl::sendCommand(std::string_view text, LogBase& log) {
+    recordCommand(text);
     return socket_.sendBytes(text.data(), text.size(), log, nullptr);
 }
 
@@ -65,6 +69,12 @@ bool SmtpConnImpl::readReplyLine(std::string& line, LogBase& log) {
 }
 
 bool SmtpConnImpl::readReply(int expected, LogBase& log) {
+    bool received = false;
+    return readReply(expected, log, received);
+}
+
+bool SmtpConnImpl::readReply(int expected, LogBase& log, bool& received) {
+    received = false;
     std::string line;
     for (size_t n = 0;; ++n) {
         if (n == smtp::kMaxReplyLines) {
@@ -81,6 +91,7 @@ bool SmtpConnImpl::readReply(int expected, LogBase& log) {
         if (!smtp::isContinuation(line))
             break;
     }
+    received = true;
     if (smtp::replyCode(line) == expected)
         return true;
     log.logError(sb::trimView(line));
@@ -110,6 +121,8 @@ bool SmtpConnImpl::openSocket(std::string_view host, int port, LogBase& log) {
 // server answered anything but 250.
 bool SmtpConnImpl::sayEhlo(LogBase& log, bool& accepted) {
     accepted = false;
+    pipelining_ = false;
+    bool pipelining = false;
     std::string name;
     (void)NorvaneSocket::getLocalHostName(name, log);
     if (name.empty())
@@ -128,8 +141,11 @@ bool SmtpConnImpl::sayEhlo(LogBase& log, bool& accepted) {
         if (!readSingleLineReply(250, line, log))
             return true;
         flags_.scanEhloLine(line);
+        if (line.size() > 4 && sb::equalsNoCase(sb::trimView(line.substr(4)), "PIPELINING"))
+            pipelining = true;
         if (!smtp::isContinuation(line)) {
             accepted = true;
+            pipelining_ = pipelining;
             return true;
         }
     }

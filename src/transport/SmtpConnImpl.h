@@ -88,6 +88,8 @@ public:
     [[nodiscard]] bool readReplyLine(std::string& line, LogBase& log);
     // Reads a whole (multi-line) reply; true when its code is expected.
     [[nodiscard]] bool readReply(int expected, LogBase& log);
+    // The same; received tells whether a whole reply arrived (false: the connection failed).
+    [[nodiscard]] bool readReply(int expected, LogBase& log, bool& received);
     // Reads exactly one line; true when its code is expected.
     [[nodiscard]] bool readSingleLineReply(int expected, std::string& line, LogBase& log);
     [[nodiscard]] bool command(std::string_view text, int expected, LogBase& log);
@@ -108,6 +110,9 @@ public:
     [[nodiscard]] const StringBuffer& transcript() const { return transcript_; }
     [[nodiscard]] const SmtpAuthFlags& authFlags() const { return flags_; }
     [[nodiscard]] NorvaneSocket& socket() { return socket_; }
+    // Whether the last EHLO reply offered PIPELINING: the envelope commands of a transaction
+    // then go out in one write, with the replies read and checked afterwards in order.
+    [[nodiscard]] bool serverPipelines() const { return pipelining_; }
 
 private:
     [[nodiscard]] bool openSocket(std::string_view host, int port, LogBase& log);
@@ -119,10 +124,39 @@ private:
                                    std::string_view user, std::string_view password,
                                    bool& fallbackToLogin, LogBase& log);
     [[nodiscard]] bool sendUnrecorded(std::string_view text, LogBase& log);
+    void recordCommand(std::string_view text);
     [[nodiscard]] bool mailFrom(std::string_view sender, LogBase& log);
     [[nodiscard]] bool rcptTo(std::string_view address, LogBase& log);
     [[nodiscard]] bool transmitData(const std::string& framed, ProgressMonitor* monitor,
                                     LogBase& log);
+    [[nodiscard]] bool transmitText(const std::string& framed, ProgressMonitor* monitor,
+                                    LogBase& log);
+    // One recipient of a pipelined envelope and the texts its outcome is logged with.
+    struct Recipient {
+        std::string_view address;
+        const char* logName;
+        const char* failure;
+    };
+    struct EnvelopeResult {
+        bool mailAccepted = false;
+        bool dataAccepted = false;
+        int accepted = 0;
+    };
+    // MAIL FROM, every RCPT TO and DATA in one write, then their replies in order, each
+    // handled as the one-by-one path handles it. False when the connection failed.
+    [[nodiscard]] bool pipelineEnvelope(std::string_view sender, std::span<const Recipient> rcpts,
+                                        LogBase& log, ProgressMonitor* monitor,
+                                        DistributionList* badAddresses, EnvelopeResult& result);
+    // After a refused MAIL FROM or with no recipient accepted: DATA's reply is read quietly and
+    // a data phase the server opened anyway is closed empty.
+    [[nodiscard]] bool closeRefusedData();
+    [[nodiscard]] bool sendEmailPipelined(SmtpMail& email, const std::string& sender,
+                                          const std::string& framed, std::string_view sentLogPath,
+                                          LogBase& log, ProgressMonitor* monitor,
+                                          SmtpSendCounts& counts, DistributionList& badAddresses);
+    [[nodiscard]] bool sendMimePipelined(std::string_view from,
+                                         std::span<const std::string> recipients,
+                                         std::string_view mimeText, LogBase& log);
     void sendRecipients(SmtpMail& email, LogBase& log, ProgressMonitor* monitor,
                         SmtpSendCounts& counts, DistributionList& badAddresses);
     void logTranscript(LogBase& log) { log.logInfo(transcript_.view()); }
@@ -132,6 +166,7 @@ private:
     StringBuffer transcript_;
     SmtpAuthFlags flags_;
     int lastReplyCode_ = 0;
+    bool pipelining_ = false;
 };
 
 } // namespace norvane

@@ -53,6 +53,21 @@ void appendSentLog(std::string_view path, std::string_view framed) {
     }
 }
 
+// The text that follows DATA: the caller's ready MIME text or the e-mail's rendering. The
+// rendering goes before the transfer: a large e-mail is held once, not twice.
+bool frameForSending(SmtpMail& email, const std::string* preRenderedMime, std::string& framed,
+                     LogBase& log) {
+    if (preRenderedMime) {
+        framed = smtp::frameData(*preRenderedMime);
+        return true;
+    }
+    std::string text;
+    if (!email.renderForSending(text, log))
+        return false;
+    framed = smtp::frameData(text);
+    return true;
+}
+
 std::string warningText(int failed, int sent) {
     return "Warning: failed to send to " + std::to_string(failed) +
            " recipient(s), continuing to send to " + std::to_string(sent) + " recipient(s)";
@@ -119,6 +134,11 @@ bool SmtpConnImpl::transmitData(const std::string& framed, ProgressMonitor* moni
         return false;
     }
     consume(monitor, 50);
+    return transmitText(framed, monitor, log);
+}
+
+// The framed text and the end marker, after DATA was answered with 354.
+bool SmtpConnImpl::transmitText(const std::string& framed, ProgressMonitor* monitor, LogBase& log) {
     log.logDataLong("email_size", static_cast<long>(framed.size()));
     if (framed.size() > 2500) {
         appendTranscript(std::string_view(framed).substr(0, 2500));
@@ -167,6 +187,10 @@ bool SmtpConnImpl::sendEmail(SmtpMail& email, const std::string* preRenderedMime
     }
     log.logData("subject", email.subject());
     log.logData("from", sender);
+    std::string framed;
+    if (pipelining_ && frameForSending(email, preRenderedMime, framed, log))
+        return sendEmailPipelined(email, sender, framed, sentLogPath, log, monitor, counts,
+                                  badAddresses);
     if (!mailFrom(sender, log)) {
         counts.fatal = true;
         return false;
@@ -182,19 +206,13 @@ bool SmtpConnImpl::sendEmail(SmtpMail& email, const std::string* preRenderedMime
     if (counts.numSent < counts.numTried)
         log.logError(warningText(counts.numTried - counts.numSent, counts.numSent));
 
-    std::string framed;
-    if (preRenderedMime) {
-        framed = smtp::frameData(*preRenderedMime);
-    } else {
-        std::string text;
-        if (!email.renderForSending(text, log)) {
-            // Nothing was sent after RCPT: the server is told to forget the transaction.
-            counts.numSent = 0;
-            (void)command("RSET\r\n", 250, log);
-            return false;
-        }
-        framed = smtp::frameData(text);
-        // The rendering goes before the transfer: a large e-mail is held once, not twice.
+    // With pipelining the e-mail could not be rendered (that is why this path runs); otherwise
+    // it is rendered now. Either way nothing was sent after RCPT when it fails: the server is
+    // told to forget the transaction.
+    if (pipelining_ || !frameForSending(email, preRenderedMime, framed, log)) {
+        counts.numSent = 0;
+        (void)command("RSET\r\n", 250, log);
+        return false;
     }
     if (!transmitData(framed, monitor, log)) {
         counts.fatal = true;
@@ -288,6 +306,8 @@ bool SmtpConnImpl::sendMime(std::string_view from, std::string_view recipients,
 
 bool SmtpConnImpl::sendMimeTo(std::string_view from, std::span<const std::string> recipients,
                               std::string_view mimeText, LogBase& log) {
+    if (pipelining_)
+        return sendMimePipelined(from, recipients, mimeText, log);
     if (!mailFrom(from, log))
         return false;
     int accepted = 0;
@@ -308,6 +328,163 @@ bool SmtpConnImpl::sendMimeTo(std::string_view from, std::span<const std::string
         return false;
     }
     return transmitData(smtp::frameData(mimeText), nullptr, log);
+}
+
+bool SmtpConnImpl::closeRefusedData() {
+    LogNull quiet;
+    bool received = false;
+    if (!readReply(354, quiet, received))
+        return received;
+    // A server that opened the data phase without a recipient gets it closed empty.
+    if (!sendCommand(".\r\n", quiet))
+        return false;
+    (void)readReply(250, quiet, received);
+    return received;
+}
+
+bool SmtpConnImpl::pipelineEnvelope(std::string_view sender, std::span<const Recipient> rcpts,
+                                    LogBase& log, ProgressMonitor* monitor,
+                                    DistributionList* badAddresses, EnvelopeResult& result) {
+    result = {};
+    if (smtp::hasLineBreakOrNul(sender)) {
+        log.logError("Sender address contains CR, LF or NUL; MAIL FROM not sent");
+        return true;
+    }
+    std::string mailText = "MAIL FROM:<" + std::string(sender) + ">";
+    std::string batch = mailText + "\r\n";
+    recordCommand(batch);
+    size_t sent = 0;
+    for (const Recipient& r : rcpts) {
+        if (smtp::hasLineBreakOrNul(r.address))
+            continue;
+        std::string line = "RCPT TO:<" + std::string(r.address) + ">\r\n";
+        recordCommand(line);
+        batch += line;
+        ++sent;
+    }
+    recordCommand("DATA\r\n");
+    batch += "DATA\r\n";
+    bool received = false;
+    if (socket_.sendBytes(batch.data(), batch.size(), log, nullptr) &&
+        readReply(250, log, received)) {
+        result.mailAccepted = true;
+    } else {
+        log.logError("Failed when sending " + mailText);
+        logTranscript(log);
+        // The server answers every command of the batch; those replies are read so that the
+        // session stays in step.
+        LogNull quiet;
+        for (size_t i = 0; received && i < sent; ++i)
+            (void)readReply(250, quiet, received);
+        return received && closeRefusedData();
+    }
+    consume(monitor, 50);
+    {
+        LogContext ctx(log, "recipients");
+        for (const Recipient& r : rcpts) {
+            bool ok = false;
+            if (smtp::hasLineBreakOrNul(r.address)) {
+                log.logError("Recipient address contains CR, LF or NUL; RCPT TO not sent");
+            } else {
+                ok = readReply(250, log, received);
+                if (!received)
+                    return false;
+            }
+            if (ok) {
+                log.logData(r.logName, r.address);
+                ++result.accepted;
+            } else {
+                log.logError(r.failure + std::string(r.address) + ">");
+                log.logData("bad_address", r.address);
+                if (badAddresses)
+                    badAddresses->add(r.address);
+            }
+            consume(monitor, 50);
+        }
+    }
+    if (result.accepted == 0)
+        return closeRefusedData();
+    result.dataAccepted = readReply(354, log, received);
+    return received;
+}
+
+bool SmtpConnImpl::sendEmailPipelined(SmtpMail& email, const std::string& sender,
+                                      const std::string& framed, std::string_view sentLogPath,
+                                      LogBase& log, ProgressMonitor* monitor,
+                                      SmtpSendCounts& counts, DistributionList& badAddresses) {
+    struct Pass {
+        SmtpMail::Kind kind;
+        const char* name;
+        const char* failure;
+    };
+    static const Pass kPasses[] = {
+        {SmtpMail::Kind::To, "to", "Failed when sending RCPT TO:<"},
+        {SmtpMail::Kind::Cc, "cc", "Failed when sending cc RCPT TO:<"},
+        {SmtpMail::Kind::Bcc, "bcc", "Failed when sending bcc RCPT TO:<"},
+    };
+    std::vector<std::vector<std::string>> lists;
+    std::vector<Recipient> rcpts;
+    for (const Pass& pass : kPasses) {
+        lists.push_back(email.recipients(pass.kind));
+    }
+    for (size_t i = 0; i < lists.size(); ++i)
+        for (const std::string& address : lists[i])
+            if (!address.empty())
+                rcpts.push_back({address, kPasses[i].name, kPasses[i].failure});
+    EnvelopeResult r;
+    bool alive = pipelineEnvelope(sender, rcpts, log, monitor, &badAddresses, r);
+    if (!r.mailAccepted) {
+        counts.fatal = true;
+        return false;
+    }
+    counts.numTried = static_cast<int>(rcpts.size());
+    counts.numSent = r.accepted;
+    if (alive && counts.numSent == 0) {
+        // The server still holds the sender; without RSET the next e-mail's MAIL FROM would
+        // be refused as a nested transaction.
+        (void)command("RSET\r\n", 250, log);
+        return false;
+    }
+    if (counts.numSent > 0 && counts.numSent < counts.numTried)
+        log.logError(warningText(counts.numTried - counts.numSent, counts.numSent));
+    if (!alive || !r.dataAccepted) {
+        log.logError("Failed when sending DATA command");
+        logTranscript(log);
+        counts.fatal = true;
+        counts.numSent = 0;
+        return false;
+    }
+    consume(monitor, 50);
+    if (!transmitText(framed, monitor, log)) {
+        counts.fatal = true;
+        counts.numSent = 0;
+        return false;
+    }
+    appendSentLog(sentLogPath, framed);
+    counts.fatal = false;
+    return counts.numSent >= counts.numTried;
+}
+
+bool SmtpConnImpl::sendMimePipelined(std::string_view from, std::span<const std::string> recipients,
+                                     std::string_view mimeText, LogBase& log) {
+    std::vector<Recipient> rcpts;
+    rcpts.reserve(recipients.size());
+    for (const std::string& address : recipients)
+        rcpts.push_back({address, "recipient", "Failed when sending RCPT TO:<"});
+    EnvelopeResult r;
+    bool alive = pipelineEnvelope(from, rcpts, log, nullptr, nullptr, r);
+    if (!r.mailAccepted)
+        return false;
+    if (alive && r.accepted == 0) {
+        log.logError("No valid recipients");
+        return false;
+    }
+    if (!alive || !r.dataAccepted) {
+        log.logError("Failed when sending DATA command");
+        logTranscript(log);
+        return false;
+    }
+    return transmitText(smtp::frameData(mimeText), nullptr, log);
 }
 
 } // namespace norvane

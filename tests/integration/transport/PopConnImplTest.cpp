@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <set>
 
 using namespace norvane;
 using namespace norvane::test;
@@ -215,4 +216,59 @@ TEST(PopConnImplTest, TlsHostNameMustMatchTheCertificate) {
     EXPECT_FALSE(pop.connect("localhost", srv.port(), log));
     EXPECT_NE(logText(log).find("WinVerifyTrustError: CERT_E_CN_NO_MATCH"), std::string::npos)
         << logText(log);
+}
+
+TEST(PopConnImplTest, RetrManyReturnsWhatRetrReturnsOverPlainAndTls) {
+    const ServerEnv& env = serverEnv();
+    SChannel::setDefaultCaFile(env.caFile);
+    // More messages than one window holds, of differing sizes, with dot-led lines, an empty
+    // body and one larger than a single read.
+    clearMailbox("erin");
+    std::vector<std::string> texts;
+    for (int i = 0; i < 45; ++i) {
+        std::string t = "From: many@test.invalid\r\nSubject: m" + std::to_string(i) + "\r\n\r\n";
+        t += "body\r\n";
+        if (i == 7)
+            t += std::string(300000, 'z') + "\r\n";
+        for (int j = 0; j < i % 5; ++j)
+            t += ".dot line " + std::to_string(j) + "\r\n";
+        texts.push_back(t);
+        addMessage("erin", std::to_string(3000 + i) + ".many", t);
+    }
+    for (bool tls : {false, true}) {
+        SCOPED_TRACE(tls ? "tls" : "plain");
+        Logger log;
+        auto pop = tls ? popTlsConnect("localhost", "erin", "erinpw", env.pop3sPort, 30, 5, log)
+                       : popConnect("127.0.0.1", "erin", "erinpw", env.pop3Port, 30, 5, log);
+        ASSERT_TRUE(pop) << logText(log);
+        bool pipelines = false;
+        ASSERT_TRUE(pop->serverPipelines(pipelines, log)) << logText(log);
+        EXPECT_TRUE(pipelines);
+        std::vector<int> numbers;
+        for (int i = 45; i >= 1; --i)
+            numbers.push_back(i);
+        std::vector<std::string> many;
+        ASSERT_TRUE(pop->retrMany(numbers, many, log, nullptr)) << logText(log);
+        ASSERT_EQ(many.size(), numbers.size());
+        std::set<std::string> seen;
+        for (size_t i = 0; i < numbers.size(); ++i) {
+            std::string one;
+            ASSERT_TRUE(pop->retr(one, numbers[i], log, nullptr));
+            EXPECT_TRUE(many[i] == one) << "message " << numbers[i];
+            seen.insert(PopConnImpl::messageText(one) + "\r\n");
+        }
+        EXPECT_EQ(seen, std::set<std::string>(texts.begin(), texts.end()));
+
+        // A refused number fails the call with the messages before it; the session goes on.
+        EXPECT_FALSE(pop->retrMany({3, 99, 4, 5}, many, log, nullptr));
+        ASSERT_EQ(many.size(), 1u);
+        std::string three;
+        ASSERT_TRUE(pop->retr(three, 3, log, nullptr));
+        EXPECT_EQ(many[0], three);
+        EXPECT_NE(logText(log).find("RETR_response: -ERR"), std::string::npos);
+        int count = 0;
+        long size = 0;
+        EXPECT_TRUE(pop->stat(count, size, log)) << logText(log);
+        EXPECT_EQ(count, 45);
+    }
 }

@@ -198,3 +198,49 @@ TEST(PopFaultTest, TlsServerWithOnlyOldVersionsIsRefused) {
                 logText(log).find("protocol: TLSv1.2") != std::string::npos)
         << logText(log);
 }
+
+TEST(PopFaultTest, RetrManyWithoutPipeliningWaitsForEachReply) {
+    // CAPA refused: one RETR at a time, so the refusal of the first stops the call before a
+    // second RETR is written.
+    ScriptedServer srv(loggedIn()
+                           .line()
+                           .send("-ERR unknown command\r\n")
+                           .line()
+                           .send("-ERR no such message\r\n")
+                           .line()
+                           .send("+OK bye\r\n"));
+    Logger log;
+    {
+        auto pop = login(srv.port(), log);
+        ASSERT_TRUE(pop);
+        std::vector<std::string> out;
+        EXPECT_FALSE(pop->retrMany({1, 2}, out, log, nullptr));
+        EXPECT_TRUE(out.empty());
+        bool pipelines = true;
+        EXPECT_TRUE(pop->serverPipelines(pipelines, log)); // remembered, not asked again
+        EXPECT_FALSE(pipelines);
+    }
+    EXPECT_EQ(srv.received(), "USER u\r\nPASS p\r\nSTAT\r\nCAPA\r\nRETR 1\r\nQUIT\r\n");
+}
+
+TEST(PopFaultTest, PipelinedRetrCutOffReturnsOnlyCompleteMessages) {
+    // The peer answers only once all three commands are in: a client that waited for each
+    // reply would never get one.
+    ScriptedServer srv(loggedIn()
+                           .line()
+                           .send("+OK\r\nUSER\r\nPIPELINING\r\n.\r\n")
+                           .until("RETR 3\r\n")
+                           .send("+OK 20 octets\r\nSubject: a\r\n\r\n..x\r\n.\r\n"
+                                 "+OK\r\nSubject: b\r\n\r\nhalf")
+                           .close());
+    Logger log;
+    auto pop = login(srv.port(), log);
+    ASSERT_TRUE(pop);
+    std::vector<std::string> out;
+    EXPECT_FALSE(pop->retrMany({1, 2, 3}, out, log, nullptr));
+    ASSERT_EQ(out.size(), 1u);
+    EXPECT_EQ(out[0], "Subject: a\r\n\r\n..x\r\n.\r\n");
+    EXPECT_NE(logText(log).find("Failed to fetch message data."), std::string::npos);
+    EXPECT_FALSE(pop->isConnected());
+    EXPECT_EQ(srv.received(), "USER u\r\nPASS p\r\nSTAT\r\nCAPA\r\nRETR 1\r\nRETR 2\r\nRETR 3\r\n");
+}

@@ -201,10 +201,13 @@ TEST(SmtpConnImplTest, AllRecipientsRefusedLeavesTheSessionUsable) {
     mail.from = "alice@test.invalid";
     mail.subjectText = marker("refused");
     mail.to = {"reject1@test.invalid"};
+    EXPECT_TRUE(s.serverPipelines());
     SmtpSendCounts counts;
     DistributionList bad;
     EXPECT_FALSE(s.sendEmail(mail, nullptr, "", log, nullptr, counts, bad));
     EXPECT_FALSE(counts.fatal);
+    EXPECT_EQ(counts.numTried, 1);
+    EXPECT_EQ(bad.entries(), std::vector<std::string>{"reject1@test.invalid"});
     // The next e-mail in the same session goes through (the aborted transaction was reset).
     mail.to = {"fine@test.invalid"};
     mail.subjectText = marker("after-refused");
@@ -299,4 +302,73 @@ TEST(SmtpConnImplTest, CheckConnectivityAndEmptyCredentials) {
     ASSERT_TRUE(connectTo(s, env.eximCyrusPort, log, "alice", ""));
     EXPECT_TRUE(s.authFlags().ntlm == false && s.authFlags().login == false);
     EXPECT_NE(logText(log).find("smtp_user: NULL"), std::string::npos);
+}
+
+TEST(SmtpConnImplTest, PipelinedTransactionsDeliverTheSameBytesAsOneByOne) {
+    const ServerEnv& env = serverEnv();
+    TestMail mail;
+    mail.from = "sender@test.invalid";
+    mail.subjectText = marker("pipelined");
+    mail.to = {"one@test.invalid", "reject-me@test.invalid"};
+    mail.cc = {"two@test.invalid"};
+    mail.bcc = {"three@test.invalid"};
+    mail.body = ".dot-led line\r\nmiddle\r\n.\r\nlast\r\n";
+    // The sink does not offer PIPELINING, Dovecot submission and Exim do.
+    struct Target {
+        int port;
+        const char* user;
+        const char* password;
+        bool pipelines;
+    };
+    const Target targets[] = {{env.sinkPort, "", "", false},
+                              {env.submissionPort, "dave", "davepw", true},
+                              {env.eximCyrusPort, "alice", "alicepw", true}};
+    for (const Target& t : targets) {
+        SCOPED_TRACE(t.port);
+        SmtpConnImpl s;
+        Logger log;
+        ASSERT_TRUE(connectTo(s, t.port, log, t.user, t.password)) << logText(log);
+        EXPECT_EQ(s.serverPipelines(), t.pipelines);
+        SmtpSendCounts counts;
+        DistributionList bad;
+        EXPECT_FALSE(s.sendEmail(mail, nullptr, "", log, nullptr, counts, bad));
+        EXPECT_EQ(counts.numSent, 3) << logText(log) << s.transcript().str();
+        EXPECT_EQ(counts.numTried, 4);
+        EXPECT_FALSE(counts.fatal);
+        EXPECT_EQ(bad.entries(), std::vector<std::string>{"reject-me@test.invalid"});
+        std::string text = logText(log);
+        EXPECT_NE(text.find("Failed when sending RCPT TO:<reject-me@test.invalid>"),
+                  std::string::npos);
+        EXPECT_NE(text.find("Warning: failed to send to 1 recipient(s), continuing to send to 3 "
+                            "recipient(s)"),
+                  std::string::npos);
+        // Ready MIME text through the same session, with one refused recipient.
+        std::vector<std::string> rcpts = {"reject-too@test.invalid", "four@test.invalid"};
+        EXPECT_TRUE(s.sendMimeTo("sender@test.invalid", rcpts,
+                                 "Subject: " + mail.subjectText + "-mime\r\n\r\n.x\r\n", log))
+            << logText(log);
+    }
+    auto got = waitForSpool(mail.subjectText, 6);
+    ASSERT_EQ(got.size(), 6u);
+    std::string direct, directMime;
+    for (const auto& m : got)
+        if (m.envelope.find("\"helo\": \"exim.test.invalid\"") == std::string::npos &&
+            m.data.find("Received:") == std::string::npos)
+            (m.data.find("-mime") == std::string::npos ? direct : directMime) = m.data;
+    ASSERT_FALSE(direct.empty());
+    ASSERT_FALSE(directMime.empty());
+    EXPECT_NE(direct.find("\r\n\r\n.dot-led line\r\nmiddle\r\n.\r\nlast\r\n"), std::string::npos)
+        << direct;
+    for (const auto& m : got) {
+        bool isMime = m.data.find("-mime") != std::string::npos;
+        // The relays put only their trace fields in front.
+        EXPECT_TRUE(m.data.ends_with(isMime ? directMime : direct)) << m.data;
+        if (isMime) {
+            EXPECT_NE(m.envelope.find("four@test.invalid"), std::string::npos);
+        } else {
+            for (const char* a : {"one@", "two@", "three@"})
+                EXPECT_NE(m.envelope.find(a), std::string::npos) << m.envelope;
+        }
+        EXPECT_EQ(m.envelope.find("reject"), std::string::npos);
+    }
 }

@@ -248,3 +248,103 @@ TEST(SmtpFaultTest, UserNameWithLineBreakIsNeverSent) {
     EXPECT_EQ(got.find("AUTH"), std::string::npos) << got;
     EXPECT_EQ(got.find("MAIL"), std::string::npos) << got;
 }
+
+namespace {
+
+Script greetedPipelining() {
+    Script s;
+    s.send("220 fault.test ESMTP\r\n").line().send("250-fault.test\r\n250 PIPELINING\r\n");
+    return s;
+}
+
+} // namespace
+
+TEST(SmtpFaultTest, WithoutPipeliningARefusedSenderEndsTheTransaction) {
+    ScriptedServer srv(greeted().line().send("550 sender refused\r\n").line().send("221 bye\r\n"));
+    {
+        SmtpConnImpl s;
+        Logger log;
+        ASSERT_TRUE(open(s, srv.port(), log));
+        EXPECT_FALSE(s.serverPipelines());
+        EXPECT_FALSE(s.sendMime("a@test.invalid", "b@test.invalid", "Subject: x\r\n\r\nx", log));
+        EXPECT_NE(logText(log).find("Failed when sending MAIL FROM:<a@test.invalid>"),
+                  std::string::npos);
+    }
+    EXPECT_EQ(srv.received(), "EHLO " + localName() + "\r\nMAIL FROM:<a@test.invalid>\r\nQUIT\r\n");
+}
+
+TEST(SmtpFaultTest, PipelinedEnvelopeGoesInOneBatchAndRepliesAreCheckedInOrder) {
+    // The peer answers nothing before DATA has arrived: a client waiting for each reply would
+    // time out. The second recipient is refused and reported; the text goes after 354.
+    ScriptedServer srv(
+        greetedPipelining()
+            .until("DATA\r\n")
+            .send("250 sender ok\r\n250 ok\r\n550 5.1.1 no such user\r\n250 ok\r\n354 go\r\n")
+            .until("\r\n.\r\n")
+            .send("250 queued\r\n")
+            .line()
+            .send("221 bye\r\n"));
+    std::string n = localName();
+    {
+        SmtpConnImpl s;
+        Logger log;
+        ASSERT_TRUE(open(s, srv.port(), log, 2000));
+        EXPECT_TRUE(s.serverPipelines());
+        TestMail mail;
+        mail.from = "a@test.invalid";
+        mail.to = {"b@test.invalid", "bad@test.invalid"};
+        mail.bcc = {"c@test.invalid"};
+        SmtpSendCounts counts;
+        DistributionList bad;
+        EXPECT_FALSE(s.sendEmail(mail, nullptr, "", log, nullptr, counts, bad)) << logText(log);
+        EXPECT_EQ(counts.numSent, 2) << logText(log) << s.transcript().str();
+        EXPECT_EQ(counts.numTried, 3);
+        EXPECT_FALSE(counts.fatal);
+        EXPECT_EQ(bad.entries(), std::vector<std::string>{"bad@test.invalid"});
+        std::string t = logText(log);
+        EXPECT_NE(t.find("550 5.1.1 no such user"), std::string::npos);
+        EXPECT_NE(t.find("Failed when sending RCPT TO:<bad@test.invalid>"), std::string::npos);
+        EXPECT_EQ(t.find("Failed when sending bcc"), std::string::npos);
+    }
+    EXPECT_EQ(srv.received(), "EHLO " + n +
+                                  "\r\nMAIL FROM:<a@test.invalid>\r\nRCPT TO:<b@test.invalid>\r\n"
+                                  "RCPT TO:<bad@test.invalid>\r\nRCPT TO:<c@test.invalid>\r\n"
+                                  "DATA\r\nFrom: a@test.invalid\r\nTo: b@test.invalid, "
+                                  "bad@test.invalid\r\nSubject: \r\n\r\nHello.\r\n\r\n.\r\n"
+                                  "QUIT\r\n");
+}
+
+TEST(SmtpFaultTest, PipelinedAllRefusedResetsAndARefusedSenderIsFatal) {
+    ScriptedServer srv(greetedPipelining()
+                           .until("DATA\r\n")
+                           .send("250 ok\r\n550 no\r\n554 no valid recipients\r\n")
+                           .line()
+                           .send("250 reset\r\n")
+                           .until("DATA\r\n")
+                           .send("550 sender refused\r\n503 no sender\r\n503 no sender\r\n")
+                           .line()
+                           .send("221 bye\r\n"));
+    std::string n = localName();
+    {
+        SmtpConnImpl s;
+        Logger log;
+        ASSERT_TRUE(open(s, srv.port(), log, 2000));
+        TestMail mail;
+        mail.from = "a@test.invalid";
+        mail.to = {"x@test.invalid"};
+        SmtpSendCounts counts;
+        DistributionList bad;
+        EXPECT_FALSE(s.sendEmail(mail, nullptr, "", log, nullptr, counts, bad));
+        EXPECT_FALSE(counts.fatal);
+        EXPECT_EQ(counts.numSent, 0);
+        EXPECT_EQ(counts.numTried, 1);
+        EXPECT_FALSE(s.sendEmail(mail, nullptr, "", log, nullptr, counts, bad));
+        EXPECT_TRUE(counts.fatal);
+        EXPECT_EQ(counts.numTried, 0);
+        EXPECT_NE(logText(log).find("Failed when sending MAIL FROM:<a@test.invalid>"),
+                  std::string::npos);
+        EXPECT_EQ(bad.entries(), std::vector<std::string>{"x@test.invalid"});
+    }
+    std::string envelope = "MAIL FROM:<a@test.invalid>\r\nRCPT TO:<x@test.invalid>\r\nDATA\r\n";
+    EXPECT_EQ(srv.received(), "EHLO " + n + "\r\n" + envelope + "RSET\r\n" + envelope + "QUIT\r\n");
+}
