@@ -289,10 +289,17 @@ bool needsCdata(std::string_view body) {
 
 } // namespace
 
-void EmailXml::mimeToXml(MimeMessage2& node, std::string& out) {
+namespace {
+
+// keepHeaderless: a message without any header field is still written (with an empty header
+// element), so that its text survives; a sub-part without one is left out as usual.
+void writeNode(MimeMessage2& node, std::string& out, bool keepHeaderless) {
     std::string header = headerElement(node);
-    if (header.empty())
-        return;
+    if (header.empty()) {
+        if (!keepHeaderless || (node.partCount() == 0 && node.body().getSize() == 0))
+            return;
+        header = "<header>\n</header>\n";
+    }
     StringBuffer body;
     if (node.partCount() == 0) {
         node.renderBody(body);
@@ -314,7 +321,7 @@ void EmailXml::mimeToXml(MimeMessage2& node, std::string& out) {
             const size_t mark = out.size();
             out.append("<subpart>\n");
             const size_t start = out.size();
-            mimeToXml(*node.partAt(i), out);
+            writeNode(*node.partAt(i), out, false);
             while (out.size() > start &&
                    std::string_view(" \t\r\n").find(out.back()) != std::string_view::npos)
                 out.pop_back();
@@ -332,6 +339,12 @@ void EmailXml::mimeToXml(MimeMessage2& node, std::string& out) {
     out.append("\n</body>\n</mime_message>\n");
 }
 
+} // namespace
+
+void EmailXml::mimeToXml(MimeMessage2& node, std::string& out) {
+    writeNode(node, out, false);
+}
+
 void EmailXml::emailToXml(const Email2& email, std::string& out, LogBase& log) {
     StringBuffer mime;
     email.renderMime(mime, "", log);
@@ -347,7 +360,7 @@ void EmailXml::emailToXml(const Email2& email, std::string& out, LogBase& log) {
         }
         tree.setHeaderField("Bcc", bcc);
     }
-    mimeToXml(tree, out);
+    writeNode(tree, out, true);
 }
 
 void EmailXml::bundleToXml(const MailBundle& bundle, std::string& out, LogBase& log) {

@@ -5,6 +5,7 @@
 
 #include "charset/ContentCoding.h"
 #include "common/Logger.h"
+#include "mime/Email2.h"
 #include "mime/MailBundle.h"
 
 #include <gtest/gtest.h>
@@ -364,4 +365,17 @@ TEST(EmailXmlTest, BundleIsWrittenLastToFirstAndReadBackInDocumentOrder) {
     EXPECT_EQ(order, (std::vector<std::string>{"first", "second", "third"}));
     EXPECT_EQ(loaded.count(), 0);
     EXPECT_FALSE(loaded.loadXml("not xml", log));
+}
+
+TEST(EmailXmlTest, MessageWithoutHeaderFieldsKeepsItsText) {
+    // A sub-part without fields is left out, but a whole message must not vanish from its form.
+    LogNull log;
+    auto headerless = Email2::fromMime("\r\n\r\nplain text only", log);
+    ASSERT_TRUE(headerless);
+    ASSERT_EQ(headerless->header().fieldCount(), 0);
+    std::string xml;
+    EmailXml::emailToXml(*headerless, xml, log);
+    auto back = EmailXml::emailFromXml(xml, log);
+    ASSERT_TRUE(back) << xml;
+    EXPECT_EQ(back->getBody().view(), "plain text only");
 }
