@@ -76,7 +76,7 @@ void BM_FromMime(benchmark::State& st, const Corpus& (*corpus)()) {
 // ---- composed e-mails ----
 
 // What one composed e-mail holds; both libraries build their message from it.
-struct Spec {
+struct Shape {
     std::string fromName, from, toName, to, cc, subject, text, html;
     std::vector<std::pair<std::string, std::string>> files; // name, bytes
 };
@@ -114,11 +114,11 @@ std::string words(std::mt19937_64& rng, size_t bytes) {
     return s;
 }
 
-std::vector<Spec> makeSpecs(size_t count) {
+std::vector<Shape> makeShapes(size_t count) {
     std::mt19937_64 rng(20240601);
-    std::vector<Spec> out;
+    std::vector<Shape> out;
     for (size_t i = 0; i < count; ++i) {
-        Spec s;
+        Shape s;
         s.fromName = "Ann Lee";
         s.from = "ann" + std::to_string(i) + "@example.com";
         s.toName = "Bob M\xC3\xBCller";
@@ -141,12 +141,12 @@ std::vector<Spec> makeSpecs(size_t count) {
     return out;
 }
 
-const std::vector<Spec>& specs() {
-    static const std::vector<Spec> s = makeSpecs(5000);
+const std::vector<Shape>& shapes() {
+    static const std::vector<Shape> s = makeShapes(5000);
     return s;
 }
 
-std::unique_ptr<Email2> composeNorvane(const Spec& s) {
+std::unique_ptr<Email2> composeNorvane(const Shape& s) {
     auto e = std::make_unique<Email2>();
     (void)e->setFrom(s.fromName + " <" + s.from + ">");
     (void)e->addTo(s.toName, s.to);
@@ -162,7 +162,7 @@ std::unique_ptr<Email2> composeNorvane(const Spec& s) {
 const std::vector<std::unique_ptr<Email2>>& norvaneEmails() {
     static const std::vector<std::unique_ptr<Email2>> v = [] {
         std::vector<std::unique_ptr<Email2>> out;
-        for (const Spec& s : specs())
+        for (const Shape& s : shapes())
             out.push_back(composeNorvane(s));
         return out;
     }();
@@ -207,7 +207,7 @@ GMimeObject* gmimeFile(const std::string& name, const std::string& data) {
     return GMIME_OBJECT(p);
 }
 
-GMimeMessage* composeGMime(const Spec& s, size_t i) {
+GMimeMessage* composeGMime(const Shape& s, size_t i) {
     GMimeMessage* m = g_mime_message_new(TRUE);
     g_mime_message_add_mailbox(m, GMIME_ADDRESS_TYPE_FROM, s.fromName.c_str(), s.from.c_str());
     g_mime_message_add_mailbox(m, GMIME_ADDRESS_TYPE_TO, s.toName.c_str(), s.to.c_str());
@@ -242,7 +242,7 @@ const std::vector<GMimeMessage*>& gmimeEmails() {
     static const std::vector<GMimeMessage*> v = [] {
         std::vector<GMimeMessage*> out;
         size_t i = 0;
-        for (const Spec& s : specs())
+        for (const Shape& s : shapes())
             out.push_back(composeGMime(s, i++));
         return out;
     }();
