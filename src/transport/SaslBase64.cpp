@@ -5,7 +5,9 @@
 
 namespace norvane::sasl {
 
-std::string base64Encode(std::span<const uint8_t> data) { return ContentCoding::base64Encode(data); }
+std::string base64Encode(std::span<const uint8_t> data) {
+    return ContentCoding::base64Encode(data);
+}
 
 std::string base64Encode(std::string_view text) {
     return ContentCoding::base64Encode(
