@@ -334,6 +334,8 @@ void ContentCoding::qpEncode(std::span<const uint8_t> in, std::string& out) {
 }
 
 void ContentCoding::qpDecode(std::string_view in, DataBuffer& out) {
+    if (in.empty())
+        return; // an empty view may have no data pointer, which memchr must not see
     const auto* p = reinterpret_cast<const uint8_t*>(in.data());
     const auto* nul = static_cast<const uint8_t*>(std::memchr(p, 0, in.size()));
     const uint8_t* const end = nul ? nul : p + in.size();

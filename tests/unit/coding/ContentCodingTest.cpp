@@ -236,6 +236,7 @@ TEST(ContentCodingTest, QuotedPrintableBreaksLongLinesAt72) {
 }
 
 TEST(ContentCodingTest, QuotedPrintableDecodesEscapesAndSoftBreaks) {
+    EXPECT_EQ(unqp(std::string_view()), ""); // no data pointer at all
     EXPECT_EQ(unqp("=41=\r\nB"), "AB");
     EXPECT_EQ(unqp("=41=\nB"), "AB");
     EXPECT_EQ(unqp("=FFFFFFE9"), "\xE9");
