@@ -21,7 +21,12 @@
 #include <thread>
 #include <vector>
 
+#include "LoopbackServer.h"
+
 namespace {
+
+using bench_server::sendAll;
+using bench_server::startsNoCase;
 
 constexpr int kMessages = 1000;
 
@@ -38,25 +43,6 @@ std::vector<std::string> makeReplies(size_t& total) {
         replies.push_back("+OK " + std::to_string(msg.size()) + " octets\r\n" + msg + ".\r\n");
     }
     return replies;
-}
-
-bool sendAll(int fd, std::string_view s) {
-    while (!s.empty()) {
-        ssize_t n = ::send(fd, s.data(), s.size(), MSG_NOSIGNAL);
-        if (n <= 0)
-            return false;
-        s.remove_prefix(static_cast<size_t>(n));
-    }
-    return true;
-}
-
-bool startsNoCase(std::string_view line, std::string_view word) {
-    if (line.size() < word.size())
-        return false;
-    for (size_t i = 0; i < word.size(); ++i)
-        if ((line[i] | 0x20) != (word[i] | 0x20))
-            return false;
-    return true;
 }
 
 const std::vector<std::string>* gReplies = nullptr;
@@ -118,27 +104,5 @@ void serve(int fd) {
 int main(int argc, char** argv) {
     static const std::vector<std::string> replies = makeReplies(gTotal);
     gReplies = &replies;
-    int port = argc > 1 ? std::atoi(argv[1]) : 0;
-    int ls = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    int one = 1;
-    (void)::setsockopt(ls, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(static_cast<uint16_t>(port));
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (ls < 0 || ::bind(ls, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-        ::listen(ls, 16) != 0) {
-        std::perror("pop3_server");
-        return 1;
-    }
-    socklen_t len = sizeof addr;
-    (void)::getsockname(ls, reinterpret_cast<sockaddr*>(&addr), &len);
-    std::printf("PORT %d\n", ntohs(addr.sin_port));
-    std::fflush(stdout);
-    for (;;) {
-        int fd = ::accept4(ls, nullptr, nullptr, SOCK_CLOEXEC);
-        if (fd < 0)
-            continue;
-        std::thread(serve, fd).detach();
-    }
+    return bench_server::listenAndServe("pop3_server", argc > 1 ? std::atoi(argv[1]) : 0, serve);
 }
