@@ -4,6 +4,7 @@
 // exit status (0 success, 1 failure, 2 bad usage); messages go to stderr.
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace nvmail {
@@ -29,5 +30,7 @@ int fromXml(const Args& args);
 
 // Whole file, or an error message on stderr and false.
 bool readInput(const std::string& path, std::string& out);
+// The arguments other than flag go to rest; true when flag was among them.
+bool takeFlag(const Args& args, std::string_view flag, Args& rest);
 
 } // namespace nvmail

@@ -282,6 +282,17 @@ int compose(const Args& args) {
     return writeOutput(o.output, mime.view()) ? 0 : 1;
 }
 
+bool takeFlag(const Args& args, std::string_view flag, Args& rest) {
+    bool found = false;
+    for (const auto& a : args) {
+        if (a == flag)
+            found = true;
+        else
+            rest.push_back(a);
+    }
+    return found;
+}
+
 bool readInput(const std::string& path, std::string& out) {
     norvane::LogNull log;
     if (norvane::file::readWholeFile(path, out, &log))

@@ -120,14 +120,8 @@ UniqueFd openDirectory(const std::string& path) {
 } // namespace
 
 int extract(const Args& args) {
-    bool withInline = false;
     Args rest;
-    for (const auto& a : args) {
-        if (a == "--inline")
-            withInline = true;
-        else
-            rest.push_back(a);
-    }
+    const bool withInline = takeFlag(args, "--inline", rest);
     if (rest.size() != 2) {
         std::fprintf(stderr, "usage: nvmail extract [--inline] FILE.eml DIR\n");
         return 2;

@@ -139,14 +139,8 @@ void printItems(const char* title, const std::vector<Email2*>& items) {
 } // namespace
 
 int show(const Args& args) {
-    bool withLog = false;
     Args rest;
-    for (const auto& a : args) {
-        if (a == "--log")
-            withLog = true;
-        else
-            rest.push_back(a);
-    }
+    const bool withLog = takeFlag(args, "--log", rest);
     if (rest.size() != 1) {
         std::fprintf(stderr, "usage: nvmail show [--log] FILE.eml\n");
         return 2;
