@@ -304,4 +304,16 @@ private:
     std::mt19937_64 rng_;
 };
 
+// The two corpora every MIME benchmark reads, with fixed seeds so that the parse, render and
+// e-mail benchmarks measure the same messages.
+inline const Corpus& smallCorpus() {
+    static const Corpus c = Generator(20240514).smallMessages(5000);
+    return c;
+}
+
+inline const Corpus& largeCorpus() {
+    static const Corpus c = Generator(20240515).largeMessages(20);
+    return c;
+}
+
 } // namespace mime_corpus

@@ -7,6 +7,7 @@
 // A summary after the runs prints the medians and the two ratios, and how render time grows
 // with the size of an attachment (4x the size should take about 4x the time).
 
+#include "MedianReporter.h"
 #include "MimeCorpus.h"
 #include "common/LogBase.h"
 #include "mime/Email2.h"
@@ -30,22 +31,11 @@ namespace {
 
 using mime_corpus::Corpus;
 
-// The same seeds as the MIME parser's benchmark: the same corpus.
-const Corpus& smallCorpus() {
-    static const Corpus c = mime_corpus::Generator(20240514).smallMessages(5000);
-    return c;
-}
-
-const Corpus& largeCorpus() {
-    static const Corpus c = mime_corpus::Generator(20240515).largeMessages(20);
-    return c;
-}
+using mime_corpus::largeCorpus;
+using mime_corpus::smallCorpus;
 
 void reportCorpus(benchmark::State& st, const Corpus& c) {
-    st.SetBytesProcessed(static_cast<int64_t>(st.iterations()) *
-                         static_cast<int64_t>(c.totalBytes));
-    st.counters["msgs/s"] = benchmark::Counter(
-        static_cast<double>(st.iterations() * c.messages.size()), benchmark::Counter::kIsRate);
+    norvane::bench::reportThroughput(st, c.totalBytes, c.messages.size());
 }
 
 void BM_Parse(benchmark::State& st, const Corpus& (*corpus)()) {
@@ -269,37 +259,15 @@ void BM_RenderGMime(benchmark::State& st) {
 
 // ---- summary ----
 
-struct Median {
-    double mbPerSec = 0;
-    double msgsPerSec = 0;
-};
-
-class MedianReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const Run& r : runs) {
-            if (r.aggregate_name != "median")
-                continue;
-            Median& m = medians[r.run_name.function_name];
-            if (auto it = r.counters.find("bytes_per_second"); it != r.counters.end())
-                m.mbPerSec = it->second.value / 1e6;
-            if (auto it = r.counters.find("msgs/s"); it != r.counters.end())
-                m.msgsPerSec = it->second.value;
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
-    std::map<std::string, Median> medians;
-};
+using norvane::bench::Median;
+using norvane::bench::MedianReporter;
 
 void printLine(const char* label, const Median& m) {
     std::printf("  %-22s %9.0f msgs/s %8.1f MB/s\n", label, m.msgsPerSec, m.mbPerSec);
 }
 
 void printSummary(const MedianReporter& rep) {
-    auto get = [&rep](const std::string& name) {
-        auto it = rep.medians.find(name);
-        return it == rep.medians.end() ? Median{} : it->second;
-    };
+    auto get = [&rep](const std::string& name) { return rep.get(name); };
     std::printf("\n== Building from MIME (medians) ==\n");
     for (const char* corpus : {"small", "large"}) {
         const Median parse = get(std::string("Parse/") + corpus);

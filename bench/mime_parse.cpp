@@ -5,6 +5,7 @@
 // peak memory of parsing a message with a 20 MB attachment, and how the time of hostile inputs
 // grows when they grow four times (about 4 means linear).
 
+#include "MedianReporter.h"
 #include "MimeCorpus.h"
 #include "common/LogBase.h"
 #include "mime/MimeMessage2.h"
@@ -71,15 +72,8 @@ namespace {
 
 using mime_corpus::Corpus;
 
-const Corpus& smallCorpus() {
-    static const Corpus c = mime_corpus::Generator(20240514).smallMessages(5000);
-    return c;
-}
-
-const Corpus& largeCorpus() {
-    static const Corpus c = mime_corpus::Generator(20240515).largeMessages(20);
-    return c;
-}
+using mime_corpus::largeCorpus;
+using mime_corpus::smallCorpus;
 
 size_t bodyBytes(const MimeMessage2& m) {
     size_t n = m.body().getSize();
@@ -96,10 +90,7 @@ size_t parseNorvane(std::string_view text) {
 }
 
 void report(benchmark::State& st, const Corpus& c) {
-    st.SetBytesProcessed(static_cast<int64_t>(st.iterations()) *
-                         static_cast<int64_t>(c.totalBytes));
-    st.counters["msgs/s"] = benchmark::Counter(
-        static_cast<double>(st.iterations() * c.messages.size()), benchmark::Counter::kIsRate);
+    norvane::bench::reportThroughput(st, c.totalBytes, c.messages.size());
 }
 
 void BM_Norvane(benchmark::State& st, const Corpus& (*corpus)()) {
@@ -189,29 +180,8 @@ void BM_GMime(benchmark::State& st, const Corpus& (*corpus)()) {
 
 // ---- summary ----
 
-struct Median {
-    double mbPerSec = 0;
-    double msgsPerSec = 0;
-};
-
-class MedianReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const Run& r : runs) {
-            if (r.aggregate_name != "median")
-                continue;
-            Median& m = medians[r.run_name.function_name];
-            auto it = r.counters.find("bytes_per_second");
-            if (it != r.counters.end())
-                m.mbPerSec = it->second.value / 1e6;
-            it = r.counters.find("msgs/s");
-            if (it != r.counters.end())
-                m.msgsPerSec = it->second.value;
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
-    std::map<std::string, Median> medians;
-};
+using norvane::bench::Median;
+using norvane::bench::MedianReporter;
 
 void printThroughput(const MedianReporter& rep) {
     std::printf("\n== Parse + decode throughput (medians) ==\n");

@@ -310,15 +310,10 @@ void Email2::newContentId() {
 }
 
 std::string Email2::newBoundary(std::string_view suffix) {
-    const std::string u = platform::newUuidString();
-    std::string b = "----=_NextPart_";
-    if (u.size() < 32)
-        return b + u + std::string(suffix);
-    const std::string_view s = u;
-    b.append(s.substr(0, 3)).append("_").append(s.substr(3, 4)).append("_");
-    b.append(s.substr(9, 4)).append(s.substr(14, 4)).append(".").append(s.substr(24, 8));
+    StringBuffer b;
+    MimeMessage2::makeBoundary(b);
     b.append(suffix);
-    return b;
+    return b.str();
 }
 
 std::string Email2::savedFileName() const {
