@@ -254,7 +254,10 @@ def main():
                 entry = known.get(key)
                 if not diff:
                     verdict = "match"
-                    if entry:
+                    if entry and entry[0].startswith("after"):
+                        if not args.quiet:
+                            print(f"{key}: MATCH (expected to differ {entry[0]})")
+                    elif entry:
                         verdict = "prune"
                         print(f"{key}: MATCH, but listed as a known difference ({entry[0]}): "
                               "remove it from the list")
