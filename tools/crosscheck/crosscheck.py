@@ -166,7 +166,10 @@ def our_parse(program, data, workdir):
     if run.returncode != 0:
         err = run.stderr.decode("utf-8", "replace").strip().splitlines()
         return None, f"exit status {run.returncode}: {err[0] if err else ''}"
-    doc = json.loads(run.stdout.decode("utf-8", "surrogateescape"))
+    try:
+        doc = json.loads(run.stdout.decode("utf-8", "surrogateescape"))
+    except ValueError as e:
+        return None, f"output is no JSON: {e}"
     leaves = []
     for leaf in doc["leaves"]:
         # A part without Content-Type keeps an empty type here; Python says text/plain.
@@ -250,7 +253,13 @@ def main():
         for path, patterns in inputs:
             for key, data in messages_in([path], patterns):
                 ours, error = our_parse(args.program, data, workdir)
-                diff = [f"our parser: {error}"] if error else differences(ours, python_parse(data))
+                if error:
+                    diff = [f"our parser: {error}"]
+                else:
+                    try:
+                        diff = differences(ours, python_parse(data))
+                    except Exception as e:  # a message Python cannot read is a difference too
+                        diff = [f"python: {type(e).__name__}: {e}"]
                 entry = known.get(key)
                 if not diff:
                     verdict = "match"
