@@ -222,9 +222,39 @@ def load_known(path):
                 continue
             parts = [p.strip() for p in line.split("|", 2)]
             if len(parts) != 3 or not all(parts):
-                sys.exit(f"{path}:{n}: expected 'key | status | reason'")
+                print(f"{path}:{n}: expected 'key | status | reason'", file=sys.stderr)
+                sys.exit(2)
             known[parts[0]] = (parts[1], parts[2])
     return known
+
+
+def check(program, data, workdir):
+    """Lines describing how our parse of data differs from Python's; empty when they agree."""
+    ours, error = our_parse(program, data, workdir)
+    if error:
+        return [f"our parser: {error}"]
+    try:
+        return differences(ours, python_parse(data))
+    except Exception as e:  # a message Python cannot read is a difference too
+        return [f"python: {type(e).__name__}: {e}"]
+
+
+def report(key, diff, entry, quiet):
+    """Prints the verdict on one message and returns its kind: match, prune, known or
+    unexpected. entry is the message's line of the known differences, if any."""
+    if not diff and entry and not entry[0].startswith("after"):
+        print(f"{key}: MATCH, but listed as a known difference ({entry[0]}): remove it")
+        return "prune"
+    if not diff:
+        if not quiet:
+            print(f"{key}: MATCH" + (f" (expected to differ {entry[0]})" if entry else ""))
+        return "match"
+    if entry and quiet:
+        return "known"
+    print(f"{key}: DIFFER, " + (f"known ({entry[0]}): {entry[1]}" if entry else
+                                "not a known difference"))
+    print("  " + "\n  ".join(diff))
+    return "known" if entry else "unexpected"
 
 
 def main():
@@ -243,48 +273,20 @@ def main():
     if args.python_test_email:
         folder = python_test_email_dir()
         if not folder or not os.path.isdir(folder):
-            sys.exit("crosscheck: python3 has no test_email data (Debian: libpython3.11-testsuite)")
+            ap.error("this python3 has no test_email data (Debian: libpython3.11-testsuite)")
         inputs.append((folder, ["msg_*.txt"]))
     if not inputs:
         ap.error("nothing to check")
 
-    counts = {"match": 0, "known": 0, "unexpected": 0, "prune": 0}
+    counts = {"match": 0, "prune": 0, "known": 0, "unexpected": 0}
     with tempfile.TemporaryDirectory() as workdir:
         for path, patterns in inputs:
             for key, data in messages_in([path], patterns):
-                ours, error = our_parse(args.program, data, workdir)
-                if error:
-                    diff = [f"our parser: {error}"]
-                else:
-                    try:
-                        diff = differences(ours, python_parse(data))
-                    except Exception as e:  # a message Python cannot read is a difference too
-                        diff = [f"python: {type(e).__name__}: {e}"]
-                entry = known.get(key)
-                if not diff:
-                    verdict = "match"
-                    if entry and entry[0].startswith("after"):
-                        if not args.quiet:
-                            print(f"{key}: MATCH (expected to differ {entry[0]})")
-                    elif entry:
-                        verdict = "prune"
-                        print(f"{key}: MATCH, but listed as a known difference ({entry[0]}): "
-                              "remove it from the list")
-                    elif not args.quiet:
-                        print(f"{key}: MATCH")
-                elif entry:
-                    verdict = "known"
-                    if not args.quiet:
-                        print(f"{key}: DIFFER, known ({entry[0]}): {entry[1]}")
-                        print("  " + "\n  ".join(diff))
-                else:
-                    verdict = "unexpected"
-                    print(f"{key}: DIFFER, not a known difference")
-                    print("  " + "\n  ".join(diff))
-                counts[verdict] += 1
+                diff = check(args.program, data, workdir)
+                counts[report(key, diff, known.get(key), args.quiet)] += 1
 
-    total = sum(counts.values())
-    print(f"crosscheck: {total} messages, {counts['match'] + counts['prune']} match, "
+    print(f"crosscheck: {sum(counts.values())} messages, "
+          f"{counts['match'] + counts['prune']} match, "
           f"{counts['known'] + counts['unexpected']} differ ({counts['known']} known, "
           f"{counts['unexpected']} unexpected); {counts['prune']} known differences now match")
     return 1 if counts["unexpected"] else 0
