@@ -61,7 +61,8 @@ public:
 
     void setReadTimeoutMs(uint32_t ms) { readTimeoutMs_ = ms; }
     void setConnectTimeoutSec(uint32_t sec) { connectTimeoutSec_ = sec; }
-    [[nodiscard]] uint32_t readTimeoutMs() const { return readTimeoutMs_; }
+    [[nodiscard]] uint32_t readTimeoutMs() const override { return readTimeoutMs_; }
+    void setReadLimit(uint64_t atMs) override { readLimitMs_ = atMs; }
     [[nodiscard]] uint32_t connectTimeoutSec() const { return connectTimeoutSec_; }
     [[nodiscard]] int lastSendError() const { return lastSendError_; }
     [[nodiscard]] int fd() const { return fd_.get(); }
@@ -82,6 +83,9 @@ private:
     [[nodiscard]] bool applyTimeout();
     [[nodiscard]] static bool failTimeoutSetup(LogBase& log);
     [[nodiscard]] int waitMs() const;
+    // Waits (at most until the read limit) for data when the limit is nearer than the read
+    // time-out; false, logged as a time-out, when the limit passes first.
+    [[nodiscard]] bool waitWithinLimit(LogBase& log);
 
     UniqueFd fd_;
     bool connected_ = false;
@@ -89,6 +93,7 @@ private:
     uint32_t connectTimeoutSec_ = 7;
     int lastSendError_ = 0;
     int appliedTimeoutMs_ = -1;
+    uint64_t readLimitMs_ = 0;
 };
 
 } // namespace norvane
