@@ -118,14 +118,8 @@ TEST(SmtpConnImplTest, NtlmV2AndMsnSucceedAgainstCyrus) {
 }
 
 TEST(SmtpConnImplTest, NtlmV1OnlyServerNeedsV1AllowedExplicitly) {
+    // The SPA server knows NTLMv1 only (what happens without the setting is the fault suite's).
     const ServerEnv& env = serverEnv();
-    {
-        // The SPA server knows NTLMv1 only: by default the login fails there.
-        SmtpConnImpl s;
-        Logger log;
-        EXPECT_FALSE(connectTo(s, env.eximSpaPort, log, "bob", "bobpw", "NTLM"));
-        EXPECT_NE(logText(log).find("not used unless AllowNtlmV1 is set"), std::string::npos);
-    }
     for (const char* method : {"NTLM", "MSN"}) {
         SCOPED_TRACE(method);
         SmtpConnImpl s;
