@@ -1,7 +1,8 @@
 #pragma once
 
 // The one TCP client socket of the component. Every SMTP, POP3 and TLS conversation runs over
-// it. Reads wait at most readTimeoutMs for data; connects at most connectTimeoutSec. Failures
+// it. Reads wait at most readTimeoutMs for data, and never past the read limit a reply's
+// deadline sets (ByteChannel); connects wait at most connectTimeoutSec. Failures
 // are logged with the fixed texts of the socket error table (Winsock numbering, which the
 // activity log has always shown), whatever the errno behind them.
 
