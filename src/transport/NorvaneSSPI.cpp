@@ -11,7 +11,6 @@ namespace norvane {
 
 namespace {
 
-bool g_v1Fallback = true;
 std::vector<std::string>& hiddenPackages() {
     static std::vector<std::string> hidden;
     return hidden;
@@ -36,13 +35,6 @@ void NorvaneSSPI::wipeIdentity() {
         OPENSSL_cleanse(identity_.password.data(), identity_.password.size());
     identity_ = {};
     haveCredentials_ = false;
-}
-
-void NorvaneSSPI::setNtlmV1Fallback(bool allowed) {
-    g_v1Fallback = allowed;
-}
-bool NorvaneSSPI::ntlmV1Fallback() {
-    return g_v1Fallback;
 }
 
 void NorvaneSSPI::setPackageHiddenForTesting(std::string_view name, bool hidden) {

@@ -4,7 +4,7 @@
 // (MSN is the same NTLMSSP exchange under another mechanism name); the session drives them
 // through findPackage and authenticate and carries the tokens through PackageExchange.
 //
-// NTLMv2 responses are sent unless the caller picks NTLMv1 for a server that refuses v2.
+// NTLMv2 responses are sent unless the session picks NTLMv1 (only when its caller allowed it).
 // Credentials are private copies, wiped when the object goes.
 
 #include "common/LogBase.h"
@@ -44,10 +44,6 @@ public:
     // Fixes the random client challenge and the time stamp (tests only).
     void setFixedInputsForTesting(const ntlm::Block8& clientChallenge, uint64_t fileTime);
 
-    // Whether a session may retry with NTLMv1 after a server refused an NTLMv2 response
-    // (process-wide, default true).
-    static void setNtlmV1Fallback(bool allowed);
-    [[nodiscard]] static bool ntlmV1Fallback();
     // Hides packages from findPackage, as on a machine without them (tests only).
     static void setPackageHiddenForTesting(std::string_view name, bool hidden);
 

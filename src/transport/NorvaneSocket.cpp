@@ -190,6 +190,7 @@ bool NorvaneSocket::connect(std::string_view hostArg, int port, LogBase& log, bo
         int err = 0;
         if (connectAddress(*ai, err, log)) {
             connected_ = true;
+            timedOut_ = false;
             pending_.clear();
             return true;
         }
@@ -404,6 +405,23 @@ bool NorvaneSocket::receiveSome(char* buffer, size_t& length, bool& timedOut, Lo
     return receiveWire(buffer, length, timedOut, log);
 }
 
+bool NorvaneSocket::waitWithinLimit(LogBase& log) {
+    if (readLimitMs_ == 0)
+        return true;
+    uint64_t now = platform::steadyMillis();
+    int left = now >= readLimitMs_
+                   ? 0
+                   : static_cast<int>(std::min<uint64_t>(readLimitMs_ - now, 0x7fffffff));
+    if (left >= waitMs())
+        return true;
+    short revents = 0;
+    if (left > 0 && pollFor(fd_.get(), POLLIN, left, revents) != 0)
+        return true; // data, a close or an error: recv tells which
+    log.logError("Socket read deadline exceeded");
+    timedOut_ = true;
+    return false;
+}
+
 bool NorvaneSocket::receiveWire(char* buffer, size_t& length, bool& timedOut, LogBase& log) {
     timedOut = false;
     size_t cap = length;
@@ -414,6 +432,10 @@ bool NorvaneSocket::receiveWire(char* buffer, size_t& length, bool& timedOut, Lo
     }
     if (!applyTimeout())
         return failTimeoutSetup(log);
+    if (!waitWithinLimit(log)) {
+        timedOut = true;
+        return false;
+    }
     for (;;) {
         ssize_t got = ::recv(fd_.get(), buffer, cap, 0);
         if (got > 0) {
@@ -429,6 +451,7 @@ bool NorvaneSocket::receiveWire(char* buffer, size_t& length, bool& timedOut, Lo
             log.logDataLong("timeoutMS", static_cast<long>(readTimeoutMs_));
             log.logError("Socket read timeout");
             timedOut = true;
+            timedOut_ = true;
             return false;
         }
         if (errno == EINTR)

@@ -1,7 +1,8 @@
 #pragma once
 
 // The one TCP client socket of the component. Every SMTP, POP3 and TLS conversation runs over
-// it. Reads wait at most readTimeoutMs for data; connects at most connectTimeoutSec. Failures
+// it. Reads wait at most readTimeoutMs for data, and never past the read limit a reply's
+// deadline sets (ByteChannel); connects wait at most connectTimeoutSec. Failures
 // are logged with the fixed texts of the socket error table (Winsock numbering, which the
 // activity log has always shown), whatever the errno behind them.
 
@@ -61,7 +62,8 @@ public:
 
     void setReadTimeoutMs(uint32_t ms) { readTimeoutMs_ = ms; }
     void setConnectTimeoutSec(uint32_t sec) { connectTimeoutSec_ = sec; }
-    [[nodiscard]] uint32_t readTimeoutMs() const { return readTimeoutMs_; }
+    [[nodiscard]] uint32_t readTimeoutMs() const override { return readTimeoutMs_; }
+    void setReadLimit(uint64_t atMs) override { readLimitMs_ = atMs; }
     [[nodiscard]] uint32_t connectTimeoutSec() const { return connectTimeoutSec_; }
     [[nodiscard]] int lastSendError() const { return lastSendError_; }
     [[nodiscard]] int fd() const { return fd_.get(); }
@@ -82,6 +84,9 @@ private:
     [[nodiscard]] bool applyTimeout();
     [[nodiscard]] static bool failTimeoutSetup(LogBase& log);
     [[nodiscard]] int waitMs() const;
+    // Waits (at most until the read limit) for data when the limit is nearer than the read
+    // time-out; false, logged as a time-out, when the limit passes first.
+    [[nodiscard]] bool waitWithinLimit(LogBase& log);
 
     UniqueFd fd_;
     bool connected_ = false;
@@ -89,6 +94,7 @@ private:
     uint32_t connectTimeoutSec_ = 7;
     int lastSendError_ = 0;
     int appliedTimeoutMs_ = -1;
+    uint64_t readLimitMs_ = 0;
 };
 
 } // namespace norvane

@@ -14,6 +14,10 @@ namespace norvane {
 namespace {
 
 constexpr size_t kMaxLine = 65536;
+// A LIST or UIDL of a million messages is already far beyond any real mailbox; the caps keep
+// a hostile server from filling memory with an endless listing.
+constexpr size_t kMaxListEntries = 1000000;
+constexpr size_t kMaxListBytes = size_t{64} << 20;
 constexpr size_t kMaxCredential = 1000;
 
 bool isOk(std::string_view line) {
@@ -74,8 +78,8 @@ bool PopConnImpl::sendCommand(std::string_view text, LogBase& log) {
     return channel_->sendBytes(text.data(), text.size(), log, nullptr);
 }
 
-bool PopConnImpl::readLine(std::string& out, LogBase& log) {
-    if (!channel_->receiveUntil(out, "\r\n", 1000, false, log, nullptr, kMaxLine)) {
+bool PopConnImpl::readLine(std::string& out, LogBase& log, ReadDeadline* deadline) {
+    if (!channel_->receiveUntil(out, "\r\n", 1000, false, log, nullptr, kMaxLine, {}, deadline)) {
         log.logError("Failed to get command response on socket");
         return false;
     }
@@ -97,8 +101,9 @@ bool PopConnImpl::readStatus(LogBase& log) {
 bool PopConnImpl::readMultiLine(std::string& out, bool tailOnly, LogBase& log,
                                 ProgressMonitor* monitor) {
     // An empty message is the terminator line alone, with no CR LF before it.
+    ReadDeadline deadline = channel_->bodyDeadline();
     if (!channel_->receiveUntil(out, "\r\n.\r\n", 65536, tailOnly, log, monitor,
-                                ByteChannel::kMaxReceive, ".\r\n"))
+                                ByteChannel::kMaxReceive, ".\r\n", &deadline))
         return false;
     if (out.ends_with("\r\n\r\n\r\n.\r\n"))
         out.replace(out.size() - 9, 9, "\r\n.\r\n");
@@ -169,6 +174,13 @@ bool PopConnImpl::login(std::string_view user, std::string_view password, LogBas
 bool PopConnImpl::quit(LogBase& log) {
     if (!channel_->isConnected())
         return false;
+    if (channel_->timedOut()) {
+        // A peer that already let a read time out is not waited for again: QUIT still goes
+        // (deletions take effect), but its reply, if it ever comes, is not read.
+        bool sent = sendCommand("QUIT\r\n", log);
+        channel_->close();
+        return sent;
+    }
     bool ok = sendCommand("QUIT\r\n", log) && readStatus(log);
     channel_->close();
     return ok;
@@ -199,15 +211,28 @@ bool PopConnImpl::stat(int& count, long& totalSize, LogBase& log) {
     return false;
 }
 
-// Lines of a multi-line listing up to the terminator line, without their line ends.
-bool PopConnImpl::readDotLines(std::vector<std::string>& lines, LogBase& log) {
+// Lines of a multi-line listing up to the terminator line, each handed to take without its
+// line end. The listing as a whole is bounded in entries, bytes and time (a body deadline);
+// past a bound the connection is closed, since the rest of the listing would be read as the
+// replies to later commands.
+bool PopConnImpl::readDotLines(const std::function<void(std::string_view)>& take, LogBase& log) {
+    ReadDeadline deadline = channel_->bodyDeadline();
     std::string line;
-    for (;;) {
-        if (!readLine(line, log))
+    size_t bytes = 0;
+    for (size_t entries = 0;; ++entries) {
+        if (!readLine(line, log, &deadline))
             return false;
         if (line.starts_with('.'))
             return true;
-        lines.emplace_back(chomp(line));
+        bytes += line.size();
+        if (entries == kMaxListEntries || bytes > kMaxListBytes) {
+            log.logError("POP3 listing exceeds the limit");
+            log.logDataLong("max_entries", static_cast<long>(kMaxListEntries));
+            log.logDataLong("max_bytes", static_cast<long>(kMaxListBytes));
+            channel_->close();
+            return false;
+        }
+        take(chomp(line));
     }
 }
 
@@ -221,20 +246,23 @@ bool PopConnImpl::list(std::vector<int>& numbers, std::vector<long>& sizes, LogB
         log.logData("LIST_response", chomp(line));
         return false;
     }
-    std::vector<std::string> lines;
-    if (!readDotLines(lines, log))
-        return false;
     listedSizes_.clear();
-    for (const std::string& l : lines) {
-        size_t pos = 0;
-        long n = 0;
-        long size = 0;
-        if (parseInt(l, pos, n) && parseInt(l, pos, size)) {
-            numbers.push_back(static_cast<int>(n));
-            sizes.push_back(size);
-            listedSizes_[static_cast<int>(n)] = size;
-        }
-    }
+    size_t first = numbers.size();
+    bool ok = readDotLines(
+        [&](std::string_view l) {
+            size_t pos = 0;
+            long n = 0;
+            long size = 0;
+            if (parseInt(l, pos, n) && parseInt(l, pos, size)) {
+                numbers.push_back(static_cast<int>(n));
+                sizes.push_back(size);
+            }
+        },
+        log);
+    if (!ok)
+        return false;
+    for (size_t i = first; i < numbers.size(); ++i)
+        listedSizes_[numbers[i]] = sizes[i];
     return true;
 }
 
@@ -255,27 +283,25 @@ bool PopConnImpl::uidl(std::vector<int>& numbers, std::vector<std::string>& uidl
         log.logData("UIDL_response", chomp(line));
         return false;
     }
-    std::vector<std::string> lines;
-    if (!readDotLines(lines, log)) {
-        if (tls_)
-            log.logError("Cannot get UIDLs, failed to get UIDL response 2 (SSL)");
-        return false;
-    }
-    for (const std::string& l : lines) {
-        size_t pos = 0;
-        long n = 0;
-        if (!parseInt(l, pos, n))
-            continue;
-        while (pos < l.size() && (l[pos] == ' ' || l[pos] == '\t'))
-            ++pos;
-        size_t end = l.find_first_of(" \t", pos);
-        std::string id = l.substr(pos, end == std::string::npos ? std::string::npos : end - pos);
-        if (id.empty())
-            continue;
-        numbers.push_back(static_cast<int>(n));
-        uidls.push_back(std::move(id));
-    }
-    return true;
+    bool ok = readDotLines(
+        [&](std::string_view l) {
+            size_t pos = 0;
+            long n = 0;
+            if (!parseInt(l, pos, n))
+                return;
+            while (pos < l.size() && (l[pos] == ' ' || l[pos] == '\t'))
+                ++pos;
+            std::string_view id = l.substr(pos);
+            id = id.substr(0, id.find_first_of(" \t"));
+            if (id.empty())
+                return;
+            numbers.push_back(static_cast<int>(n));
+            uidls.emplace_back(id);
+        },
+        log);
+    if (!ok && tls_)
+        log.logError("Cannot get UIDLs, failed to get UIDL response 2 (SSL)");
+    return ok;
 }
 
 bool PopConnImpl::top(int number, int bodyLines, std::string& out, LogBase& log) {
@@ -361,16 +387,17 @@ bool PopConnImpl::serverPipelines(bool& pipelines, LogBase& log) {
         std::string line;
         if (!channel_->isConnected() || !sendCommand("CAPA\r\n", log) || !readLine(line, log))
             return false;
-        std::vector<std::string> lines;
-        if (isOk(line) && !readDotLines(lines, log))
-            return false;
-        capaAsked_ = true;
-        for (const std::string& l : lines) {
+        bool pipelining = false;
+        auto take = [&](std::string_view l) {
             std::string_view name = sb::trimView(l);
             name = name.substr(0, name.find(' '));
             if (sb::equalsNoCase(name, "PIPELINING"))
-                pipelining_ = true;
-        }
+                pipelining = true;
+        };
+        if (isOk(line) && !readDotLines(take, log))
+            return false;
+        capaAsked_ = true;
+        pipelining_ = pipelining;
     }
     pipelines = pipelining_;
     return true;

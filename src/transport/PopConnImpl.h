@@ -6,12 +6,15 @@
 // (dot-stuffed, with the terminator line); messageText turns that into the message itself.
 //
 // A message is complete only when its terminator arrived: a read time-out or a closed
-// connection in the middle of RETR or TOP fails the command.
+// connection in the middle of RETR or TOP fails the command. Bodies and listings must keep
+// the channel's minimum rate (ByteChannel); LIST, UIDL and CAPA stop at 1,000,000 entries or
+// 64 MB. After a time-out the session is closed without waiting for the peer again.
 
 #include "common/LogBase.h"
 #include "transport/ByteChannel.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -61,7 +64,8 @@ public:
 
     static constexpr size_t kRetrWindow = 32;
 
-    [[nodiscard]] bool readLine(std::string& out, LogBase& log);
+    // One line; deadline (when given) is shared with other lines, else the line has its own.
+    [[nodiscard]] bool readLine(std::string& out, LogBase& log, ReadDeadline* deadline = nullptr);
     // One status line; true for "+OK" (any case).
     [[nodiscard]] bool readStatus(LogBase& log);
     // A multi-line reply through its terminator line, with up to two empty lines before the
@@ -87,7 +91,8 @@ protected:
     void forgetCapabilities() { capaAsked_ = pipelining_ = false; }
 
 private:
-    [[nodiscard]] bool readDotLines(std::vector<std::string>& lines, LogBase& log);
+    [[nodiscard]] bool readDotLines(const std::function<void(std::string_view)>& take,
+                                    LogBase& log);
     [[nodiscard]] bool sendRetr(std::string_view commands, int number, LogBase& log);
     // The reply to one RETR. inStep tells, on failure, whether the reply was read whole (a
     // refusal), so that what follows it on the connection is still in order.

@@ -134,7 +134,8 @@ bool SChannel::createContext(LogBase& log) {
         if (X509_VERIFY_PARAM_set1_ip_asc(param, serverName_.c_str()) != 1)
             return false;
     } else {
-        X509_VERIFY_PARAM_set_hostflags(param, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
+        X509_VERIFY_PARAM_set_hostflags(param, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS |
+                                                   X509_CHECK_FLAG_NEVER_CHECK_SUBJECT);
         if (SSL_set1_host(ssl_.get(), serverName_.c_str()) != 1 ||
             SSL_set_tlsext_host_name(ssl_.get(), serverName_.c_str()) != 1)
             return false;
@@ -251,7 +252,11 @@ bool SChannel::establish(LogBase& log) {
         reset();
         return false;
     }
-    if (!handshake(log)) {
+    timedOut_ = false;
+    socket_.setReadLimit(replyDeadline().limit());
+    bool shook = handshake(log);
+    socket_.setReadLimit(0);
+    if (!shook) {
         log.logError("Error performing handshake");
         reset();
         socket_.close();

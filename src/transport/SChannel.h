@@ -2,8 +2,10 @@
 
 // A client TLS channel over a NorvaneSocket, on OpenSSL. Only TLS 1.2 and 1.3 are offered.
 // The server's chain is verified against the system CA store (plus a CA file the application
-// adds) and its name against the host the caller asked for; a server that fails either check
-// fails the connect, with the reason in the log.
+// adds) and its name against the host the caller asked for, in the certificate's
+// subjectAltName only (RFC 6125: the subject's common name is never taken for a host name); a
+// server that fails either check fails the connect, with the reason in the log. The handshake
+// as a whole has the deadline of a reply, so a peer that drips it cannot hold the connect.
 //
 // OpenSSL never touches the socket itself: it reads from and writes to memory buffers that
 // the channel moves over the NorvaneSocket, so time-outs and failures are the socket's.
@@ -48,6 +50,8 @@ public:
         return established_ && socket_.isConnected();
     }
     [[nodiscard]] NorvaneSocket& socket() { return socket_; }
+    [[nodiscard]] uint32_t readTimeoutMs() const override { return socket_.readTimeoutMs(); }
+    void setReadLimit(uint64_t atMs) override { socket_.setReadLimit(atMs); }
 
     // The CA file every new channel trusts in addition to the system store ("" for none).
     static void setDefaultCaFile(std::string_view path);

@@ -28,7 +28,9 @@ SmtpConnImpl::~SmtpConnImpl() {
     if (!socket_.isConnected())
         return;
     LogNull quiet;
-    if (sendCommand("QUIT\r\n", quiet))
+    // A server that already let a read time out is not waited for a second time: QUIT goes
+    // out, its reply is not read.
+    if (sendCommand("QUIT\r\n", quiet) && !socket_.timedOut())
         (void)readReply(221, quiet);
     socket_.close();
 }
@@ -60,8 +62,9 @@ bool SmtpConnImpl::sendUnrecorded(std::string_view text, LogBase& log) {
     return socket_.sendBytes(text.data(), text.size(), log, nullptr);
 }
 
-bool SmtpConnImpl::readReplyLine(std::string& line, LogBase& log) {
-    if (!socket_.receiveUntil(line, "\r\n", 1000, false, log, nullptr, smtp::kMaxReplyLine))
+bool SmtpConnImpl::readReplyLine(std::string& line, LogBase& log, ReadDeadline* deadline) {
+    if (!socket_.receiveUntil(line, "\r\n", 1000, false, log, nullptr, smtp::kMaxReplyLine, {},
+                              deadline))
         return false;
     appendTranscript(line);
     lastReplyCode_ = smtp::replyCode(line);
@@ -76,13 +79,16 @@ bool SmtpConnImpl::readReply(int expected, LogBase& log) {
 bool SmtpConnImpl::readReply(int expected, LogBase& log, bool& received) {
     received = false;
     std::string line;
+    // All lines of one reply share one deadline: a server cannot stretch a reply by sending
+    // its lines just within the read time-out.
+    ReadDeadline deadline = socket_.replyDeadline();
     for (size_t n = 0;; ++n) {
         if (n == smtp::kMaxReplyLines) {
             log.logError("SMTP reply has too many lines");
             log.logDataLong("max_lines", static_cast<long>(smtp::kMaxReplyLines));
             return false;
         }
-        if (!readReplyLine(line, log))
+        if (!readReplyLine(line, log, &deadline))
             return false;
         if (line.size() < 4) {
             log.logError(sb::trimView(line));
@@ -137,8 +143,9 @@ bool SmtpConnImpl::sayEhlo(LogBase& log, bool& accepted) {
         return false;
     }
     std::string line;
+    ReadDeadline deadline = socket_.replyDeadline();
     for (size_t n = 0; n < smtp::kMaxReplyLines; ++n) {
-        if (!readSingleLineReply(250, line, log))
+        if (!readReplyLine(line, log, &deadline) || smtp::replyCode(line) != 250)
             return true;
         flags_.scanEhloLine(line);
         if (line.size() > 4 && sb::equalsNoCase(sb::trimView(line.substr(4)), "PIPELINING"))

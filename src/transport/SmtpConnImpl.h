@@ -85,7 +85,9 @@ public:
 
     // Wire helpers. sendCommand records the text (its first 2500 bytes) in the transcript.
     [[nodiscard]] bool sendCommand(std::string_view text, LogBase& log);
-    [[nodiscard]] bool readReplyLine(std::string& line, LogBase& log);
+    // One reply line; deadline (when given) is shared with the other lines of the reply.
+    [[nodiscard]] bool readReplyLine(std::string& line, LogBase& log,
+                                     ReadDeadline* deadline = nullptr);
     // Reads a whole (multi-line) reply; true when its code is expected.
     [[nodiscard]] bool readReply(int expected, LogBase& log);
     // The same; received tells whether a whole reply arrived (false: the connection failed).
@@ -106,6 +108,12 @@ public:
     [[nodiscard]] bool exchangePackage(std::vector<uint8_t>& serverToken,
                                        std::span<const uint8_t> clientToken, LogBase* log) override;
     [[nodiscard]] bool sendFinal(std::span<const uint8_t> clientToken, LogBase* log) override;
+
+    // Whether an NTLM or MSN login may answer with an NTLMv1 response when a server refuses
+    // NTLMv2 (default false). NTLMv1 is weak: a recorded v1 exchange can be cracked to the
+    // password's hash. Turn it on only for a known server that speaks nothing newer.
+    void setAllowNtlmV1(bool allowed) { allowNtlmV1_ = allowed; }
+    [[nodiscard]] bool allowNtlmV1() const { return allowNtlmV1_; }
 
     [[nodiscard]] const StringBuffer& transcript() const { return transcript_; }
     [[nodiscard]] const SmtpAuthFlags& authFlags() const { return flags_; }
@@ -167,6 +175,7 @@ private:
     SmtpAuthFlags flags_;
     int lastReplyCode_ = 0;
     bool pipelining_ = false;
+    bool allowNtlmV1_ = false;
 };
 
 } // namespace norvane

@@ -191,8 +191,10 @@ bool SmtpConnImpl::authMsn(std::string_view domain, std::string_view user,
     return authPackage("MSN", domain, user, password, fallbackToLogin, log);
 }
 
-// NTLMv2 first. A server that refuses it with a 5xx reply gets one more exchange with NTLMv1
-// when that is allowed: older servers know only v1, and a wrong password simply fails twice.
+// NTLMv2 only, unless the caller allowed NTLMv1: then a server that refuses the v2 response
+// with a 5xx reply gets one more exchange with NTLMv1 (older servers know only v1, and a wrong
+// password simply fails twice). Never by default: a server could refuse v2 just to obtain a
+// v1 response over its own challenge, which can be cracked to the password's hash.
 bool SmtpConnImpl::authPackage(std::string_view name, std::string_view domain,
                                std::string_view user, std::string_view password,
                                bool& fallbackToLogin, LogBase& log) {
@@ -212,9 +214,14 @@ bool SmtpConnImpl::authPackage(std::string_view name, std::string_view domain,
     std::string cmd = "AUTH " + std::string(name) + "\r\n";
     for (ntlm::Version v : {ntlm::Version::V2, ntlm::Version::V1}) {
         if (v == ntlm::Version::V1) {
-            if (!NorvaneSSPI::ntlmV1Fallback() || lastReplyCode_ < 500 || lastReplyCode_ > 599)
+            if (lastReplyCode_ < 500 || lastReplyCode_ > 599)
                 break;
-            log.logInfo("NTLMv2 response refused, retrying with NTLMv1");
+            if (!allowNtlmV1_) {
+                log.logError("The server refused the NTLMv2 response; it may accept only "
+                             "NTLMv1, which is weak and not used unless AllowNtlmV1 is set");
+                break;
+            }
+            log.logInfo("NTLMv2 response refused, retrying with NTLMv1 (AllowNtlmV1 is set)");
         }
         if (!command(cmd, 334, log)) {
             log.logError("Failed to send AUTH " + std::string(name));

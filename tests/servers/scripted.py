@@ -8,6 +8,8 @@ the client sent, and nothing else. Standard library only.
 FILE holds JSON: a list of connections, each a list of steps, served one after another:
     ["send", TEXT]          send TEXT (code points 0-255 as bytes)
     ["flood", TEXT, N]      send TEXT N times
+    ["seq", TEXT, N]        send TEXT N times with "%d" in it counting 1 ... N
+    ["drip", TEXT, SECONDS] send TEXT one byte at a time, SECONDS apart
     ["line"]                read through the next LF
     ["until", TEXT]         read through the next occurrence of TEXT
     ["bytes", N]            read N bytes
@@ -63,6 +65,16 @@ def run(conn, steps):
             chunk = step[1].encode("latin-1")
             for _ in range(step[2]):
                 conn.sock.sendall(chunk)
+        elif op == "seq":
+            text, count = step[1], step[2]
+            for start in range(1, count + 1, 10000):
+                end = min(count, start + 9999)
+                conn.sock.sendall("".join(text.replace("%d", str(i))
+                                          for i in range(start, end + 1)).encode("latin-1"))
+        elif op == "drip":
+            for ch in step[1].encode("latin-1"):
+                conn.sock.sendall(bytes([ch]))
+                time.sleep(step[2])
         elif op == "line":
             conn.read_until(b"\n")
         elif op == "until":

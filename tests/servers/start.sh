@@ -65,6 +65,13 @@ subst() { sed -e "s#@STATE@#$D#g" -e "s#@POP3_PORT@#$POP3_PORT#g" \
   }
   issue server "DNS:localhost,IP:127.0.0.1,IP:::1"
   issue wronghost "DNS:elsewhere.test.invalid"
+  # The right host name in the subject's CN only, with no subjectAltName at all.
+  openssl req -newkey rsa:2048 -nodes -sha256 -keyout cnonly.key -out cnonly.csr \
+    -subj "/CN=localhost" 2>/dev/null
+  printf 'basicConstraints=CA:FALSE\nextendedKeyUsage=serverAuth\n' > cnonly.ext
+  openssl x509 -req -in cnonly.csr -CA ca.pem -CAkey ca.key -CAcreateserial -days 7 \
+    -sha256 -extfile cnonly.ext -out cnonly.pem 2>/dev/null
+  rm -f cnonly.csr cnonly.ext
   chmod 644 ./*.pem; chmod 600 ./*.key
 )
 
@@ -119,6 +126,8 @@ done
   echo "SERVER_KEY=$D/tls/server.key"
   echo "WRONGHOST_CERT=$D/tls/wronghost.pem"
   echo "WRONGHOST_KEY=$D/tls/wronghost.key"
+  echo "CNONLY_CERT=$D/tls/cnonly.pem"
+  echo "CNONLY_KEY=$D/tls/cnonly.key"
   echo "POP3_PORT=$POP3_PORT"
   echo "POP3S_PORT=$POP3S_PORT"
   echo "SUBMISSION_PORT=$SUBMISSION_PORT"

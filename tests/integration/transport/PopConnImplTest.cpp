@@ -205,17 +205,23 @@ TEST(PopConnImplTest, UntrustedServerFailsTheTlsConnect) {
     EXPECT_EQ(t.find("Login successful"), std::string::npos);
 }
 
-TEST(PopConnImplTest, TlsHostNameMustMatchTheCertificate) {
+TEST(PopConnImplTest, TlsHostNameMustMatchTheCertificatesAltNames) {
     const ServerEnv& env = serverEnv();
-    ScriptedServer srv(ScriptedServer::Script().send("+OK hi\r\n").sleep(1), "127.0.0.1",
-                       env.wrongHostCert, env.wrongHostKey);
-    SPopConnImpl pop;
-    pop.tlsChannel().setCaFile(env.caFile);
-    pop.tlsChannel().setReadTimeout(3);
-    Logger log;
-    EXPECT_FALSE(pop.connect("localhost", srv.port(), log));
-    EXPECT_NE(logText(log).find("WinVerifyTrustError: CERT_E_CN_NO_MATCH"), std::string::npos)
-        << logText(log);
+    // Another host's name, and the right name only in the subject's CN (no subjectAltName),
+    // which OpenSSL would accept on its own.
+    for (const auto& [cert, key] : {std::pair{env.wrongHostCert, env.wrongHostKey},
+                                    std::pair{env.cnOnlyCert, env.cnOnlyKey}}) {
+        SCOPED_TRACE(cert);
+        ScriptedServer srv(ScriptedServer::Script().send("+OK hi\r\n").sleep(1), "127.0.0.1", cert,
+                           key);
+        SPopConnImpl pop;
+        pop.tlsChannel().setCaFile(env.caFile);
+        pop.tlsChannel().setReadTimeout(3);
+        Logger log;
+        EXPECT_FALSE(pop.connect("localhost", srv.port(), log));
+        EXPECT_NE(logText(log).find("WinVerifyTrustError: CERT_E_CN_NO_MATCH"), std::string::npos)
+            << logText(log);
+    }
 }
 
 TEST(PopConnImplTest, RetrManyReturnsWhatRetrReturnsOverPlainAndTls) {

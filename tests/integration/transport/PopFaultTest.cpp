@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+
 using namespace norvane;
 using namespace norvane::test;
 using Script = ScriptedServer::Script;
@@ -59,6 +61,60 @@ TEST(PopFaultTest, StalledMessageIsNotHandedOutAsComplete) {
     std::string t = logText(log);
     EXPECT_NE(t.find("Incomplete data at read timeout"), std::string::npos) << t;
     EXPECT_NE(t.find("partial_bytes: 23"), std::string::npos) << t;
+}
+
+TEST(PopFaultTest, DrippingServerFailsWithinTheDeadline) {
+    // Each byte arrives within the 1 s read time-out. The greeting must be whole within two
+    // read time-outs; a body must bring 4096 bytes a second over each such window.
+    struct Case {
+        const char* name;
+        Script script;
+    };
+    const Case cases[] = {
+        {"greeting", Script().drip("+OK " + std::string(200, 'x') + "\r\n", 0.3)},
+        {"RETR body", loggedIn().line().send("+OK\r\n").drip(
+                          "Subject: drip\r\n\r\n" + std::string(200, 'x'), 0.3)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedServer srv(c.script);
+        Logger log;
+        auto t0 = std::chrono::steady_clock::now();
+        {
+            auto pop = login(srv.port(), log, 1);
+            if (pop) {
+                t0 = std::chrono::steady_clock::now();
+                std::string raw;
+                EXPECT_FALSE(pop->retr(raw, 1, log, nullptr));
+                EXPECT_TRUE(raw.empty());
+            }
+        } // QUIT goes without a second wait
+        EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count(),
+                  3.0);
+        std::string t = logText(log);
+        EXPECT_NE(t.find("Socket read deadline exceeded"), std::string::npos) << t;
+        EXPECT_NE(t.find("deadlineMS: 2000"), std::string::npos) << t;
+    }
+}
+
+TEST(PopFaultTest, EndlessListingsStopAtTheCap) {
+    // 2,000,000 entries, twice the cap; the session is closed since the rest is unread.
+    for (const char* command : {"LIST", "UIDL"}) {
+        SCOPED_TRACE(command);
+        std::string entry = std::string(command) == "LIST" ? "%d 100\r\n" : "%d uid-%d\r\n";
+        ScriptedServer srv(loggedIn().line().send("+OK\r\n").seq(entry, 2000000).send(".\r\n"));
+        Logger log;
+        auto pop = login(srv.port(), log);
+        ASSERT_TRUE(pop);
+        std::vector<int> numbers;
+        std::vector<long> sizes;
+        std::vector<std::string> uidls;
+        EXPECT_FALSE(std::string(command) == "LIST" ? pop->list(numbers, sizes, log)
+                                                    : pop->uidl(numbers, uidls, log));
+        EXPECT_EQ(numbers.size(), 1000000u);
+        EXPECT_NE(logText(log).find("POP3 listing exceeds the limit"), std::string::npos);
+        EXPECT_FALSE(pop->isConnected());
+    }
 }
 
 TEST(PopFaultTest, EmptyMessageAndTrailingBlankLines) {

@@ -48,6 +48,8 @@ ServerEnv loadEnv() {
     e.serverKey = kv["SERVER_KEY"];
     e.wrongHostCert = kv["WRONGHOST_CERT"];
     e.wrongHostKey = kv["WRONGHOST_KEY"];
+    e.cnOnlyCert = kv["CNONLY_CERT"];
+    e.cnOnlyKey = kv["CNONLY_KEY"];
     e.pop3Port = num("POP3_PORT");
     e.pop3sPort = num("POP3S_PORT");
     e.submissionPort = num("SUBMISSION_PORT");
@@ -172,6 +174,12 @@ ScriptedServer::Script& ScriptedServer::Script::send(std::string_view text) {
 }
 ScriptedServer::Script& ScriptedServer::Script::flood(std::string_view text, int count) {
     return step("\"flood\"," + jsonString(text) + "," + std::to_string(count));
+}
+ScriptedServer::Script& ScriptedServer::Script::seq(std::string_view text, int count) {
+    return step("\"seq\"," + jsonString(text) + "," + std::to_string(count));
+}
+ScriptedServer::Script& ScriptedServer::Script::drip(std::string_view text, double seconds) {
+    return step("\"drip\"," + jsonString(text) + "," + std::to_string(seconds));
 }
 ScriptedServer::Script& ScriptedServer::Script::line(int n) {
     for (int i = 0; i < n; ++i)

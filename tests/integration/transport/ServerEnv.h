@@ -15,6 +15,7 @@ namespace norvane::test {
 
 struct ServerEnv {
     std::string stateDir, caFile, serverCert, serverKey, wrongHostCert, wrongHostKey;
+    std::string cnOnlyCert, cnOnlyKey; // "CN=localhost" and no subjectAltName
     int pop3Port = 0, pop3sPort = 0, submissionPort = 0, sinkPort = 0;
     int eximCyrusPort = 0, eximSpaPort = 0;
     std::string spool, mailRoot, eximCyrusLog, eximSpaLog, dovecotLog;
@@ -50,6 +51,10 @@ public:
         Script& connection();
         Script& send(std::string_view text);
         Script& flood(std::string_view text, int count);
+        // text count times, "%d" in it counting 1 ... count.
+        Script& seq(std::string_view text, int count);
+        // text one byte at a time, seconds apart.
+        Script& drip(std::string_view text, double seconds);
         Script& line(int n = 1);
         Script& until(std::string_view text);
         Script& sleep(double seconds);

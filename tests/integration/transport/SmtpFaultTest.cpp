@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+
 using namespace norvane;
 using namespace norvane::test;
 using Script = ScriptedServer::Script;
@@ -29,6 +31,10 @@ Script greeted() {
     Script s;
     s.send("220 fault.test ESMTP\r\n").line().send("250-fault.test\r\n250 8BITMIME\r\n");
     return s;
+}
+
+double secondsSince(std::chrono::steady_clock::time_point t0) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
 }
 
 bool open(SmtpConnImpl& s, int port, Logger& log, uint32_t readMs = 5000,
@@ -99,12 +105,76 @@ TEST(SmtpFaultTest, DropInDataIsFatal) {
         << t;
 }
 
-TEST(SmtpFaultTest, SilentServerTimesOut) {
-    ScriptedServer srv(Script().sleep(5));
-    SmtpConnImpl s;
+TEST(SmtpFaultTest, SilentServerTimesOutOnceNotTwice) {
+    ScriptedServer srv(Script().sleep(6));
     Logger log;
-    EXPECT_FALSE(open(s, srv.port(), log, 700));
+    auto t0 = std::chrono::steady_clock::now();
+    {
+        SmtpConnImpl s;
+        EXPECT_FALSE(open(s, srv.port(), log, 2000));
+    } // the session goes here: QUIT, but no second wait for the silent server
+    EXPECT_LT(secondsSince(t0), 3.0);
     EXPECT_NE(logText(log).find("Socket read timeout"), std::string::npos);
+}
+
+TEST(SmtpFaultTest, DrippingServerFailsWithinTheReplyDeadline) {
+    // Every byte or line arrives within the read time-out, so only the deadline of the whole
+    // reply (two read time-outs) can end these.
+    std::string longLine = std::string(200, 'x') + "\r\n";
+    struct Case {
+        const char* name;
+        Script script;
+        uint32_t readMs;
+        bool sendMail;
+    };
+    const Case cases[] = {
+        {"greeting", Script().drip("220 " + longLine, 0.3), 1000, false},
+        {"multi-line greeting",
+         Script()
+             .send("220-a\r\n")
+             .sleep(3.5)
+             .send("220-b\r\n")
+             .sleep(3.5)
+             .send("220-c\r\n")
+             .sleep(3.5)
+             .send("220 d\r\n")
+             .line()
+             .send("250 x\r\n"),
+         4000, false},
+        {"DATA reply",
+         greeted()
+             .line()
+             .send("250 ok\r\n")
+             .line()
+             .send("250 ok\r\n")
+             .line()
+             .send("354 go\r\n")
+             .until("\r\n.\r\n")
+             .drip("250 " + longLine, 0.3),
+         1000, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedServer srv(c.script);
+        Logger log;
+        auto t0 = std::chrono::steady_clock::now();
+        {
+            SmtpConnImpl s;
+            bool connected = open(s, srv.port(), log, c.readMs);
+            if (c.sendMail) {
+                ASSERT_TRUE(connected) << logText(log);
+                t0 = std::chrono::steady_clock::now();
+                EXPECT_FALSE(
+                    s.sendMime("a@test.invalid", "b@test.invalid", "Subject: x\r\n\r\nx", log));
+            } else {
+                EXPECT_FALSE(connected);
+            }
+        }
+        EXPECT_LT(secondsSince(t0), 2.0 * c.readMs / 1000 + 1.0);
+        std::string t = logText(log);
+        EXPECT_NE(t.find("Socket read deadline exceeded"), std::string::npos) << t;
+        EXPECT_NE(t.find("deadlineMS: " + std::to_string(2 * c.readMs)), std::string::npos) << t;
+    }
 }
 
 TEST(SmtpFaultTest, SlowServerWithinTheTimeoutSucceeds) {
@@ -196,6 +266,45 @@ TEST(SmtpFaultTest, NtlmChallengeWithLyingOffsetsFailsCleanly) {
     std::string got = srv.received();
     // Negotiate went out; no authenticate message followed the bad challenge.
     EXPECT_EQ(std::count(got.begin(), got.end(), '\n'), 3) << got;
+}
+
+TEST(SmtpFaultTest, RefusedNtlmV2IsAnsweredWithV1OnlyWhenAllowed) {
+    // A server that refuses the NTLMv2 response to get a crackable NTLMv1 one over its own
+    // challenge. The challenge: signature, type 2, empty target name, Unicode | NTLM, and the
+    // server challenge.
+    std::vector<uint8_t> t2 = {'N', 'T', 'L', 'M', 'S', 'S', 'P', 0, 2, 0, 0, 0, 0, 0, 0, 0,
+                               32,  0,   0,   0,   1,   2,   0,   0, 1, 2, 3, 4, 5, 6, 7, 8};
+    std::string challenge = "334 " + sasl::base64Encode(t2) + "\r\n";
+    for (bool allowV1 : {false, true}) {
+        SCOPED_TRACE(allowV1);
+        Script script = Script().send("220 x\r\n").line().send("250-x\r\n250 AUTH NTLM\r\n");
+        script.line().send("334 \r\n").line().send(challenge).line().send("535 5.7.8 no\r\n");
+        script.line().send("334 \r\n").line().send(challenge).line().send("235 ok\r\n");
+        ScriptedServer srv(script);
+        Logger log;
+        {
+            SmtpConnImpl s;
+            s.setAllowNtlmV1(allowV1);
+            EXPECT_EQ(open(s, srv.port(), log, 2000, "alice", "alicepw", "NTLM"), allowV1)
+                << logText(log);
+        }
+        std::string got = srv.received();
+        size_t auths = 0;
+        for (size_t at = got.find("AUTH NTLM"); at != std::string::npos;
+             at = got.find("AUTH NTLM", at + 1))
+            ++auths;
+        EXPECT_EQ(auths, allowV1 ? 2u : 1u) << got;
+        std::string t = logText(log);
+        EXPECT_EQ(t.find("not used unless AllowNtlmV1 is set") != std::string::npos, !allowV1) << t;
+        if (allowV1) {
+            // The second authenticate message carries a 24-byte (v1) NT response.
+            std::string_view lines(got);
+            lines.remove_suffix(2);
+            auto t3 = sasl::base64Decode(lines.substr(lines.rfind("\r\n") + 2));
+            ASSERT_TRUE(t3 && t3->size() > 22);
+            EXPECT_EQ((*t3)[20] | ((*t3)[21] << 8), 24);
+        }
+    }
 }
 
 TEST(SmtpFaultTest, LineBreaksFromCallersNeverReachTheWire) {
