@@ -76,7 +76,7 @@ TEST(FileAccessTest, OpenFailuresLogTheNameAndSystemText) {
     std::string missing = dir.file("nope.txt");
     EXPECT_FALSE(file::openForRead(missing, &log));
     EXPECT_EQ(test::logText(log), "Failed to open file (2)\r\nfilename: " + missing +
-                               "\r\nosErrorInfo: No such file or directory\r\n");
+                                      "\r\nosErrorInfo: No such file or directory\r\n");
 
     log.clearLog();
     EXPECT_FALSE(file::openForRead(dir.path(), &log));
@@ -107,7 +107,7 @@ TEST(FileAccessTest, LockedFileIsRetriedThenReportedAsLocked) {
     auto waited = std::chrono::steady_clock::now() - start;
     EXPECT_GE(waited, std::chrono::milliseconds(150)); // three retries, 50 ms apart
     EXPECT_EQ(test::logText(log), "Failed to open file (2)\r\nfilename: " + name +
-                               "\r\nosErrorInfo: the file is locked by another process\r\n");
+                                      "\r\nosErrorInfo: the file is locked by another process\r\n");
     EXPECT_FALSE(file::writeWholeFile(name, "other", nullptr));
     holder.reset();
     EXPECT_EQ(test::readFile(name), "data");
