@@ -1,7 +1,6 @@
 #include "charset/EncodingConvert.h"
 
 #include "charset/ByteSink.h"
-#include "charset/Charset.h"
 #include "charset/CodePageTable.h"
 #include "charset/EncodingUtf8.h"
 #include "charset/Japanese.h"
@@ -223,35 +222,6 @@ bool EncodingConvert::convert(int fromCp, int toCp, std::string_view in, std::st
     bool ok = convertInto(fromCp, toCp, bytesOf(in), sink);
     out.append(sink.view());
     return ok;
-}
-
-bool EncodingConvert::convertFromAnsi(int toCp, std::string_view in, std::string& out) {
-    return convert(platform::ansiCodePage(), toCp, in, out);
-}
-
-bool EncodingConvert::convertToAnsi(int fromCp, std::string_view in, std::string& out) {
-    return convert(fromCp, platform::ansiCodePage(), in, out);
-}
-
-bool EncodingConvert::convertByNames(std::string_view fromName, std::string_view toName,
-                                     std::string_view in, std::string& out) {
-    int from = Charset::codePageForName(fromName);
-    int to = Charset::codePageForName(toName);
-    if (from == 0 || to == 0)
-        return false;
-    return convert(from, to, in, out);
-}
-
-bool EncodingConvert::convertFromName(std::string_view fromName, int toCp, std::string_view in,
-                                      std::string& out) {
-    int from = Charset::codePageForName(fromName);
-    return from != 0 && convert(from, toCp, in, out);
-}
-
-bool EncodingConvert::convertToName(int fromCp, std::string_view toName, std::string_view in,
-                                    std::string& out) {
-    int to = Charset::codePageForName(toName);
-    return to != 0 && convert(fromCp, to, in, out);
 }
 
 } // namespace norvane

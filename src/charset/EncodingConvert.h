@@ -23,16 +23,6 @@ public:
     // code page is unsupported (whatever converted is still appended).
     bool convert(int fromCp, int toCp, std::span<const uint8_t> in, DataBuffer& out);
     bool convert(int fromCp, int toCp, std::string_view in, std::string& out);
-    // The process's ANSI code page as source or target.
-    bool convertFromAnsi(int toCp, std::string_view in, std::string& out);
-    bool convertToAnsi(int fromCp, std::string_view in, std::string& out);
-    // Charset names resolved as Charset::codePageForName does; an unknown name appends
-    // nothing and returns false.
-    bool convertByNames(std::string_view fromName, std::string_view toName, std::string_view in,
-                        std::string& out);
-    bool convertFromName(std::string_view fromName, int toCp, std::string_view in,
-                         std::string& out);
-    bool convertToName(int fromCp, std::string_view toName, std::string_view in, std::string& out);
 
     // Whether cp can be converted at all (a table, a Unicode form or an ISO-2022 form).
     [[nodiscard]] static bool isSupported(int cp);

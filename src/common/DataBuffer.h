@@ -37,10 +37,6 @@ public:
     void appendByte(uint8_t b) { d_.push_back(b); }
     void assign(std::span<const uint8_t> b) { d_.assign(b.begin(), b.end()); }
     void assign(std::string_view s) { d_.assign(s.begin(), s.end()); }
-    // Removes the first n bytes (all when n >= size).
-    void removeHead(size_t n) {
-        d_.erase(d_.begin(), d_.begin() + static_cast<std::ptrdiff_t>(std::min(n, d_.size())));
-    }
     void takeData(std::vector<uint8_t>&& v) { d_ = std::move(v); }
 
     bool operator==(const DataBuffer& o) const { return d_ == o.d_; }

@@ -54,18 +54,7 @@ public:
         items_[i] = std::move(obj);
         return true;
     }
-    // Index of obj, or -1.
-    [[nodiscard]] long indexOf(const T* obj) const {
-        for (size_t i = 0; i < items_.size(); ++i)
-            if (items_[i].get() == obj)
-                return static_cast<long>(i);
-        return -1;
-    }
     void removeAllObjects() { items_.clear(); }
-    void swapAt(size_t a, size_t b) {
-        if (a < items_.size() && b < items_.size())
-            std::swap(items_[a], items_[b]);
-    }
 
     auto begin() { return items_.begin(); }
     auto end() { return items_.end(); }

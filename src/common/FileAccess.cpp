@@ -23,7 +23,7 @@ constexpr unsigned kShareRetryMs = 50;
 constexpr int kSharingViolation = -32;
 const char* const kLockedText = "the file is locked by another process";
 
-enum class Mode { Read, ReadDirOk, Write, ReadWrite };
+enum class Mode { Read, ReadWrite };
 
 std::string errorText(int err) {
     return err == kSharingViolation ? kLockedText : platform::systemErrorText(err);
@@ -31,25 +31,8 @@ std::string errorText(int err) {
 
 // One attempt; returns the fd, or -1 with err set (kSharingViolation for a lock conflict).
 int openOnce(const std::string& path, Mode mode, int& err) {
-    int flags = O_CLOEXEC;
-    int lockOp = LOCK_SH;
-    switch (mode) {
-    case Mode::Read:
-    case Mode::ReadDirOk:
-        flags |= O_RDONLY;
-        break;
-    case Mode::Write:
-        // No O_TRUNC: the file is truncated only once its lock is ours.
-        flags |= O_WRONLY | O_CREAT;
-        lockOp = LOCK_EX;
-        break;
-    case Mode::ReadWrite:
-        flags |= O_RDWR | O_CREAT;
-        break;
-    }
     // Opening a FIFO for reading would block until a writer came.
-    if (mode == Mode::Read || mode == Mode::ReadDirOk)
-        flags |= O_NONBLOCK;
+    const int flags = O_CLOEXEC | (mode == Mode::Read ? O_RDONLY | O_NONBLOCK : O_RDWR | O_CREAT);
     int fd = ::open(path.c_str(), flags, 0666);
     if (fd < 0) {
         err = errno;
@@ -62,23 +45,16 @@ int openOnce(const std::string& path, Mode mode, int& err) {
         return -1;
     }
     if (S_ISDIR(st.st_mode)) {
-        if (mode != Mode::ReadDirOk) {
-            err = EISDIR;
-            return -1;
-        }
-        return guard.release();
+        err = EISDIR;
+        return -1;
     }
-    if (!S_ISREG(st.st_mode) && (mode == Mode::Read || mode == Mode::ReadDirOk)) {
+    if (!S_ISREG(st.st_mode) && mode == Mode::Read) {
         // Devices, FIFOs and sockets are not files a mail component reads.
         err = EINVAL;
         return -1;
     }
-    if (::flock(fd, lockOp | LOCK_NB) != 0) {
+    if (::flock(fd, LOCK_SH | LOCK_NB) != 0) {
         err = (errno == EWOULDBLOCK) ? kSharingViolation : errno;
-        return -1;
-    }
-    if (mode == Mode::Write && ::ftruncate(fd, 0) != 0) {
-        err = errno;
         return -1;
     }
     if (flags & O_NONBLOCK)
@@ -179,34 +155,12 @@ bool readAll(std::string_view path, Out& out, LogBase* log) {
 UniqueFd openForRead(std::string_view path, LogBase* log) {
     return openWithRetry(path, Mode::Read, log);
 }
-UniqueFd openForReadDirOk(std::string_view path, LogBase* log) {
-    return openWithRetry(path, Mode::ReadDirOk, log);
-}
-UniqueFd openForWrite(std::string_view path, LogBase* log) {
-    return openWithRetry(path, Mode::Write, log);
-}
 UniqueFd openForReadWrite(std::string_view path, LogBase* log) {
     return openWithRetry(path, Mode::ReadWrite, log);
 }
 
 bool fileExists(std::string_view path) {
     return openForRead(path, nullptr).valid();
-}
-
-std::optional<uint64_t> fileSize(std::string_view path, LogBase* log) {
-    UniqueFd fd = openForRead(path, log);
-    if (!fd)
-        return std::nullopt;
-    struct stat st {};
-    if (::fstat(fd.get(), &st) != 0) {
-        if (log) {
-            log->logError(platform::systemErrorText(errno));
-            log->logData("filename", path);
-            log->logError("Failed to get file size");
-        }
-        return std::nullopt;
-    }
-    return static_cast<uint64_t>(st.st_size);
 }
 
 bool readWholeFile(std::string_view path, DataBuffer& out, LogBase* log) {
@@ -327,10 +281,6 @@ bool deleteFile(std::string_view name, LogBase* log) {
     return true;
 }
 
-bool renameFile(std::string_view from, std::string_view to) {
-    return ::rename(std::string(from).c_str(), std::string(to).c_str()) == 0;
-}
-
 bool createDirectory(std::string_view path) {
     return !path.empty() && ::mkdir(std::string(path).c_str(), 0777) == 0;
 }
@@ -338,19 +288,6 @@ bool createDirectory(std::string_view path) {
 bool isDirectory(std::string_view path) {
     struct stat st {};
     return !path.empty() && ::stat(std::string(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-std::string fullPath(std::string_view path) {
-    if (path.empty())
-        return {};
-    if (path.front() == '/')
-        return std::string(path);
-    std::string cwd = currentDirectory();
-    if (cwd.empty())
-        return {};
-    if (cwd.back() != '/')
-        cwd.push_back('/');
-    return cwd + std::string(path);
 }
 
 std::string currentDirectory() {
@@ -361,28 +298,6 @@ std::string currentDirectory() {
 std::string tempDirectory() {
     const char* t = std::getenv("TMPDIR");
     return (t && *t) ? std::string(t) : std::string("/tmp");
-}
-
-bool checkFileName(std::string_view name, LogBase* log) {
-    static constexpr struct {
-        char c;
-        const char* message;
-    } kForbidden[] = {
-        {'<', "Filename cannot contain a '<'"},
-        {'>', "Filename cannot contain a '>'"},
-        {'"', "Filename cannot contain a double-quote character"},
-        {'?', "Filename cannot contain a question-mark character"},
-        {'*', "Filename cannot contain a * character"},
-        {'|', "Filename cannot contain a | character"},
-    };
-    for (const auto& f : kForbidden) {
-        if (name.find(f.c) != std::string_view::npos) {
-            if (log)
-                log->logError(f.message);
-            return false;
-        }
-    }
-    return true;
 }
 
 std::string makeTempFileName(std::string_view dir, std::string_view baseName) {
@@ -404,43 +319,6 @@ std::string makeTempFileName(std::string_view dir, std::string_view baseName) {
         if (::lstat(candidate.c_str(), &st) != 0)
             return candidate;
     }
-}
-
-std::string writeTempFile(std::string_view baseName, std::span<const uint8_t> data, LogBase* log) {
-    std::string name = makeTempFileName(tempDirectory(), baseName);
-    return writeWholeFile(name, data, log) ? name : std::string();
-}
-
-bool wildcardMatch(std::string_view text, std::string_view pattern, bool caseSensitive) {
-    auto same = [caseSensitive](char a, char b) {
-        if (caseSensitive)
-            return a == b;
-        auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; };
-        return lower(a) == lower(b);
-    };
-    // Greedy match that backs up to the last star: linear for typical patterns.
-    size_t t = 0, p = 0, starP = std::string_view::npos, starT = 0;
-    while (t < text.size()) {
-        if (p < pattern.size() && pattern[p] == '*') {
-            starP = p++;
-            starT = t;
-        } else if (p < pattern.size() && same(pattern[p], text[t])) {
-            ++p;
-            ++t;
-        } else if (starP != std::string_view::npos) {
-            p = starP + 1;
-            t = ++starT;
-        } else {
-            return false;
-        }
-    }
-    while (p < pattern.size() && pattern[p] == '*')
-        ++p;
-    return p == pattern.size();
-}
-
-size_t findIgnoreCase(std::string_view haystack, std::string_view needle) {
-    return sb::findNoCase(haystack, needle);
 }
 
 } // namespace norvane::file

@@ -21,17 +21,11 @@ namespace norvane::file {
 
 // Open an existing regular file for reading (shared lock). Fails for directories.
 [[nodiscard]] UniqueFd openForRead(std::string_view path, LogBase* log);
-// As openForRead, but a directory may be opened.
-[[nodiscard]] UniqueFd openForReadDirOk(std::string_view path, LogBase* log);
-// Create or truncate for writing (exclusive lock).
-[[nodiscard]] UniqueFd openForWrite(std::string_view path, LogBase* log);
 // Open or create for reading and writing (shared lock).
 [[nodiscard]] UniqueFd openForReadWrite(std::string_view path, LogBase* log);
 
 // True when the file can be opened for reading.
 [[nodiscard]] bool fileExists(std::string_view path);
-// The size of a readable file; empty on failure.
-[[nodiscard]] std::optional<uint64_t> fileSize(std::string_view path, LogBase* log);
 
 // Reads a whole regular file. False (and a log entry) on failure.
 [[nodiscard]] bool readWholeFile(std::string_view path, DataBuffer& out, LogBase* log);
@@ -48,31 +42,15 @@ namespace norvane::file {
 [[nodiscard]] bool deleteFile(std::string_view path, LogBase* log);
 
 // Success flag only, no log.
-[[nodiscard]] bool renameFile(std::string_view from, std::string_view to);
 [[nodiscard]] bool createDirectory(std::string_view path);
 [[nodiscard]] bool isDirectory(std::string_view path);
 
-// Absolute form of path (not resolving links); empty on failure.
-[[nodiscard]] std::string fullPath(std::string_view path);
 [[nodiscard]] std::string currentDirectory();
 // $TMPDIR, else /tmp.
 [[nodiscard]] std::string tempDirectory();
 
-// Fails on the first of < > " ? * | found, with its message in the log.
-[[nodiscard]] bool checkFileName(std::string_view name, LogBase* log);
-
 // A name that does not exist yet: dir + "/" + base-stem + "_" + four of A-Z0-9 + extension.
 // baseName defaults to "x"; ".tmp" is added when it has no extension. Nothing is created.
 [[nodiscard]] std::string makeTempFileName(std::string_view dir, std::string_view baseName);
-// Writes data under a fresh temporary name in the system temporary directory; returns the
-// name, or empty on failure.
-[[nodiscard]] std::string writeTempFile(std::string_view baseName, std::span<const uint8_t> data,
-                                        LogBase* log);
-
-// "*" matches any run of characters; there is no other wildcard.
-[[nodiscard]] bool wildcardMatch(std::string_view text, std::string_view pattern,
-                                 bool caseSensitive);
-// Position of needle in haystack comparing ASCII letters without case; npos when absent.
-[[nodiscard]] size_t findIgnoreCase(std::string_view haystack, std::string_view needle);
 
 } // namespace norvane::file

@@ -20,11 +20,6 @@ public:
         auto it = map_.find(std::string(key));
         return it == map_.end() ? nullptr : it->second.get();
     }
-    [[nodiscard]] bool hashContains(std::string_view key) const {
-        return map_.find(std::string(key)) != map_.end();
-    }
-    bool hashDelete(std::string_view key) { return map_.erase(std::string(key)) > 0; }
-    void hashClear() { map_.clear(); }
     [[nodiscard]] size_t size() const { return map_.size(); }
 
     auto begin() const { return map_.begin(); }

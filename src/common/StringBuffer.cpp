@@ -34,60 +34,16 @@ void StringBuffer::appendInt(long long v) {
     s_.append(buf, r.ptr);
 }
 
-void StringBuffer::appendUInt(unsigned long long v) {
-    char buf[24];
-    auto r = std::to_chars(buf, buf + sizeof buf, v);
-    s_.append(buf, r.ptr);
-}
-
 int StringBuffer::replaceAllOccurances(std::string_view from, std::string_view to) {
     return sb::replaceAll(s_, from, to);
-}
-
-bool StringBuffer::replaceFirstOccurance(std::string_view from, std::string_view to) {
-    if (from.empty())
-        return false;
-    size_t pos = s_.find(from);
-    if (pos == std::string::npos)
-        return false;
-    s_.replace(pos, from.size(), to);
-    return true;
-}
-
-int StringBuffer::replaceCharAll(char from, char to) {
-    int n = 0;
-    for (char& c : s_)
-        if (c == from) {
-            c = to;
-            ++n;
-        }
-    return n;
-}
-
-int StringBuffer::removeCharOccurances(char c) {
-    size_t before = s_.size();
-    std::erase(s_, c);
-    return static_cast<int>(before - s_.size());
 }
 
 void StringBuffer::trim2() {
     sb::trim(s_);
 }
 
-void StringBuffer::trimRight2() {
-    size_t n = s_.size();
-    while (n > 0 && isTrimByte(s_[n - 1]))
-        --n;
-    s_.resize(n);
-}
-
 void StringBuffer::shorten(size_t n) {
     s_.resize(n >= s_.size() ? 0 : s_.size() - n);
-}
-
-void StringBuffer::truncateTo(size_t n) {
-    if (n < s_.size())
-        s_.resize(n);
 }
 
 void StringBuffer::toLowerCase() {
@@ -104,18 +60,8 @@ void StringBuffer::toLowerAscii() {
     sb::toLowerAscii(s_);
 }
 
-void StringBuffer::toUpperAscii() {
-    for (char& c : s_)
-        if (c >= 'a' && c <= 'z')
-            c = static_cast<char>(c - 32);
-}
-
 bool StringBuffer::equalsIgnoreCase(std::string_view s) const {
     return sb::equalsNoCase(s_, s);
-}
-
-bool StringBuffer::beginsWithIgnoreCase(std::string_view s) const {
-    return sb::startsWithNoCase(s_, s);
 }
 
 bool StringBuffer::containsSubstringNoCase(std::string_view s) const {

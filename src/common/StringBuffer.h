@@ -28,56 +28,36 @@ public:
     [[nodiscard]] std::span<const uint8_t> bytes() const {
         return {reinterpret_cast<const uint8_t*>(s_.data()), s_.size()};
     }
-    // Last byte, or 0 for an empty buffer.
-    [[nodiscard]] char lastChar() const { return s_.empty() ? '\0' : s_.back(); }
 
     void clear() { s_.clear(); }
     void setString(std::string_view s) { s_.assign(s); }
     void append(std::string_view s) { s_.append(s); }
     void append(const StringBuffer& sb) { s_.append(sb.s_); }
     void appendChar(char c) { s_.push_back(c); }
-    void appendN(std::string_view s, size_t n) { s_.append(s.substr(0, n)); }
     void appendInt(long long v);
-    void appendUInt(unsigned long long v);
-    void appendBytes(std::span<const uint8_t> b) {
-        s_.append(reinterpret_cast<const char*>(b.data()), b.size());
-    }
     void prepend(std::string_view s) { s_.insert(0, s); }
 
     // Replaces every non-overlapping occurrence, left to right; returns the count.
     int replaceAllOccurances(std::string_view from, std::string_view to);
-    // Replaces only the first occurrence; true if there was one.
-    bool replaceFirstOccurance(std::string_view from, std::string_view to);
-    int replaceCharAll(char from, char to);
-    // Removes every occurrence of c; returns the count.
-    int removeCharOccurances(char c);
 
     // Removes space, tab, CR and LF at both ends.
     void trim2();
-    void trimRight2();
     // Drops the last n bytes (all of them when n >= size).
     void shorten(size_t n);
-    // Keeps the first n bytes.
-    void truncateTo(size_t n);
 
     // Case folding of ASCII letters and of the Latin-1 letters, bytes 192-223 <-> 224-255.
     // Meant for single-byte text; UTF-8 callers use the Ascii variants.
     void toLowerCase();
     void toUpperCase();
     void toLowerAscii();
-    void toUpperAscii();
 
     [[nodiscard]] bool equals(std::string_view s) const { return s_ == s; }
     // Compares ASCII letters without regard to case.
     [[nodiscard]] bool equalsIgnoreCase(std::string_view s) const;
-    [[nodiscard]] bool beginsWith(std::string_view s) const { return s_.starts_with(s); }
-    [[nodiscard]] bool beginsWithIgnoreCase(std::string_view s) const;
-    [[nodiscard]] bool endsWith(std::string_view s) const { return s_.ends_with(s); }
     [[nodiscard]] bool containsSubstring(std::string_view s) const {
         return s_.find(s) != std::string::npos;
     }
     [[nodiscard]] bool containsSubstringNoCase(std::string_view s) const;
-    [[nodiscard]] bool containsChar(char c) const { return s_.find(c) != std::string::npos; }
     [[nodiscard]] bool is7bit() const;
 
     // Splits at any of the delimiter bytes. With honourQuotes, delimiters inside double quotes

@@ -6,9 +6,6 @@
 #include "common/Platform.h"
 #include "mime/MimeMessage2.h"
 
-#include <atomic>
-#include <chrono>
-#include <cstdio>
 #include <cstdlib>
 
 namespace norvane {
@@ -16,17 +13,6 @@ namespace norvane {
 namespace {
 
 constexpr int kUsAscii = 20127;
-
-// The process-wide counter of saved-file names: 0..999, then 0 again.
-std::atomic<int> savedFileCounter{0};
-
-int nextSavedFileNumber() {
-    int n = savedFileCounter.load(std::memory_order_relaxed);
-    while (!savedFileCounter.compare_exchange_weak(n, n >= 999 ? 0 : n + 1,
-                                                   std::memory_order_relaxed)) {
-    }
-    return n;
-}
 
 SystemTime nowAsSystemTime() {
     SystemTime t;
@@ -316,17 +302,6 @@ std::string Email2::newBoundary(std::string_view suffix) {
     return b.str();
 }
 
-std::string Email2::savedFileName() const {
-    const auto ticks =
-        static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "e_%04u%02u%02u_%02u%02u%02u_%06x%03x.eml", date_.year,
-                  date_.month, date_.day, date_.hour, date_.minute, date_.second,
-                  static_cast<unsigned>(ticks & 0xFFFFFF),
-                  static_cast<unsigned>(nextSavedFileNumber()));
-    return buf;
-}
-
 // ---- sizes ----
 
 int64_t Email2::size() const {
@@ -350,13 +325,6 @@ int64_t Email2::sendSizeEstimate() const {
     if (sendEncrypted_)
         e = (e * 100) / 80;
     return e;
-}
-
-void Email2::getTermValue(std::string_view name, StringBuffer& out) const {
-    if (name == "body")
-        out.append(getBody().view());
-    else
-        (void)header_.getField(name, out);
 }
 
 // ---- node access and roles ----

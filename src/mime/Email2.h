@@ -29,7 +29,6 @@
 #include "common/NorvaneObject.h"
 #include "common/StringBuffer.h"
 #include "common/StringPair.h"
-#include "mime/ExpressionTermSource.h"
 #include "mime/MimeHeader.h"
 #include "mime/MimeParseLimits.h"
 #include "mime/Rfc822Address.h"
@@ -96,7 +95,7 @@ struct ContentTypeParams {
 
 enum class RecipientKind { To, Cc, Bcc };
 
-class Email2 : public NorvaneObject, public ExpressionTermSource {
+class Email2 : public NorvaneObject {
 public:
     // Tag of the constructor that makes an e-mail without any header field.
     struct Blank {};
@@ -173,9 +172,6 @@ public:
     void newContentId();
     // "----=_NextPart_" + pieces of a new UUID + suffix ("_.MIX", "_.ALT", "_.REL").
     [[nodiscard]] static std::string newBoundary(std::string_view suffix);
-    // File name for a saved copy: "e_YYYYMMDD_hhmmss_" + 6 hex digits of a clock + a counter
-    // 000..999 shared by the whole process (thread-safe) + ".eml".
-    [[nodiscard]] std::string savedFileName() const;
 
     // ---- sender and recipients ----
 
@@ -258,8 +254,6 @@ public:
     // Appends the MIME text of the tree, leaving out header fields whose name begins with
     // skipPrefix (any case; empty leaves none out).
     void renderMime(StringBuffer& out, std::string_view skipPrefix, LogBase& log) const;
-    // "body" gives the main body, any other name the header field of that name.
-    void getTermValue(std::string_view name, StringBuffer& out) const override;
 
     // ---- building the tree ----
 

@@ -236,8 +236,4 @@ std::string extensionOf(std::string_view fileName) {
     return sb::lowerAscii(fileName.substr(dot + 1));
 }
 
-size_t tableSize() {
-    return std::size(kTable);
-}
-
 } // namespace norvane::file_extensions

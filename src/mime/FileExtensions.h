@@ -21,7 +21,4 @@ namespace norvane::file_extensions {
 // (ASCII); empty when there is no '.'.
 [[nodiscard]] std::string extensionOf(std::string_view fileName);
 
-// Number of pairs in the table.
-[[nodiscard]] size_t tableSize();
-
 } // namespace norvane::file_extensions

@@ -30,6 +30,14 @@ std::string readFile(const std::string& path) {
     return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
+std::set<std::string> listDir(const std::string& path) {
+    std::set<std::string> names;
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(path, ec))
+        names.insert(entry.path().filename().string());
+    return names;
+}
+
 std::string dataPath(const std::string& relative) {
     return std::string(NORVANE_SOURCE_DIR) + "/tests/data/" + relative;
 }

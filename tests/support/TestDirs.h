@@ -1,5 +1,6 @@
 #pragma once
 
+#include <set>
 #include <string>
 
 namespace norvane::test {
@@ -21,6 +22,8 @@ private:
 
 // Whole contents of a file ("" when it cannot be read).
 std::string readFile(const std::string& path);
+// Names in a directory, without "." and ".." (empty when it cannot be read).
+std::set<std::string> listDir(const std::string& path);
 // Path of a file under tests/data/.
 std::string dataPath(const std::string& relative);
 

@@ -19,13 +19,6 @@ bool AttributeSet::getAttribute(std::string_view name, std::string& value) const
     return false;
 }
 
-bool AttributeSet::hasAttribute(std::string_view name) const {
-    for (const auto& p : pairs_)
-        if (p.first == name)
-            return true;
-    return false;
-}
-
 bool AttributeSet::hasAttributeWithValue(std::string_view name, std::string_view value) const {
     for (const auto& [n, v] : pairs_)
         if (n == name && v == value)

@@ -25,7 +25,6 @@ public:
 
     // The value of the first attribute called name (compared byte for byte); false when absent.
     [[nodiscard]] bool getAttribute(std::string_view name, std::string& value) const;
-    [[nodiscard]] bool hasAttribute(std::string_view name) const;
     // True when an attribute has exactly this name and this value.
     [[nodiscard]] bool hasAttributeWithValue(std::string_view name, std::string_view value) const;
 

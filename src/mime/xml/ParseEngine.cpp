@@ -4,10 +4,6 @@
 
 namespace norvane {
 
-bool ParseEngine::lookingAtNoCase(std::string_view s) const {
-    return sb::startsWithNoCase(remaining(), s);
-}
-
 bool ParseEngine::captureToNextChar(char c, std::string& out) {
     size_t end = text_.find(c, pos_);
     bool found = end != std::string_view::npos;
@@ -26,25 +22,6 @@ bool ParseEngine::captureToNextAnyOf(std::string_view set, std::string& out) {
     out.assign(text_.substr(pos_, end - pos_));
     pos_ = end;
     return found;
-}
-
-bool ParseEngine::captureToNextUnquotedChar(char c, std::string& out) {
-    char quote = 0;
-    size_t i = pos_;
-    for (; i < text_.size(); ++i) {
-        char b = text_[i];
-        if (quote) {
-            if (b == quote)
-                quote = 0;
-        } else if (b == c) {
-            break;
-        } else if (b == '"' || b == '\'') {
-            quote = b;
-        }
-    }
-    out.assign(text_.substr(pos_, i - pos_));
-    pos_ = i;
-    return i < text_.size();
 }
 
 bool ParseEngine::captureBalanced(char open, char close, std::string& out) {

@@ -26,15 +26,12 @@ public:
     [[nodiscard]] std::string_view remaining() const { return text_.substr(pos_); }
     [[nodiscard]] std::string_view text() const { return text_; }
     [[nodiscard]] bool lookingAt(std::string_view s) const { return remaining().starts_with(s); }
-    [[nodiscard]] bool lookingAtNoCase(std::string_view s) const;
 
     // Captures the bytes up to (not including) c and stops at c. Without c, captures the rest
     // of the text and returns false.
     bool captureToNextChar(char c, std::string& out);
     // As captureToNextChar, stopping at any byte of the set.
     bool captureToNextAnyOf(std::string_view set, std::string& out);
-    // As captureToNextChar, but a c inside single or double quotes does not stop the capture.
-    bool captureToNextUnquotedChar(char c, std::string& out);
     // At an `open` byte: captures through the `close` byte that balances it (both included)
     // and stops after it. False (position unchanged, out empty) when not at `open` or when the
     // run never balances.

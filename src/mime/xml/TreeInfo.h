@@ -2,29 +2,23 @@
 
 #include "mime/xml/AttributeSet.h"
 
-#include <cstdint>
-
 namespace norvane {
 
 class TreeNode;
 
-// What the nodes of one parsed tree share: the root, a serial number that tells trees apart
-// for the life of the process, and the attributes of the document's XML declaration.
+// What the nodes of one parsed tree share: the root and the attributes of the document's XML
+// declaration.
 class TreeInfo {
 public:
-    TreeInfo();
-
     // Null until a root is attached; the root owns the tree, this is only a link back to it.
     [[nodiscard]] TreeNode* root() const { return root_; }
     void setRoot(TreeNode* root) { root_ = root; }
-    [[nodiscard]] uint64_t serialNumber() const { return serial_; }
     // Attributes of "<?xml ...?>" (version, encoding, ...); empty when the document has none.
     [[nodiscard]] const AttributeSet& declaration() const { return declaration_; }
     AttributeSet& declaration() { return declaration_; }
 
 private:
     TreeNode* root_ = nullptr;
-    uint64_t serial_;
     AttributeSet declaration_;
 };
 

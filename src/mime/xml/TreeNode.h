@@ -24,7 +24,6 @@ public:
     TreeNode& operator=(const TreeNode&) = delete;
 
     [[nodiscard]] const std::string& tag() const { return tag_; }
-    void setTag(std::string_view tag) { tag_.assign(tag); }
     [[nodiscard]] bool tagEquals(std::string_view tag) const { return tag_ == tag; }
 
     // The content, or empty when there is none.
@@ -36,7 +35,6 @@ public:
     void appendContent(std::string_view piece);
     // The bytes of a CDATA section: appended as they are, and the node remembers it had one.
     void appendCdata(std::string_view bytes);
-    void setContent(std::string_view content) { content_.emplace(content); }
     [[nodiscard]] bool hasCdata() const { return hasCdata_; }
 
     [[nodiscard]] AttributeSet& attributes() { return attributes_; }

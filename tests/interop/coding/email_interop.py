@@ -3,8 +3,6 @@
 
   parse FILE...   For each message file print "<hex subject> <hex payload>": the Subject as
                   Python decodes it (UTF-8) and the body after its Content-Transfer-Encoding.
-  addresses FILE  For each line "<hex header value>" print "<hex name>|<hex address>;..." as
-                  Python's address parser reads the value.
   make FILE       Write samples that Python encodes, one per line: "<kind> <hex expected>
                   <hex encoded>", for the C++ side to decode.
 """
@@ -30,16 +28,6 @@ def parse(paths):
         subject = str(msg["subject"] or "")
         payload = msg.get_payload(decode=True) or b""
         print(hx(subject.encode("utf-8")), hx(payload))
-
-
-def addresses(path):
-    with open(path) as f:
-        for line in f:
-            value = bytes.fromhex(line.strip()).decode("utf-8")
-            msg = email.message.EmailMessage(policy=email.policy.default)
-            msg["To"] = value
-            parts = [a.display_name + "|" + a.addr_spec for a in msg["To"].addresses]
-            print(hx(";".join(parts).encode("utf-8")))
 
 
 SUBJECTS = [
@@ -104,8 +92,6 @@ if __name__ == "__main__":
     mode = sys.argv[1]
     if mode == "parse":
         parse(sys.argv[2:])
-    elif mode == "addresses":
-        addresses(sys.argv[2])
     elif mode == "make":
         make(sys.argv[2])
     else:

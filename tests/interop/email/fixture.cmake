@@ -1,2 +1,2 @@
-# The checks run nvmail show and nvmail compose: build the program before the test runs.
+# One message is composed by the nvmail program: build it before the test runs.
 add_dependencies(${exe} nvmail)

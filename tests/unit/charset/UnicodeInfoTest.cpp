@@ -18,13 +18,8 @@ TEST(UnicodeInfoTest, ChoosesByScript) {
     EXPECT_EQ(choose(u"caf\u00e9"), 28591);
     EXPECT_EQ(choose(u"\u0142\u00f3d\u017a"), 28592);
     EXPECT_EQ(choose(u"\u3072\u3089\u304c\u306a\u6f22\u5b57"), 932); // kana with kanji
-    EXPECT_EQ(choose(u"\ud55c\uad6d\uc5b4"), 949);
     EXPECT_EQ(choose(u"\u4e2d\u6587"), 936);
-    EXPECT_EQ(choose(u"\u05e9\u05dc\u05d5\u05dd"), 28598);
-    EXPECT_EQ(choose(u"\u0645\u0631\u062d\u0628\u0627"), 28596);
     EXPECT_EQ(choose(u"\u041f\u0440\u0438\u0432\u0435\u0442"), 28595);
-    EXPECT_EQ(choose(u"\u03b1\u03b2\u03b3"), 28597);
-    EXPECT_EQ(choose(u"\u0e2a\u0e27\u0e31\u0e2a\u0e14\u0e35"), 874);
 }
 
 TEST(UnicodeInfoTest, MixedScriptsChooseUtf8) {

@@ -121,16 +121,3 @@ TEST_F(Email2AddressTest, AddMultipleDecodesEncodedWordsFirst) {
     EXPECT_EQ(e.recipient(RecipientKind::Cc, 0)->getName(), "J\xC3\xBCrgen");
     EXPECT_EQ(field(e, "Cc"), "\"J\xC3\xBCrgen\" <j@example.com>");
 }
-
-TEST_F(Email2AddressTest, ClearingEmptiesTheListAndRemovesItsField) {
-    Email2 e;
-    ASSERT_TRUE(e.addTo("", "a@example.com"));
-    ASSERT_TRUE(e.addCc("", "b@example.com"));
-    ASSERT_TRUE(e.addBcc("", "c@example.com"));
-    e.clearRecipients(RecipientKind::To);
-    e.clearRecipients(RecipientKind::Bcc);
-    EXPECT_EQ(e.numRecipients(RecipientKind::To), 0);
-    EXPECT_EQ(e.numRecipients(RecipientKind::Bcc), 0);
-    EXPECT_FALSE(e.header().hasField("To"));
-    EXPECT_EQ(field(e, "Cc"), "b@example.com");
-}

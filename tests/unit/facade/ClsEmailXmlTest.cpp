@@ -16,19 +16,12 @@ using namespace norvane::test;
 
 namespace {
 
-// An e-mail with something in every place the XML form has to carry.
+// An e-mail with a Bcc, which only the XML form carries, and a non-ASCII subject.
 std::unique_ptr<ClsEmail> fullEmail() {
     auto e = std::make_unique<ClsEmail>();
     e->put_Subject("Quarterly r\xC3\xA9sum\xC3\xA9");
-    e->put_From("\"Ann Example\" <ann@example.com>");
-    EXPECT_TRUE(e->AddTo("Bob", "bob@example.com"));
-    EXPECT_TRUE(e->AddCC("", "cy@example.com"));
     EXPECT_TRUE(e->AddBcc("Hidden", "hidden@example.com"));
     e->put_Body("First line\r\nSecond line\r\n");
-    EXPECT_TRUE(e->AddHtmlAlternativeBody("<html><body><b>Hi</b></body></html>"));
-    EXPECT_FALSE(
-        e->AddDataAttachment(bytes(std::string("\x00\x01\xFFzip", 6)), "data.bin").empty());
-    e->AddHeaderField("X-UIDL", "uidl-1");
     return e;
 }
 
@@ -38,12 +31,10 @@ TEST(ClsEmailXmlTest, SaveXmlAndLoadXmlRoundTrip) {
     test::TempDir dir;
     auto e = fullEmail();
     const std::string xml = e->GetXml();
-    EXPECT_EQ(e->get_LastErrorXml(), xmlOf("GetXml", ""));
     ASSERT_EQ(xml.rfind("<mime_message>", 0), 0u) << xml;
 
     const std::string path = dir.file("mail.xml");
     ASSERT_TRUE(e->SaveXml(("  " + path + "\t").c_str()));
-    EXPECT_EQ(e->get_LastErrorXml(), xmlOf("SaveXml", ""));
     std::string expected = "<?xml version=\"1.0\" ?>\n" + xml;
     for (size_t p; (p = expected.find("\r\n")) != std::string::npos;)
         expected.erase(p, 1);
@@ -52,12 +43,7 @@ TEST(ClsEmailXmlTest, SaveXmlAndLoadXmlRoundTrip) {
     ClsEmail back;
     ASSERT_TRUE(back.LoadXml(path.c_str()));
     EXPECT_EQ(back.GetXml(), xml);
-    EXPECT_EQ(back.get_Subject(), e->get_Subject());
-    EXPECT_EQ(back.get_From(), "\"Ann Example\" <ann@example.com>");
     EXPECT_EQ(back.GetBcc(0), "\"Hidden\" <hidden@example.com>");
-    EXPECT_EQ(back.get_Uidl(), "uidl-1");
-    EXPECT_EQ(back.GetPlainTextBody(), "First line\r\nSecond line\r\n");
-    EXPECT_EQ(back.GetAttachmentData(0).getSize(), 6u);
 
     ClsEmail fromText;
     ASSERT_TRUE(fromText.SetFromXmlText(xml.c_str()));
@@ -69,12 +55,9 @@ TEST(ClsEmailXmlTest, SaveXmlReportsMissingNameAndFailedWrite) {
     ClsEmail e;
     for (const char* name : {static_cast<const char*>(nullptr), "", " \t\r\n"}) {
         EXPECT_FALSE(e.SaveXml(name));
-        EXPECT_EQ(e.get_LastErrorText(), "The filename parameter is missing\r\n");
-        EXPECT_EQ(e.get_LastErrorXml(),
-                  xmlOf("SaveXml", "    <error>The filename parameter is missing</error>\r\n"));
+        EXPECT_EQ(e.get_LastErrorXml(), xmlOf("SaveXml", err("The filename parameter is missing")));
     }
     EXPECT_FALSE(e.SaveXml(dir.file("no/such/dir/x.xml").c_str()));
-    EXPECT_NE(e.get_LastErrorXml().find("<SaveXml>"), std::string::npos);
     EXPECT_FALSE(file::fileExists(dir.file("no/such/dir/x.xml")));
 }
 
@@ -105,22 +88,13 @@ TEST(ClsEmailXmlTest, MimeObjectsCarryTheMimeText) {
     std::unique_ptr<ClsMime> obj = e->GetMimeObject();
     ASSERT_TRUE(obj);
     EXPECT_EQ(obj->GetMime(), mime);
-    EXPECT_EQ(e->get_LastErrorXml(), xmlOf("GetMime", ""));
-
-    ClsEmail other;
-    EXPECT_TRUE(other.SetFromMimeObject(obj.get()));
-    EXPECT_EQ(other.GetMime(), mime);
-    EXPECT_EQ(other.get_Subject(), e->get_Subject());
 
     // Two objects, not one shared text.
     EXPECT_TRUE(obj->LoadMime("Subject: changed\r\n\r\nbody\r\n"));
     EXPECT_EQ(e->GetMime(), mime);
+    ClsEmail other;
     EXPECT_TRUE(other.SetFromMimeObject(obj.get()));
     EXPECT_EQ(other.get_Subject(), "changed");
-
     EXPECT_FALSE(other.SetFromMimeObject(nullptr));
     EXPECT_EQ(other.get_Subject(), "changed");
-    EXPECT_FALSE(obj->LoadMime(static_cast<const char*>(nullptr)));
-    EXPECT_EQ(obj->GetMime(), "Subject: changed\r\n\r\nbody\r\n");
-    EXPECT_EQ(ClsMime().GetMime(), "");
 }

@@ -11,7 +11,6 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <dirent.h>
 #include <set>
 #include <string>
 
@@ -31,17 +30,6 @@ Result run(const std::string& args) {
     Result r;
     r.status = test::runCommand(kNvmail + " " + args + " 2>&1", &r.out);
     return r;
-}
-
-std::set<std::string> listDir(const std::string& path) {
-    std::set<std::string> names;
-    if (DIR* d = ::opendir(path.c_str())) {
-        while (const dirent* e = ::readdir(d))
-            if (std::string_view(e->d_name) != "." && std::string_view(e->d_name) != "..")
-                names.insert(e->d_name);
-        ::closedir(d);
-    }
-    return names;
 }
 
 std::string attachmentPart(const std::string& filename, const std::string& data) {
@@ -78,14 +66,15 @@ TEST(NvmailTest, ComposeShowAndExtractTheSample) {
     const std::string files = dir.file("files");
     r = run("extract --inline " + eml + " " + files);
     ASSERT_EQ(r.status, 0) << r.out;
-    EXPECT_EQ(listDir(files), (std::set<std::string>{"report.pdf", "logo.png"}));
+    EXPECT_EQ(test::listDir(files), (std::set<std::string>{"report.pdf", "logo.png"}));
     EXPECT_EQ(test::readFile(files + "/report.pdf"), test::readFile(kSample + "/report.pdf"));
     EXPECT_EQ(test::readFile(files + "/logo.png"), test::readFile(kSample + "/logo.png"));
 
     // A second extraction never overwrites: the copies get numbered names.
     r = run("extract " + eml + " " + files);
     ASSERT_EQ(r.status, 0) << r.out;
-    EXPECT_EQ(listDir(files), (std::set<std::string>{"report.pdf", "report (1).pdf", "logo.png"}));
+    EXPECT_EQ(test::listDir(files),
+              (std::set<std::string>{"report.pdf", "report (1).pdf", "logo.png"}));
 }
 
 TEST(NvmailTest, ComposeToStdoutAndRefusesBadInput) {
@@ -125,7 +114,7 @@ TEST(NvmailTest, ExtractKeepsHostileNamesInsideTheDirectory) {
 
     Result r = run("extract " + eml + " " + out);
     ASSERT_EQ(r.status, 0) << r.out;
-    const auto names = listDir(out);
+    const auto names = test::listDir(out);
     EXPECT_EQ(names.size(), 11u) << r.out;
     for (const char* n : {"escape.sh", "passwd", "attachment.dat", "bashrc", "evil.exe",
                           "red_[31m.txt", "same.txt", "same (1).txt", "link.txt", "link (1).txt"})
@@ -136,7 +125,8 @@ TEST(NvmailTest, ExtractKeepsHostileNamesInsideTheDirectory) {
     for (const auto& n : names)
         EXPECT_LE(n.size(), 200u);
     // Nothing was written next to the directory.
-    EXPECT_EQ(listDir(dir.path()), (std::set<std::string>{"hostile.eml", "out", "victim.txt"}));
+    EXPECT_EQ(test::listDir(dir.path()),
+              (std::set<std::string>{"hostile.eml", "out", "victim.txt"}));
 }
 
 TEST(NvmailTest, ShowReplacesControlCharacters) {

@@ -48,14 +48,6 @@ TEST(SmtpWireTest, BareAddressesFromListText) {
     EXPECT_TRUE(smtp::bareAddresses("nobody").empty());
 }
 
-TEST(SmtpWireTest, MessageIdHasTheFixedShape) {
-    std::string id = smtp::newMessageId();
-    EXPECT_TRUE(id.starts_with("<NORVANE-MID-"));
-    EXPECT_TRUE(id.ends_with(">"));
-    EXPECT_NE(id.find('@'), std::string::npos);
-    EXPECT_NE(id, smtp::newMessageId());
-}
-
 TEST(SmtpAuthFlagsTest, NamesCountOnlyAfterABlank) {
     SmtpAuthFlags f;
     f.scanEhloLine("250-AUTH=LOGIN PLAIN\r\n");

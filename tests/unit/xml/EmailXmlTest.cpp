@@ -7,12 +7,14 @@
 #include "common/Logger.h"
 #include "mime/Email2.h"
 #include "mime/MailBundle.h"
+#include "support/LogText.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
 using namespace norvane;
+using norvane::test::logText;
 
 namespace {
 
@@ -23,12 +25,6 @@ std::string xmlOf(std::string_view mime) {
     std::string out;
     EmailXml::mimeToXml(tree, out);
     return out;
-}
-
-std::string logText(Logger& log) {
-    StringBuffer t;
-    log.getLastErrorText(t);
-    return t.str();
 }
 
 std::unique_ptr<MimeMessage2> readBack(std::string_view xml) {
@@ -355,15 +351,6 @@ TEST(EmailXmlTest, BundleIsWrittenLastToFirstAndReadBackInDocumentOrder) {
     StringBuffer s0;
     ASSERT_TRUE(loaded.get(0)->getHeaderField("Subject", s0));
     EXPECT_EQ(s0.str(), "third");
-    // Handed on from the last to the first, the original order comes back.
-    std::vector<std::string> order;
-    loaded.transferAll([&order](std::unique_ptr<Email2> e) {
-        StringBuffer s;
-        (void)e->getHeaderField("Subject", s);
-        order.push_back(s.str());
-    });
-    EXPECT_EQ(order, (std::vector<std::string>{"first", "second", "third"}));
-    EXPECT_EQ(loaded.count(), 0);
     EXPECT_FALSE(loaded.loadXml("not xml", log));
 }
 

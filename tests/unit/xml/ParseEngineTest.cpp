@@ -22,16 +22,6 @@ TEST(ParseEngineTest, CapturesStopAtTheByteOrAtTheEnd) {
     EXPECT_TRUE(pe.atEnd());
 }
 
-TEST(ParseEngineTest, QuotedRunsDoNotStopTheCapture) {
-    ParseEngine pe("a=\"x;y\" b='p;\"q' ;tail");
-    std::string out;
-    EXPECT_TRUE(pe.captureToNextUnquotedChar(';', out));
-    EXPECT_EQ(out, "a=\"x;y\" b='p;\"q' ");
-    ParseEngine open("x=\"never closed;");
-    EXPECT_FALSE(open.captureToNextUnquotedChar(';', out));
-    EXPECT_EQ(out, "x=\"never closed;");
-}
-
 TEST(ParseEngineTest, BalancedCaptureCountsNesting) {
     ParseEngine pe("<a <b> <c>> after");
     std::string out;

@@ -6,37 +6,6 @@
 
 using namespace norvane;
 
-TEST(TreeNodeTest, ChildrenKnowTheirParentAndShareTheTreeInfo) {
-    auto root = TreeNode::createRoot("r");
-    TreeNode* a = root->appendNewChild("a");
-    TreeNode* b = a->appendNewChild("b");
-    EXPECT_EQ(a->parent(), root.get());
-    EXPECT_EQ(b->parent(), a);
-    EXPECT_EQ(&b->treeInfo(), &root->treeInfo());
-    EXPECT_EQ(root->treeInfo().root(), root.get());
-    EXPECT_EQ(b->depth(), 2u);
-    EXPECT_EQ(root->getChild(5), nullptr);
-}
-
-TEST(TreeNodeTest, EveryTreeGetsItsOwnSerialNumber) {
-    auto one = TreeNode::createRoot("x");
-    auto two = TreeNode::createRoot("x");
-    EXPECT_NE(one->treeInfo().serialNumber(), two->treeInfo().serialNumber());
-}
-
-TEST(TreeNodeTest, ContentIsNoneUntilSetAndPiecesJoinWithASpace) {
-    auto n = TreeNode::createRoot("x");
-    EXPECT_FALSE(n->hasContent());
-    EXPECT_EQ(n->content(), "");
-    n->appendContent("");
-    EXPECT_TRUE(n->hasContent());
-    n->appendContent("a");
-    EXPECT_EQ(n->content(), " a");
-    n->appendCdata("b");
-    EXPECT_EQ(n->content(), " ab");
-    EXPECT_TRUE(n->hasCdata());
-}
-
 TEST(TreeNodeTest, DescendantSearchesFollowDocumentOrderAndStopAtCollectedNodes) {
     LogNull log;
     auto root = parseXml("<email_bundle><x><mime_message id='1'><body><subpart><mime_message "

@@ -1,19 +1,15 @@
 #include "mime/xml/XmlReader.h"
 #include "common/Logger.h"
+#include "support/LogText.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
 using namespace norvane;
+using norvane::test::logText;
 
 namespace {
-
-std::string logText(const Logger& log) {
-    StringBuffer sb;
-    log.getLastErrorText(sb);
-    return sb.str();
-}
 
 // The e-mail XML form as the writer produces it (one part, two header fields).
 constexpr std::string_view kMimeXml = "<?xml version=\"1.0\" encoding=\"utf-8\" ?>\n"

@@ -1,0 +1,17 @@
+#pragma once
+
+#include "common/LogBase.h"
+#include "common/StringBuffer.h"
+
+#include <string>
+
+namespace norvane::test {
+
+// The text form of a log (one line per message or data item).
+inline std::string logText(const LogBase& log) {
+    StringBuffer sb;
+    log.getLastErrorText(sb);
+    return sb.str();
+}
+
+} // namespace norvane::test
