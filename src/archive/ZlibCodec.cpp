@@ -81,8 +81,11 @@ bool deflateRawAppend(std::span<const uint8_t> data, int level, std::vector<uint
     size_t produced = base;
     for (;;) {
         feedInput(s.zs, data, fed);
-        if (produced == out.size())
-            out.resize(produced + kOutputChunk);
+        if (produced == out.size()) {
+            // Within the reserved room while there is some: growing past it copies the buffer.
+            const size_t spare = out.capacity() - produced;
+            out.resize(produced + (spare > 0 ? std::min(spare, kOutputChunk) : kOutputChunk));
+        }
         const size_t room = std::min(kMaxPiece, out.size() - produced);
         s.zs.next_out = out.data() + produced;
         s.zs.avail_out = static_cast<uInt>(room);
@@ -123,9 +126,12 @@ bool inflateRaw(std::span<const uint8_t> data, uint64_t maxOut, std::vector<uint
         if (full) {
             s.zs.next_out = probe;
         } else {
-            if (produced == out.size())
+            if (produced == out.size()) {
+                const size_t spare = out.capacity() - produced;
                 out.resize(produced + static_cast<size_t>(std::min<uint64_t>(
-                                          {kOutputChunk, maxOut - produced, kMaxPiece})));
+                                          {spare > 0 ? std::min(spare, kOutputChunk) : kOutputChunk,
+                                           maxOut - produced, kMaxPiece})));
+            }
             room = out.size() - produced;
             s.zs.next_out = out.data() + produced;
         }
