@@ -1,0 +1,73 @@
+#!/usr/bin/env bash
+# `make test`: installs what the tests need, builds under AddressSanitizer and UBSan, runs every
+# test suite with CTest and ends with one summary line. The exit status is CTest's (non-zero
+# when a suite fails), and CTest's own closing lines are kept as they are.
+#
+#   scripts/test.sh [BUILD_DIR]      environment: JOBS (default: all cores), VERBOSE=1
+set -uo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${1:-build/test}
+jobs=${JOBS:-$(nproc)}
+verbose=${VERBOSE:-}
+cd "$root"
+started=$SECONDS
+
+if [[ -t 1 && -z "${NO_COLOR:-}" && "${TERM:-}" != dumb ]]; then
+  tty=1
+  b=$'\033[1m' r=$'\033[0m'
+else
+  tty=""
+  b="" r=""
+fi
+
+cat <<EOF
+${b}make test${r}: installs the packages the tests need (the first time; see scripts/packages.txt),
+builds the library, nvmail and the test programs under AddressSanitizer and UBSan, starts mail
+servers on 127.0.0.1 for the transport suites, and runs every test suite with CTest.
+A first run takes about 10 minutes on a 2-core machine. VERBOSE=1 shows every build command.
+EOF
+
+bash scripts/setup.sh || exit 1
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-g -O1" \
+  -DNORVANE_SANITIZE=ON -DNORVANE_BENCH=OFF >/dev/null || exit 1
+
+# The build: every line with VERBOSE, otherwise one progress line (updated in place on a
+# terminal, every tenth on a log) and whatever is not routine, such as compiler messages.
+log="$build/build.log"
+if [[ -n "$verbose" ]]; then
+  VERBOSE=1 cmake --build "$build" -j"$jobs"
+  status=$?
+else
+  cmake --build "$build" -j"$jobs" 2>&1 | tee "$log" | awk -v tty="$tty" '
+    /^\[ *[0-9]+%\] / {
+      pct = $0; sub(/^\[ */, "", pct); sub(/%.*/, "", pct); pct += 0
+      if (tty) { printf "\rbuilding: %3d%%", pct; fflush(); shown = 1 }
+      else if (pct >= next_pct) { printf "building: %d%%\n", pct; fflush(); next_pct = pct - pct % 10 + 10 }
+      next
+    }
+    /^(Consolidate compiler generated dependencies|Scanning dependencies) / { next }
+    { if (shown) { printf "\n"; shown = 0 } print; fflush() }
+    END { if (shown) printf "\n" }'
+  status=${PIPESTATUS[0]}
+fi
+if [[ $status -ne 0 ]]; then
+  echo "make test: the build failed (every line of it: $log)"
+  exit "$status"
+fi
+
+results="$build/ctest.log"
+(cd "$build" && ctest --output-on-failure -j"$jobs") 2>&1 | tee "$results"
+status=${PIPESTATUS[0]}
+
+elapsed=$((SECONDS - started))
+line=$(grep -E '^[0-9]+% tests passed, [0-9]+ tests failed out of [0-9]+' "$results" | tail -n 1)
+if [[ -n "$line" ]]; then
+  failed=$(sed -E 's/.* ([0-9]+) tests failed out of ([0-9]+).*/\1/' <<<"$line")
+  total=$(sed -E 's/.* tests failed out of ([0-9]+).*/\1/' <<<"$line")
+  printf '%smake test: %d suites passed, %d failed (of %d) in %dm%02ds%s\n' "$b" \
+    $((total - failed)) "$failed" "$total" $((elapsed / 60)) $((elapsed % 60)) "$r"
+else
+  echo "${b}make test: CTest did not finish (status $status)${r}"
+  [[ $status -ne 0 ]] || status=1
+fi
+exit "$status"
