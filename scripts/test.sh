@@ -9,6 +9,8 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-build/test}
 jobs=${JOBS:-$(nproc)}
 verbose=${VERBOSE:-}
+# CMake turns on verbose builds when VERBOSE is merely defined, even empty.
+unset VERBOSE
 cd "$root"
 started=$SECONDS
 
@@ -35,7 +37,7 @@ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-g -O1"
 # terminal, every tenth on a log) and whatever is not routine, such as compiler messages.
 log="$build/build.log"
 if [[ -n "$verbose" ]]; then
-  VERBOSE=1 cmake --build "$build" -j"$jobs"
+  cmake --build "$build" -j"$jobs" --verbose
   status=$?
 else
   cmake --build "$build" -j"$jobs" 2>&1 | tee "$log" | awk -v tty="$tty" '

@@ -79,8 +79,9 @@ bool writeAll(int fd, std::string_view data) {
     return true;
 }
 
-// Writes data to a new temporary file in dir; its name goes to temp. Reported on failure.
-bool writeTemporary(int dir, std::string_view data, std::string& temp) {
+// Writes the data of name to a new temporary file in dir; its name goes to temp. Reported on
+// failure.
+bool writeTemporary(int dir, const std::string& name, std::string_view data, std::string& temp) {
     UniqueFd fd;
     for (int n = 0; n < kMaxTries && !fd; ++n) {
         temp = ".nvmail-" + norvane::platform::newUuidString();
@@ -90,13 +91,13 @@ bool writeTemporary(int dir, std::string_view data, std::string& temp) {
             break;
     }
     if (!fd) {
-        error("cannot create a file in the directory: " + systemErrorText(errno));
+        error("cannot save " + name + ": " + systemErrorText(errno));
         return false;
     }
     if (!writeAll(fd.get(), data) || ::fsync(fd.get()) != 0 || ::close(fd.release()) != 0) {
         const int err = errno;
         (void)::unlinkat(dir, temp.c_str(), 0);
-        error("cannot write " + temp + ": " + systemErrorText(err));
+        error("cannot save " + name + ": " + systemErrorText(err));
         return false;
     }
     return true;
@@ -120,7 +121,7 @@ int renameNew(int dir, const std::string& temp, const std::string& name) {
 // goes to saved. The file appears complete or not at all.
 bool saveNew(int dir, const std::string& name, std::string_view data, std::string& saved) {
     std::string temp;
-    if (!writeTemporary(dir, data, temp))
+    if (!writeTemporary(dir, name, data, temp))
         return false;
     for (int n = 0; n < kMaxTries; ++n) {
         const std::string candidate = n == 0 ? name : numbered(name, n);
