@@ -5,30 +5,33 @@ RELEASE := build/release
 TESTBUILD := build/test
 RELTESTBUILD := build/release-tests
 
-.PHONY: all setup demo release test bench fuzz format clean
+.PHONY: all setup setup-build demo release test bench fuzz format clean
 
 all: release
 
+# Everything: what building needs (scripts/packages-build.txt) and what the tests, benchmarks
+# and fuzz targets need (scripts/packages.txt).
 setup:
 	@bash scripts/setup.sh
 
-release: setup
-	@cmake -S . -B $(RELEASE) -DCMAKE_BUILD_TYPE=Release -DNORVANE_TESTS=OFF >/dev/null
+# Only what building and running nvmail needs.
+setup-build:
+	@bash scripts/setup.sh build
+
+release: setup-build
+	@cmake -S . -B $(RELEASE) -DCMAKE_BUILD_TYPE=Release -DNORVANE_TESTS=OFF \
+	  -DNORVANE_BENCH=OFF >/dev/null
 	@cmake --build $(RELEASE) -j$(JOBS) --target nvmail norvane norvane_shared
 
+# Leaves its message and the files it extracted under build/demo/.
 demo: release
-	@bash scripts/demo.sh $(RELEASE)/tools/nvmail
+	@bash scripts/demo.sh $(RELEASE)/tools/nvmail build/demo
 
-# Debug build under AddressSanitizer and UndefinedBehaviorSanitizer, then every test; then the
-# optimised build a user makes, tests included, so that warnings only the optimiser finds
-# (-Wrestrict, -Wstringop-overflow) fail here rather than on a user's machine.
-test: setup
-	@cmake -S . -B $(TESTBUILD) -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-g -O1" \
-	  -DNORVANE_SANITIZE=ON -DNORVANE_BENCH=OFF -DNORVANE_WERROR=ON >/dev/null
-	@cmake --build $(TESTBUILD) -j$(JOBS)
-	@cd $(TESTBUILD) && ctest --output-on-failure -j$(JOBS)
-	@cmake -S . -B $(RELTESTBUILD) -DCMAKE_BUILD_TYPE=Release -DNORVANE_WERROR=ON >/dev/null
-	@cmake --build $(RELTESTBUILD) -j$(JOBS)
+# Debug build under AddressSanitizer and UndefinedBehaviorSanitizer and the optimised build a
+# user makes, both with warnings as errors, then every test (quiet builds with a progress line
+# unless VERBOSE=1; one summary line at the end).
+test:
+	@JOBS=$(JOBS) VERBOSE=$(VERBOSE) bash scripts/test.sh $(TESTBUILD) $(RELTESTBUILD)
 
 bench: setup
 	@cmake -S . -B build/bench -DCMAKE_BUILD_TYPE=Release -DNORVANE_TESTS=OFF >/dev/null

@@ -1,9 +1,17 @@
 #!/usr/bin/env bash
-# Installs every Debian package listed in scripts/packages.txt that is not installed yet.
+# Installs the Debian packages that are not installed yet:
+#   setup.sh build   those of scripts/packages-build.txt (building and running nvmail)
+#   setup.sh         those and the ones of scripts/packages.txt (tests, benchmarks, fuzzing)
 # Silent and quick when everything is there; runs `apt-get update` once otherwise.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
-mapfile -t pkgs < <(grep -v -E '^\s*(#|$)' "$here/packages.txt" | awk '{print $1}')
+lists=("$here/packages-build.txt")
+case "${1:-all}" in
+  build) ;;
+  all) lists+=("$here/packages.txt") ;;
+  *) echo "usage: setup.sh [build]" >&2; exit 2 ;;
+esac
+mapfile -t pkgs < <(cat "${lists[@]}" | grep -v -E '^\s*(#|$)' | awk '{print $1}')
 
 missing=()
 for p in "${pkgs[@]}"; do

@@ -36,8 +36,16 @@ ZipEntry* ZipArchive::appendData(std::string_view name, std::span<const uint8_t>
 bool ZipArchive::writeToMemory(DataBuffer& out, LogBase& log) {
     // Entries read from an archive are inflated (against the budget) and compressed anew, so
     // that a damaged entry is caught here rather than copied into the new archive.
-    auto source = [this](ZipEntry& e, DataBuffer& plain, LogBase& l) {
-        return inflateEntry(e, plain, l);
+    auto source = [this](ZipEntry& e, DataBuffer& scratch, std::span<const uint8_t>& plain,
+                         LogBase& l) {
+        if (!e.isFromArchive()) {
+            plain = e.data().span();
+            return true;
+        }
+        if (!inflateEntry(e, scratch, l))
+            return false;
+        plain = scratch.span();
+        return true;
     };
     return zip::writeArchive(entries_, source, out, log);
 }
@@ -54,8 +62,6 @@ bool ZipArchive::openFromMemory(std::span<const uint8_t> bytes, LogBase& log) {
     if (!zip::readDirectory(bytes, dir, log))
         return false;
     auto copy = std::make_shared<const std::vector<uint8_t>>(bytes.begin(), bytes.end());
-    uint64_t scaled = bytes.size() * kInflateRatio;
-    budget_ = std::clamp(scaled, kMinInflateBudget, kMaxInflateBudget);
     for (zip::DirEntry& d : dir) {
         auto entry = std::make_unique<ZipEntry>(id_, std::move(d.name), d.isDirectory());
         entry->setDosTime(d.time);
@@ -70,6 +76,7 @@ bool ZipArchive::openFromMemory(std::span<const uint8_t> bytes, LogBase& log) {
 bool ZipArchive::inflateEntry(ZipEntry& entry, DataBuffer& out, LogBase& log) {
     uint64_t spentByOthers = spent_ - entry.inflatedCharge();
     uint64_t allowance = budget_ > spentByOthers ? budget_ - spentByOthers : 0;
+    allowance = std::min(allowance, maxEntrySize_);
     if (!entry.inflate(allowance, out, log))
         return false;
     if (entry.isFromArchive()) {

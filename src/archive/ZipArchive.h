@@ -17,14 +17,15 @@ class ZipRegistry;
 // One archive in memory: an ordered list of entries (owned by the registry) that is either
 // built by the caller or read from a buffer, and written out as a zip file.
 //
-// Inflating entries read from an archive is bounded by a budget for the whole archive, so that
-// no archive (a zip bomb included) expands without limit whatever it declares: by default 100
-// times the archive's size, at least 64 MiB and at most 1 GiB.
+// Inflating entries read from an archive is bounded by absolute limits, never by how well the
+// data compressed (text routinely shrinks more than 100 times): each entry must inflate to
+// exactly the size it declares, no entry to more than the entry limit, and all entries of the
+// archive together to no more than the budget. A zip bomb stops at those limits whatever it
+// declares. Both default to 1 GiB.
 class ZipArchive : public NorvaneObject {
 public:
-    static constexpr uint64_t kMinInflateBudget = uint64_t{64} << 20;
-    static constexpr uint64_t kMaxInflateBudget = uint64_t{1} << 30;
-    static constexpr uint64_t kInflateRatio = 100;
+    static constexpr uint64_t kDefaultMaxEntrySize = uint64_t{1} << 30;
+    static constexpr uint64_t kDefaultInflateBudget = uint64_t{1} << 30;
 
     ZipArchive(ZipRegistry& registry, uint64_t id);
 
@@ -49,8 +50,11 @@ public:
 
     // The entry's uncompressed bytes, charged against the inflation budget (once per entry).
     [[nodiscard]] bool inflateEntry(ZipEntry& entry, DataBuffer& out, LogBase& log);
+    // What all entries together may inflate to; kept when another archive is opened.
     void setInflateBudget(uint64_t bytes) { budget_ = bytes; }
     [[nodiscard]] uint64_t inflateBudget() const { return budget_; }
+    // What one entry may inflate to.
+    void setMaxEntrySize(uint64_t bytes) { maxEntrySize_ = bytes; }
 
 private:
     ZipRegistry& registry_;
@@ -58,7 +62,8 @@ private:
     // Not owned: the registry owns entries, and this archive is the only one that removes its
     // own, so these pointers never outlive what they point to.
     std::vector<ZipEntry*> entries_;
-    uint64_t budget_ = kMaxInflateBudget;
+    uint64_t budget_ = kDefaultInflateBudget;
+    uint64_t maxEntrySize_ = kDefaultMaxEntrySize;
     uint64_t spent_ = 0;
 };
 

@@ -68,18 +68,18 @@ bool ZipEntry::inflate(uint64_t maxOut, DataBuffer& out, LogBase& log) const {
     }
     std::span<const uint8_t> raw(stored_.archive->data() + stored_.offset, stored_.compressedSize);
     std::vector<uint8_t> bytes;
+    if (stored_.declaredSize > maxOut ||
+        (stored_.method == zip::kMethodStored && raw.size() > maxOut)) {
+        log.logError("Entry inflates past the size limit");
+        log.logDataLong("size_limit", static_cast<long>(maxOut));
+        log.logData("filename", fileName_);
+        return false;
+    }
     if (stored_.method == zip::kMethodStored) {
-        if (raw.size() > maxOut) {
-            log.logError("Entry inflates past the size limit");
-            log.logDataLong("size_limit", static_cast<long>(maxOut));
-            log.logData("filename", fileName_);
-            return false;
-        }
         bytes.assign(raw.begin(), raw.end());
     } else if (stored_.method == zip::kMethodDeflated) {
-        // Nothing beyond the declared size can be a valid entry, so no more is ever inflated;
-        // the budget still bounds an entry that declares a huge size.
-        if (!zlibcodec::inflateRaw(raw, std::min(maxOut, stored_.declaredSize), bytes, log)) {
+        // Nothing beyond the declared size can be a valid entry, so no more is ever inflated.
+        if (!zlibcodec::inflateRaw(raw, stored_.declaredSize, bytes, log)) {
             log.logData("filename", fileName_);
             return false;
         }

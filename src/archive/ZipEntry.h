@@ -55,14 +55,17 @@ public:
     [[nodiscard]] zip::DosTime dosTime() const { return dosTime_; }
 
     void setData(DataBuffer&& data) { data_ = std::move(data); }
+    // The bytes the caller added (empty for an entry read from an archive).
+    [[nodiscard]] const DataBuffer& data() const { return data_; }
     void setStoredData(ZipStoredData stored);
     [[nodiscard]] bool isFromArchive() const { return stored_.archive != nullptr; }
     [[nodiscard]] const ZipStoredData& storedData() const { return stored_; }
     // The uncompressed size as far as it is known without inflating (declared for read entries).
     [[nodiscard]] uint64_t uncompressedSize() const;
 
-    // The uncompressed bytes into out. For an entry read from an archive, at most maxOut bytes
-    // are produced and the CRC-32 and size are checked; false (and a log entry) otherwise.
+    // The uncompressed bytes into out. An entry read from an archive must inflate to exactly its
+    // declared size with the declared CRC-32, and is refused without inflating when it declares
+    // more than maxOut; false (and a log entry) otherwise.
     [[nodiscard]] bool inflate(uint64_t maxOut, DataBuffer& out, LogBase& log) const;
 
     // What this entry has counted against its archive's inflation budget so far.

@@ -63,6 +63,14 @@ bool ZipHandle::setInflateBudget(uint64_t bytes) {
     return true;
 }
 
+bool ZipHandle::setMaxEntrySize(uint64_t bytes) {
+    ZipArchive* a = resolve();
+    if (!a)
+        return false;
+    a->setMaxEntrySize(bytes);
+    return true;
+}
+
 void ZipHandle::closeArchive() {
     registry_->removeArchive(archiveId_);
 }

@@ -42,6 +42,8 @@ public:
     [[nodiscard]] std::unique_ptr<ZipEntryHandle> getEntryByIndex(int index);
     // Total bytes that entries read from an archive may inflate to (see ZipArchive).
     [[nodiscard]] bool setInflateBudget(uint64_t bytes);
+    // What one entry read from an archive may inflate to (see ZipArchive).
+    [[nodiscard]] bool setMaxEntrySize(uint64_t bytes);
     // Removes the archive and its entries; every later call on this handle or its entries fails.
     void closeArchive();
 

@@ -2,6 +2,8 @@
 
 #include "archive/ZlibCodec.h"
 
+#include <algorithm>
+
 namespace norvane::zip {
 
 namespace {
@@ -50,40 +52,65 @@ bool tooLarge(LogBase& log, const ZipEntry& e) {
     return false;
 }
 
+// The 32-bit field at pos, written after the data whose size and CRC it records.
+void setLe32(std::vector<uint8_t>& out, size_t pos, uint32_t v) {
+    for (int i = 0; i < 4; ++i)
+        out[pos + static_cast<size_t>(i)] = static_cast<uint8_t>(v >> (8 * i));
+}
+
 bool writeEntry(ZipEntry& e, const PlainSource& source, std::vector<uint8_t>& out,
                 std::vector<Written>& written, LogBase& log) {
     if (e.fileName().empty() || e.fileName().size() > 0xFFFF) {
         log.logError("Invalid zip entry name length");
         return false;
     }
-    DataBuffer plain;
-    if (!source(e, plain, log))
+    DataBuffer scratch;
+    std::span<const uint8_t> plain;
+    if (!source(e, scratch, plain, log))
         return false;
-    Written w{&e, e.compressionMethod(), 0, zlibcodec::crc32Of(plain.span()), 0, 0, 0};
+    Written w{&e, e.compressionMethod(), 0, zlibcodec::crc32Of(plain), 0, 0, 0};
     bool ascii = true;
     for (unsigned char c : e.fileName())
         ascii = ascii && c < 0x80;
     if (!ascii && isUtf8(e.fileName()))
         w.flags |= kFlagUtf8Name;
-    uint64_t size = plain.getSize();
-    std::vector<uint8_t> packed;
-    if (w.method == kMethodDeflated) {
-        if (!zlibcodec::deflateRaw(plain.span(), e.compressionLevel(), packed, log))
-            return false;
-    } else {
-        packed = std::move(plain.vec());
-    }
-    if (size > kMax32 || packed.size() > kMax32 || out.size() > kMax32)
+    if (plain.size() > kMax32 || out.size() > kMax32)
         return tooLarge(log, e);
-    w.size = static_cast<uint32_t>(size);
-    w.compressedSize = static_cast<uint32_t>(packed.size());
+    w.size = static_cast<uint32_t>(plain.size());
     w.offset = static_cast<uint32_t>(out.size());
     putLe32(out, kLocalHeaderSig);
     putCommonFields(out, w);
     putName(out, e);
-    out.insert(out.end(), packed.begin(), packed.end());
+    // The data goes straight behind its header; the compressed size is filled in afterwards.
+    const size_t dataStart = out.size();
+    if (w.method == kMethodDeflated) {
+        if (!zlibcodec::deflateRawAppend(plain, e.compressionLevel(), out, log))
+            return false;
+    } else {
+        out.insert(out.end(), plain.begin(), plain.end());
+    }
+    if (out.size() - dataStart > kMax32)
+        return tooLarge(log, e);
+    w.compressedSize = static_cast<uint32_t>(out.size() - dataStart);
+    setLe32(out, w.offset + 18, w.compressedSize);
     written.push_back(w);
     return true;
+}
+
+// Room for the whole archive, reserved once: entries the size of an attachment are then
+// written in place instead of being copied into an ever larger buffer. Only what is written
+// occupies memory.
+size_t roughArchiveBound(const std::vector<ZipEntry*>& entries) {
+    uint64_t total = kEndOfDirSize;
+    for (const ZipEntry* e : entries) {
+        // What an entry read from an archive inflates to is not known (its declared size may
+        // be a lie); the room grows for it as needed.
+        const uint64_t n =
+            e->isFromArchive() ? e->storedData().compressedSize : e->uncompressedSize();
+        total +=
+            kLocalHeaderSize + kCentralHeaderSize + 2 * e->fileName().size() + n + n / 1000 + 64;
+    }
+    return static_cast<size_t>(std::min<uint64_t>(total, uint64_t{1} << 33));
 }
 
 void writeCentralDirectory(const std::vector<Written>& written, std::vector<uint8_t>& out) {
@@ -111,6 +138,7 @@ bool writeArchive(const std::vector<ZipEntry*>& entries, const PlainSource& sour
         return false;
     }
     std::vector<uint8_t> bytes;
+    bytes.reserve(roughArchiveBound(entries));
     std::vector<Written> written;
     written.reserve(entries.size());
     for (ZipEntry* e : entries)
@@ -131,6 +159,9 @@ bool writeArchive(const std::vector<ZipEntry*>& entries, const PlainSource& sour
     putLe32(bytes, static_cast<uint32_t>(dirSize));
     putLe32(bytes, static_cast<uint32_t>(dirStart));
     putLe16(bytes, 0);
+    // Well-compressed entries leave most of the reserved room unused; it is given back.
+    if (bytes.size() < bytes.capacity() / 2)
+        bytes.shrink_to_fit();
     out.takeData(std::move(bytes));
     return true;
 }

@@ -9,12 +9,15 @@
 #include "common/LogBase.h"
 
 #include <functional>
+#include <span>
 #include <vector>
 
 namespace norvane::zip {
 
-// Produces an entry's uncompressed bytes; false (logged) when it cannot.
-using PlainSource = std::function<bool(ZipEntry&, DataBuffer&, LogBase&)>;
+// Points plain at an entry's uncompressed bytes: at the entry's own data where it has them,
+// else at scratch after inflating into it. False (logged) when it cannot.
+using PlainSource =
+    std::function<bool(ZipEntry&, DataBuffer& scratch, std::span<const uint8_t>& plain, LogBase&)>;
 
 // The archive replaces out; on failure out is empty.
 [[nodiscard]] bool writeArchive(const std::vector<ZipEntry*>& entries, const PlainSource& source,

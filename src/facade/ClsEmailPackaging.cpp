@@ -41,7 +41,8 @@ void ClsEmail::AesDecrypt(const char* /*password*/) {
 void ClsEmail::ZipAttachments(const char* zipFilename) {
     // The archive code opens the "ZipAttachments" context itself.
     m_log.clearLog();
-    attachment_archive::zipAttachments(email_.get(), facade_text::arg(zipFilename), m_log);
+    // The member has no result; the outcome is in the log.
+    (void)attachment_archive::zipAttachments(email_.get(), facade_text::arg(zipFilename), m_log);
 }
 
 bool ClsEmail::UnzipAttachments() {

@@ -291,6 +291,45 @@ bool needsCdata(std::string_view body) {
 
 namespace {
 
+// Renders the leaf's body for transfer at the end of out. Room is reserved first with some to
+// spare, so that a large body is rendered in place and the text after it fits, instead of out
+// being copied into a bigger buffer (twice the memory of the body for a moment).
+void appendRenderedBody(const MimeMessage2& node, std::string& out) {
+    const size_t n = node.body().getSize();
+    out.reserve(out.size() + n + n / 2 + 4096);
+    StringBuffer buffer(std::move(out));
+    node.renderBody(buffer);
+    out = std::move(buffer.str());
+}
+
+// The leaf's body element content, rendered in place: inside CDATA when it needs it, and
+// switched to base64 first (header and all) when its text holds "]]>". The element starts
+// at start in out, where its header is written anew in that case.
+void appendLeaf(MimeMessage2& node, std::string& header, size_t start, std::string& out) {
+    for (;;) {
+        out.append("<mime_message>\n");
+        out.append(header);
+        out.append("<body>\n");
+        const size_t cdataAt = out.size();
+        out.append("<![CDATA[");
+        const size_t textAt = out.size();
+        appendRenderedBody(node, out);
+        const std::string_view text = std::string_view(out).substr(textAt);
+        if (text.find("]]>") != std::string_view::npos) {
+            // The text could not be written inside CDATA; base64 never holds "]]>".
+            out.resize(start);
+            node.setTransferEncoding("base64");
+            header = headerElement(node);
+            continue;
+        }
+        if (needsCdata(text))
+            out.append("]]>");
+        else
+            out.erase(cdataAt, textAt - cdataAt);
+        return;
+    }
+}
+
 // keepHeaderless: a message without any header field is still written (with an empty header
 // element), so that its text survives; a sub-part without one is left out as usual.
 void writeNode(MimeMessage2& node, std::string& out, bool keepHeaderless) {
@@ -300,41 +339,29 @@ void writeNode(MimeMessage2& node, std::string& out, bool keepHeaderless) {
             return;
         header = "<header>\n</header>\n";
     }
-    StringBuffer body;
     if (node.partCount() == 0) {
-        node.renderBody(body);
-        if (body.view().find("]]>") != std::string_view::npos) {
-            // The text could not be written inside CDATA; base64 never holds "]]>".
-            node.setTransferEncoding("base64");
-            header = headerElement(node);
-            body.clear();
-            node.renderBody(body);
-        }
+        appendLeaf(node, header, out.size(), out);
+        out.append("\n</body>\n</mime_message>\n");
+        return;
     }
     out.append("<mime_message>\n");
     out.append(header);
     out.append("<body>\n");
-    if (node.partCount() > 0) {
-        // Each sub-part is written in place (no copy per nesting level) and trimmed there; it
-        // starts with '<', so only its end needs trimming.
-        for (int i = 0; i < node.partCount(); ++i) {
-            const size_t mark = out.size();
-            out.append("<subpart>\n");
-            const size_t start = out.size();
-            writeNode(*node.partAt(i), out, false);
-            while (out.size() > start &&
-                   std::string_view(" \t\r\n").find(out.back()) != std::string_view::npos)
-                out.pop_back();
-            if (out.size() == start) {
-                out.resize(mark);
-                continue;
-            }
-            out.append("</subpart>\n");
+    // Each sub-part is written in place (no copy per nesting level) and trimmed there; it
+    // starts with '<', so only its end needs trimming.
+    for (int i = 0; i < node.partCount(); ++i) {
+        const size_t mark = out.size();
+        out.append("<subpart>\n");
+        const size_t start = out.size();
+        writeNode(*node.partAt(i), out, false);
+        while (out.size() > start &&
+               std::string_view(" \t\r\n").find(out.back()) != std::string_view::npos)
+            out.pop_back();
+        if (out.size() == start) {
+            out.resize(mark);
+            continue;
         }
-    } else if (needsCdata(body.view())) {
-        out.append("<![CDATA[").append(body.view()).append("]]>");
-    } else {
-        out.append(body.view());
+        out.append("</subpart>\n");
     }
     out.append("\n</body>\n</mime_message>\n");
 }
@@ -346,10 +373,13 @@ void EmailXml::mimeToXml(MimeMessage2& node, std::string& out) {
 }
 
 void EmailXml::emailToXml(const Email2& email, std::string& out, LogBase& log) {
-    StringBuffer mime;
-    email.renderMime(mime, "", log);
     MimeMessage2 tree;
-    tree.loadFromText(mime.view(), log);
+    {
+        // Gone before the XML is written: the tree holds the same bodies, decoded.
+        StringBuffer mime;
+        email.renderMime(mime, "", log);
+        tree.loadFromText(mime.view(), log);
+    }
     const int nBcc = email.numRecipients(RecipientKind::Bcc);
     if (nBcc > 0) {
         std::string bcc;

@@ -1,11 +1,10 @@
 // nvmail zip-attachments / unzip-attachments: rewrite an .eml file with its attachments packed
-// into one zip file, or with its zip attachments unpacked.
+// into one zip file, or with its zip attachments unpacked. The output is written only when the
+// work succeeded, so an in-place run never loses an attachment.
 
 #include "Commands.h"
 
 #include "archive/AttachmentArchive.h"
-#include "common/FileAccess.h"
-#include "common/Logger.h"
 #include "mime/Email2.h"
 
 #include <cstdio>
@@ -16,14 +15,21 @@ namespace nvmail {
 
 namespace {
 
-bool writeOutput(const std::string& path, const Email2& e, norvane::LogBase& log) {
+// The e-mail of the file in; null (reported) when the file cannot be read. The text is freed
+// once parsed.
+std::unique_ptr<Email2> load(const std::string& path, ToolLog& log) {
+    std::string mime;
+    if (!readInput(path, mime))
+        return nullptr;
+    auto e = Email2::fromMime(mime, log);
+    release(mime);
+    return e;
+}
+
+bool save(const std::string& path, const Email2& e, ToolLog& log) {
     norvane::StringBuffer mime;
     e.renderMime(mime, "", log);
-    if (!norvane::file::writeWholeFile(path, mime.view(), &log)) {
-        std::fprintf(stderr, "nvmail: cannot write %s\n", path.c_str());
-        return false;
-    }
-    return true;
+    return writeOutput(path, mime.view());
 }
 
 void printAttachments(const Email2& e) {
@@ -31,55 +37,46 @@ void printAttachments(const Email2& e) {
         std::printf("  %s (%zu bytes)\n", a->attachmentFilename().c_str(), a->body().getSize());
 }
 
-void printLog(const norvane::Logger& log) {
-    norvane::StringBuffer text;
-    log.getLastErrorText(text);
-    std::fprintf(stderr, "%s", text.getString());
-}
-
 } // namespace
 
-int zipAttachments(const Args& args) {
-    if (args.size() != 2 && args.size() != 3) {
-        std::fprintf(stderr, "usage: nvmail zip-attachments IN.eml OUT.eml [ZIPNAME]\n");
-        return 2;
-    }
-    std::string mime;
-    if (!readInput(args[0], mime))
-        return 1;
-    norvane::Logger log;
-    auto e = Email2::fromMime(mime, log);
+int zipAttachments(const Parsed& p) {
+    ToolLog log;
+    auto e = load(p.operands[0], log);
+    if (!e)
+        return kFailed;
     const int before = e->numAttachments();
-    norvane::attachment_archive::zipAttachments(e.get(), args.size() == 3 ? args[2] : "", log);
-    if (before > 0 && e->numAttachments() != 1) {
-        printLog(log);
-        return 1;
+    const std::string zipName = p.operands.size() == 3 ? p.operands[2] : "";
+    const bool ok = norvane::attachment_archive::zipAttachments(e.get(), zipName, log);
+    log.printIfWanted(p);
+    if (!ok) {
+        error("cannot zip the attachments of " + p.operands[0] + ": " +
+              log.reason("the archive could not be written"));
+        return kFailed;
     }
-    if (!writeOutput(args[1], *e, log))
-        return 1;
+    if (!save(p.operands[1], *e, log))
+        return kFailed;
     std::printf("%d attachment(s) zipped\n", before);
     printAttachments(*e);
-    return 0;
+    return kOk;
 }
 
-int unzipAttachments(const Args& args) {
-    if (args.size() != 2) {
-        std::fprintf(stderr, "usage: nvmail unzip-attachments IN.eml OUT.eml\n");
-        return 2;
-    }
-    std::string mime;
-    if (!readInput(args[0], mime))
-        return 1;
-    norvane::Logger log;
-    auto e = Email2::fromMime(mime, log);
+int unzipAttachments(const Parsed& p) {
+    ToolLog log;
+    auto e = load(p.operands[0], log);
+    if (!e)
+        return kFailed;
     const bool ok = norvane::attachment_archive::unzipAttachments(*e, log);
-    if (!ok)
-        printLog(log);
-    if (!writeOutput(args[1], *e, log))
-        return 1;
+    log.printIfWanted(p);
+    if (!ok) {
+        error("cannot unzip the attachments of " + p.operands[0] + ": " +
+              log.reason("an archive could not be read"));
+        return kFailed;
+    }
+    if (!save(p.operands[1], *e, log))
+        return kFailed;
     std::printf("%d attachment(s) after unzipping\n", e->numAttachments());
     printAttachments(*e);
-    return ok ? 0 : 1;
+    return kOk;
 }
 
 } // namespace nvmail

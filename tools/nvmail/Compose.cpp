@@ -7,6 +7,9 @@
 #include "common/FileAccess.h"
 #include "common/Logger.h"
 #include "mime/Email2.h"
+#include "mime/Rfc822Address.h"
+
+#include <algorithm>
 
 #include <cstdio>
 #include <map>
@@ -23,82 +26,6 @@ namespace {
 
 constexpr int kUtf8 = 65001;
 constexpr int kUtf16Le = 1200;
-
-int composeUsage() {
-    std::fprintf(stderr,
-                 "usage: nvmail compose [options]\n"
-                 "  --from ADDR            sender, e.g. \"Ann Lee <ann@example.com>\"\n"
-                 "  --to ADDRS             recipients, comma-separated (repeatable)\n"
-                 "  --cc ADDRS, --bcc ADDRS\n"
-                 "  --subject TEXT\n"
-                 "  --text FILE            plain-text body (UTF-8)\n"
-                 "  --text-string TEXT     plain-text body given inline\n"
-                 "  --html FILE            HTML body (UTF-8); with a text body it becomes the\n"
-                 "                         alternative. <img src=\"NAME\"> or cid:NAME refer to\n"
-                 "                         an --inline file by its name\n"
-                 "  --inline FILE          an image or other item the HTML shows (repeatable)\n"
-                 "  --attach FILE          an attachment (repeatable)\n"
-                 "  --charset NAME         charset to send the text in (default: chosen)\n"
-                 "  -o, --output FILE      where to write the .eml (default: stdout)\n");
-    return 2;
-}
-
-struct Options {
-    std::string from;
-    std::vector<std::pair<RecipientKind, std::string>> recipients;
-    std::string subject;
-    std::string textFile;
-    std::string text;
-    bool haveText = false;
-    std::string htmlFile;
-    std::vector<std::string> inlineFiles;
-    std::vector<std::string> attachments;
-    std::string charset;
-    std::string output;
-};
-
-bool parseOptions(const Args& args, Options& o) {
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        if (a == "--help" || a == "-h")
-            return false;
-        if (i + 1 >= args.size()) {
-            std::fprintf(stderr, "nvmail compose: %s needs a value\n", a.c_str());
-            return false;
-        }
-        const std::string& v = args[++i];
-        if (a == "--from")
-            o.from = v;
-        else if (a == "--to")
-            o.recipients.emplace_back(RecipientKind::To, v);
-        else if (a == "--cc")
-            o.recipients.emplace_back(RecipientKind::Cc, v);
-        else if (a == "--bcc")
-            o.recipients.emplace_back(RecipientKind::Bcc, v);
-        else if (a == "--subject")
-            o.subject = v;
-        else if (a == "--text")
-            o.textFile = v;
-        else if (a == "--text-string") {
-            o.text = v;
-            o.haveText = true;
-        } else if (a == "--html")
-            o.htmlFile = v;
-        else if (a == "--inline")
-            o.inlineFiles.push_back(v);
-        else if (a == "--attach")
-            o.attachments.push_back(v);
-        else if (a == "--charset")
-            o.charset = v;
-        else if (a == "-o" || a == "--output")
-            o.output = v;
-        else {
-            std::fprintf(stderr, "nvmail compose: unknown option %s\n", a.c_str());
-            return false;
-        }
-    }
-    return true;
-}
 
 bool convertsTo(std::string_view utf8, int cp) {
     if (cp == kUtf8)
@@ -166,14 +93,17 @@ struct Bodies {
     std::string text;
     bool haveText = false;
     std::string html;
+    bool haveHtml = false;
 };
 
-bool readBodies(const Options& o, Bodies& b) {
-    b.text = o.text;
-    b.haveText = o.haveText || !o.textFile.empty();
-    if (!o.textFile.empty() && !readInput(o.textFile, b.text))
+bool readBodies(const Parsed& p, Bodies& b) {
+    b.text = p.value("--text-string");
+    b.haveText = p.has("--text-string") || p.has("--text");
+    if (p.has("--text") && !readInput(p.value("--text"), b.text, true))
         return false;
-    if (!o.htmlFile.empty() && !readInput(o.htmlFile, b.html))
+    // An empty HTML file is still an HTML body.
+    b.haveHtml = p.has("--html");
+    if (b.haveHtml && !readInput(p.value("--html"), b.html, true))
         return false;
     // Lines of mail text end in CR LF, whatever the files use.
     b.text = norvane::sb::toCRLF(b.text);
@@ -185,7 +115,7 @@ void setBodies(Email2& e, Bodies& b, const std::vector<InlineItem>& items) {
     linkInlineItems(b.html, items);
     if (b.haveText)
         e.setBody(b.text, false);
-    if (b.html.empty())
+    if (!b.haveHtml)
         return;
     if (!b.haveText) {
         e.setHtmlBody(b.html);
@@ -196,109 +126,128 @@ void setBodies(Email2& e, Bodies& b, const std::vector<InlineItem>& items) {
     e.addAlternative(Email2::makeHtmlAlternativePart(b.html, cs));
 }
 
-bool readInlineItems(const Options& o, std::vector<InlineItem>& items) {
-    for (const auto& path : o.inlineFiles) {
+bool readInlineItems(const Parsed& p, std::vector<InlineItem>& items) {
+    for (const auto& path : p.values("--inline")) {
         DataBuffer data;
-        norvane::LogNull log;
-        if (!norvane::file::readWholeFile(path, data, &log)) {
-            std::fprintf(stderr, "nvmail compose: cannot read %s\n", path.c_str());
+        if (!readInput(path, data, true))
             return false;
-        }
         items.push_back({baseName(path), Email2::makeRelatedPart(path, std::move(data))});
     }
     return true;
 }
 
-bool addRecipients(Email2& e, const Options& o) {
-    if (!o.from.empty() && !e.setFrom(o.from)) {
-        std::fprintf(stderr, "nvmail compose: not an address: %s\n", o.from.c_str());
+// One address as a person means it: something before and after a single '@', no spaces or
+// control characters in it.
+bool isMailbox(std::string_view addr) {
+    const size_t at = addr.rfind('@');
+    if (at == std::string_view::npos || at == 0 || at + 1 == addr.size())
         return false;
-    }
-    for (const auto& [kind, list] : o.recipients) {
-        if (e.addMultiple(kind, list) == 0) {
-            std::fprintf(stderr, "nvmail compose: no address in: %s\n", list.c_str());
-            return false;
-        }
-    }
-    return true;
+    const std::string_view domain = addr.substr(at + 1);
+    if (domain.find('@') != std::string_view::npos || domain.front() == '.' || domain.back() == '.')
+        return false;
+    return std::none_of(addr.begin(), addr.end(),
+                        [](char c) { return static_cast<unsigned char>(c) <= 0x20 || c == 0x7F; });
 }
 
-bool writeOutput(const std::string& path, std::string_view mime) {
-    if (path.empty() || path == "-") {
-        return std::fwrite(mime.data(), 1, mime.size(), stdout) == mime.size() &&
-               std::fflush(stdout) == 0;
+// Every comma-separated entry of an address option must be one mailbox; the first that is not
+// is named.
+bool checkAddresses(std::string_view option, const std::string& list, bool single) {
+    const std::vector<std::string> entries = norvane::StringBuffer(list).split(",", true, false);
+    std::string bad;
+    if (entries.empty())
+        bad = list;
+    for (const std::string& entry : entries) {
+        auto addr = norvane::Rfc822Address::parseAddress(entry);
+        if (!addr || !isMailbox(addr->getAddress())) {
+            bad = entry;
+            break;
+        }
     }
-    norvane::Logger log;
-    if (norvane::file::writeWholeFile(path, mime, &log))
+    if (bad.empty() && single && entries.size() > 1)
+        bad = list;
+    if (bad.empty())
         return true;
-    norvane::StringBuffer text;
-    log.getLastErrorText(text);
-    std::fprintf(stderr, "nvmail compose: cannot write %s\n%s", path.c_str(), text.getString());
+    error(std::string(option) + ": not " +
+          (single ? "an e-mail address" : "a list of e-mail addresses") + ": '" +
+          std::string(norvane::sb::trimView(bad)) + "'");
     return false;
+}
+
+// Exit status of the address checks: kOk, kFailed for an unusable address, kUsage for a missing
+// sender or recipient.
+int checkAddressOptions(const Parsed& p) {
+    if (p.has("--from") && !checkAddresses("--from", p.value("--from"), true))
+        return kFailed;
+    for (std::string_view option : {"--to", "--cc", "--bcc"})
+        for (const auto& list : p.values(option))
+            if (!checkAddresses(option, list, false))
+                return kFailed;
+    if (p.has("--allow-incomplete"))
+        return kOk;
+    if (!p.has("--from")) {
+        error("compose needs --from (or --allow-incomplete)");
+        return kUsage;
+    }
+    if (!p.has("--to") && !p.has("--cc") && !p.has("--bcc")) {
+        error("compose needs a recipient: --to, --cc or --bcc (or --allow-incomplete)");
+        return kUsage;
+    }
+    return kOk;
+}
+
+void addAddresses(Email2& e, const Parsed& p) {
+    if (p.has("--from"))
+        (void)e.setFrom(p.value("--from"));
+    for (const auto& [name, value] : p.options) {
+        if (name == "--to")
+            (void)e.addMultiple(RecipientKind::To, value);
+        else if (name == "--cc")
+            (void)e.addMultiple(RecipientKind::Cc, value);
+        else if (name == "--bcc")
+            (void)e.addMultiple(RecipientKind::Bcc, value);
+    }
 }
 
 } // namespace
 
-int compose(const Args& args) {
-    Options o;
-    if (!parseOptions(args, o))
-        return composeUsage();
-    Bodies bodies;
-    std::vector<InlineItem> items;
-    if (!readBodies(o, bodies) || !readInlineItems(o, items))
-        return 1;
+int compose(const Parsed& p) {
+    if (const int status = checkAddressOptions(p); status != kOk)
+        return status;
     Email2 e;
-    if (!o.charset.empty()) {
+    if (p.has("--charset")) {
         Charset cs;
-        if (!cs.setByName(o.charset)) {
-            std::fprintf(stderr, "nvmail compose: unknown charset %s\n", o.charset.c_str());
-            return 2;
+        if (!cs.setByName(p.value("--charset"))) {
+            error("--charset: unknown charset '" + p.value("--charset") + "'");
+            return kUsage;
         }
         e.setCharset(cs);
-    } else {
-        // One charset for subject and bodies, chosen from all of their text.
-        chooseCharset(e, o.subject + "\n" + bodies.text + "\n" + bodies.html);
     }
-    if (!addRecipients(e, o))
-        return 1;
-    if (!o.subject.empty())
-        e.setHeaderField("subject", o.subject);
+    Bodies bodies;
+    std::vector<InlineItem> items;
+    if (!readBodies(p, bodies) || !readInlineItems(p, items))
+        return kFailed;
+    const std::string subject = p.value("--subject");
+    if (!p.has("--charset")) {
+        // One charset for subject and bodies, chosen from all of their text.
+        chooseCharset(e, subject + "\n" + bodies.text + "\n" + bodies.html);
+    }
+    addAddresses(e, p);
+    if (!subject.empty())
+        e.setHeaderField("subject", subject);
     setBodies(e, bodies, items);
     for (auto& item : items)
         e.addRelated(std::move(item.part));
-    norvane::Logger log;
-    for (const auto& path : o.attachments) {
-        std::string type;
-        if (!e.addFileAttachment(path, "", type, log)) {
-            norvane::StringBuffer text;
-            log.getLastErrorText(text);
-            std::fprintf(stderr, "nvmail compose: cannot attach %s\n%s", path.c_str(),
-                         text.getString());
-            return 1;
-        }
+    for (const auto& path : p.values("--attach")) {
+        DataBuffer data;
+        if (!readInput(path, data, true))
+            return kFailed;
+        (void)e.addAttachmentPart(Email2::makeAttachmentPart(path, std::move(data), ""));
     }
+    ToolLog log;
     norvane::StringBuffer mime;
     e.renderMime(mime, "", log);
-    return writeOutput(o.output, mime.view()) ? 0 : 1;
-}
-
-bool takeFlag(const Args& args, std::string_view flag, Args& rest) {
-    bool found = false;
-    for (const auto& a : args) {
-        if (a == flag)
-            found = true;
-        else
-            rest.push_back(a);
-    }
-    return found;
-}
-
-bool readInput(const std::string& path, std::string& out) {
-    norvane::LogNull log;
-    if (norvane::file::readWholeFile(path, out, &log))
-        return true;
-    std::fprintf(stderr, "nvmail: cannot read %s\n", path.c_str());
-    return false;
+    log.printIfWanted(p);
+    return writeOutput(p.value("--output"), mime.view()) ? kOk : kFailed;
 }
 
 } // namespace nvmail

@@ -2,8 +2,9 @@
 //
 // File names come from the message, so they are treated as hostile: only the last path
 // component is kept, control characters and leading dots go, the length is capped, and files
-// are created with O_EXCL|O_NOFOLLOW inside a directory opened once, so an existing file is
-// never overwritten and no link can redirect a write outside the directory.
+// are written under a temporary name and then given their name with a rename that refuses to
+// replace anything, inside a directory opened once: an existing file is never overwritten, no
+// link can redirect a write outside the directory, and a file appears complete or not at all.
 
 #include "Commands.h"
 
@@ -22,6 +23,7 @@
 using norvane::ClsEmail;
 using norvane::DataBuffer;
 using norvane::UniqueFd;
+using norvane::platform::systemErrorText;
 
 namespace nvmail {
 
@@ -77,60 +79,88 @@ bool writeAll(int fd, std::string_view data) {
     return true;
 }
 
-// Creates a new file for name in dir (a numbered variant when the name is taken) and writes
-// data; the name used goes to saved.
+// Writes the data of name to a new temporary file in dir; its name goes to temp. Reported on
+// failure.
+bool writeTemporary(int dir, const std::string& name, std::string_view data, std::string& temp) {
+    UniqueFd fd;
+    for (int n = 0; n < kMaxTries && !fd; ++n) {
+        temp = ".nvmail-" + norvane::platform::newUuidString();
+        fd = UniqueFd(::openat(dir, temp.c_str(),
+                               O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
+        if (!fd && errno != EEXIST)
+            break;
+    }
+    if (!fd) {
+        error("cannot save " + name + ": " + systemErrorText(errno));
+        return false;
+    }
+    if (!writeAll(fd.get(), data) || ::fsync(fd.get()) != 0 || ::close(fd.release()) != 0) {
+        const int err = errno;
+        (void)::unlinkat(dir, temp.c_str(), 0);
+        error("cannot save " + name + ": " + systemErrorText(err));
+        return false;
+    }
+    return true;
+}
+
+// Gives the temporary file the name wanted, unless that name is taken: then 0 with errno
+// EEXIST. Nothing in the directory is ever replaced.
+int renameNew(int dir, const std::string& temp, const std::string& name) {
+    if (::renameat2(dir, temp.c_str(), dir, name.c_str(), RENAME_NOREPLACE) == 0)
+        return 1;
+    if (errno != EINVAL && errno != ENOSYS)
+        return 0;
+    // File systems without that rename still refuse to link over an existing name.
+    if (::linkat(dir, temp.c_str(), dir, name.c_str(), 0) != 0)
+        return 0;
+    (void)::unlinkat(dir, temp.c_str(), 0);
+    return 1;
+}
+
+// Saves data in dir under name, or a numbered variant when the name is taken; the name used
+// goes to saved. The file appears complete or not at all.
 bool saveNew(int dir, const std::string& name, std::string_view data, std::string& saved) {
+    std::string temp;
+    if (!writeTemporary(dir, name, data, temp))
+        return false;
     for (int n = 0; n < kMaxTries; ++n) {
         const std::string candidate = n == 0 ? name : numbered(name, n);
-        UniqueFd fd(::openat(dir, candidate.c_str(),
-                             O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
-        if (!fd) {
-            if (errno == EEXIST)
-                continue;
-            std::fprintf(stderr, "nvmail extract: cannot create %s: %s\n", candidate.c_str(),
-                         norvane::platform::systemErrorText(errno).c_str());
+        if (renameNew(dir, temp, candidate) == 1) {
+            saved = candidate;
+            return true;
+        }
+        if (errno != EEXIST) {
+            const int err = errno;
+            (void)::unlinkat(dir, temp.c_str(), 0);
+            error("cannot create " + candidate + ": " + systemErrorText(err));
             return false;
         }
-        if (!writeAll(fd.get(), data) || ::close(fd.release()) != 0) {
-            std::fprintf(stderr, "nvmail extract: cannot write %s: %s\n", candidate.c_str(),
-                         norvane::platform::systemErrorText(errno).c_str());
-            (void)::unlinkat(dir, candidate.c_str(), 0);
-            return false;
-        }
-        saved = candidate;
-        return true;
     }
-    std::fprintf(stderr, "nvmail extract: no free name for %s\n", name.c_str());
+    (void)::unlinkat(dir, temp.c_str(), 0);
+    error("no free name for " + name);
     return false;
 }
 
 UniqueFd openDirectory(const std::string& path) {
     if (::mkdir(path.c_str(), 0755) != 0 && errno != EEXIST) {
-        std::fprintf(stderr, "nvmail extract: cannot create %s: %s\n", path.c_str(),
-                     norvane::platform::systemErrorText(errno).c_str());
+        error("cannot create " + path + ": " + systemErrorText(errno));
         return UniqueFd();
     }
     UniqueFd dir(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!dir)
-        std::fprintf(stderr, "nvmail extract: cannot open %s: %s\n", path.c_str(),
-                     norvane::platform::systemErrorText(errno).c_str());
+        error("cannot open " + path + ": " + systemErrorText(errno));
     return dir;
 }
 
 } // namespace
 
-int extract(const Args& args) {
-    Args rest;
-    const bool withInline = takeFlag(args, "--inline", rest);
-    if (rest.size() != 2) {
-        std::fprintf(stderr, "usage: nvmail extract [--inline] FILE.eml DIR\n");
-        return 2;
-    }
+int extract(const Parsed& p) {
     std::string mime;
-    if (!readInput(rest[0], mime))
-        return 1;
+    if (!readInput(p.operands[0], mime))
+        return kFailed;
     ClsEmail email;
     (void)email.SetFromMimeText(std::string_view(mime));
+    release(mime);
     struct Item {
         std::string name;
         DataBuffer data;
@@ -138,16 +168,16 @@ int extract(const Args& args) {
     std::vector<Item> items;
     for (int i = 0; i < email.get_NumAttachments(); ++i)
         items.push_back({email.GetAttachmentFilename(i), email.GetAttachmentData(i)});
-    if (withInline)
+    if (p.has("--inline"))
         for (int i = 0; i < email.get_NumRelatedItems(); ++i)
             items.push_back({email.GetRelatedFilename(i), email.GetRelatedData(i)});
     if (items.empty()) {
         std::printf("No attachments.\n");
-        return 0;
+        return kOk;
     }
-    UniqueFd dir = openDirectory(rest[1]);
+    UniqueFd dir = openDirectory(p.operands[1]);
     if (!dir)
-        return 1;
+        return kFailed;
     int failures = 0;
     for (const Item& item : items) {
         std::string saved;
@@ -156,7 +186,7 @@ int extract(const Args& args) {
         else
             ++failures;
     }
-    return failures == 0 ? 0 : 1;
+    return failures == 0 ? kOk : kFailed;
 }
 
 } // namespace nvmail

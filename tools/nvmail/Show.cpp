@@ -105,7 +105,7 @@ void printBody(const Email2& e) {
     }
     if (!text)
         return;
-    std::printf("\n%s:\n", label);
+    std::printf("\n%s\n", bold(std::string(label) + ":").c_str());
     const std::string body = printable(text->body().view());
     size_t pos = 0;
     for (int n = 0; pos < body.size(); ++n) {
@@ -124,7 +124,8 @@ void printBody(const Email2& e) {
 void printItems(const char* title, const std::vector<Email2*>& items) {
     if (items.empty())
         return;
-    std::printf("\n%s (%zu):\n", title, items.size());
+    std::printf("\n%s\n",
+                bold(std::string(title) + " (" + std::to_string(items.size()) + "):").c_str());
     int i = 0;
     for (const Email2* a : items) {
         std::string line = std::to_string(++i) + ". " + a->attachmentFilename() + " (" +
@@ -138,23 +139,18 @@ void printItems(const char* title, const std::vector<Email2*>& items) {
 
 } // namespace
 
-int show(const Args& args) {
-    Args rest;
-    const bool withLog = takeFlag(args, "--log", rest);
-    if (rest.size() != 1) {
-        std::fprintf(stderr, "usage: nvmail show [--log] FILE.eml\n");
-        return 2;
-    }
+int show(const Parsed& p) {
     std::string mime;
-    if (!readInput(rest[0], mime))
-        return 1;
+    if (!readInput(p.operands[0], mime))
+        return kFailed;
     ClsEmail email;
     (void)email.SetFromMimeText(std::string_view(mime));
+    release(mime);
     // Taken now: the members called for the listing below each start a log of their own.
     const std::string loadLog = email.get_LastErrorText();
     const Email2& e = email.email2();
     printHeader(email);
-    std::printf("\nStructure:\n");
+    std::printf("\n%s\n", bold("Structure:").c_str());
     printNode(e, 0);
     printBody(e);
     printItems("Attachments", e.attachments());
@@ -163,10 +159,10 @@ int show(const Args& args) {
         related.push_back(e.relatedItem(i));
     printItems("Inline items", related);
     if (const int n = e.numAttachedMessages(); n > 0)
-        std::printf("\nAttached messages: %d\n", n);
-    if (withLog)
-        std::printf("\nActivity log:\n%s", printable(loadLog).c_str());
-    return 0;
+        std::printf("\n%s %d\n", bold("Attached messages:").c_str(), n);
+    if (p.wantsLog())
+        std::printf("\n%s\n%s", bold("Activity log:").c_str(), printable(loadLog).c_str());
+    return kOk;
 }
 
 } // namespace nvmail

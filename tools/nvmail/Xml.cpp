@@ -2,67 +2,48 @@
 
 #include "Commands.h"
 
-#include "common/FileAccess.h"
-#include "common/Logger.h"
 #include "mime/Email2.h"
 #include "mime/EmailXml.h"
 
-#include <cstdio>
-
 namespace nvmail {
 
-namespace {
-
-bool writeResult(const char* command, const std::string& path, std::string_view data) {
-    if (path.empty() || path == "-")
-        return std::fwrite(data.data(), 1, data.size(), stdout) == data.size() &&
-               std::fflush(stdout) == 0;
-    norvane::Logger log;
-    if (norvane::file::writeWholeFile(path, data, &log))
-        return true;
-    norvane::StringBuffer text;
-    log.getLastErrorText(text);
-    std::fprintf(stderr, "nvmail %s: cannot write %s\n%s", command, path.c_str(), text.getString());
-    return false;
-}
-
-} // namespace
-
-int toXml(const Args& args) {
-    if (args.empty() || args.size() > 2) {
-        std::fprintf(stderr, "usage: nvmail to-xml FILE.eml [OUT.xml]\n");
-        return 2;
-    }
-    std::string mime;
-    if (!readInput(args[0], mime))
-        return 1;
-    norvane::LogNull log;
-    auto email = norvane::Email2::fromMime(mime, log);
+int toXml(const Parsed& p) {
+    const std::string& in = p.operands[0];
+    std::string text;
+    if (!readInput(in, text))
+        return kFailed;
+    ToolLog log;
+    auto email = norvane::Email2::fromMime(text, log);
+    release(text);
     std::string xml(norvane::EmailXml::kDeclaration);
+    const size_t declaration = xml.size();
     norvane::EmailXml::emailToXml(*email, xml, log);
-    return writeResult("to-xml", args.size() > 1 ? args[1] : "", xml) ? 0 : 1;
+    log.printIfWanted(p);
+    // A declaration alone is no XML document, and nothing could read it back.
+    if (xml.size() == declaration) {
+        error("no e-mail in " + in + ": no header fields and no body");
+        return kFailed;
+    }
+    return writeOutput(p.operands.size() > 1 ? p.operands[1] : "", xml) ? kOk : kFailed;
 }
 
-int fromXml(const Args& args) {
-    if (args.empty() || args.size() > 2) {
-        std::fprintf(stderr, "usage: nvmail from-xml FILE.xml [OUT.eml]\n");
-        return 2;
-    }
+int fromXml(const Parsed& p) {
+    const std::string& in = p.operands[0];
     std::string xml;
-    if (!readInput(args[0], xml))
-        return 1;
-    norvane::Logger log;
+    if (!readInput(in, xml))
+        return kFailed;
+    ToolLog log;
     auto email = norvane::EmailXml::emailFromXml(xml, log);
+    release(xml);
+    log.printIfWanted(p);
     if (!email) {
-        norvane::StringBuffer text;
-        log.getLastErrorText(text);
-        std::fprintf(stderr, "nvmail from-xml: no e-mail in %s\n%s", args[0].c_str(),
-                     text.getString());
-        return 1;
+        error("no e-mail in " + in + ": " + log.reason("no <mime_message> element"));
+        return kFailed;
     }
     norvane::StringBuffer mime;
     email->renderMime(mime, "", log);
-    return writeResult("from-xml", args.size() > 1 ? args[1] : "", mime.view()) ? 0 : 1;
+    email.reset();
+    return writeOutput(p.operands.size() > 1 ? p.operands[1] : "", mime.view()) ? kOk : kFailed;
 }
 
 } // namespace nvmail

@@ -5,29 +5,22 @@
 #include "common/Platform.h"
 
 #include <cstdio>
-#include <cstring>
 #include <string>
+
+#ifndef NVMAIL_VERSION
+#define NVMAIL_VERSION "unknown"
+#endif
+
+namespace nvmail {
 
 namespace {
 
-int usage() {
-    std::fprintf(stderr,
-                 "usage: nvmail <command> [args]\n"
-                 "  compose [options]          build an e-mail (nvmail compose --help)\n"
-                 "  show [--log] FILE.eml      the header, structure, text and attachments\n"
-                 "                             (--log: then the activity log of the load)\n"
-                 "  extract FILE.eml DIR       save the attachments into DIR\n"
-                 "  zip-attachments IN OUT [ZIPNAME]\n"
-                 "                             replace the attachments by one zip file\n"
-                 "  unzip-attachments IN OUT   replace attached zip files by their contents\n"
-                 "  to-xml FILE.eml [OUT.xml]  the e-mail in its XML form\n"
-                 "  from-xml FILE.xml [OUT.eml] the e-mail of an XML form as MIME\n"
-                 "  uuid                       print a new UUID\n"
-                 "  log-demo                   show an activity log as text and XML\n");
-    return 2;
+int uuid(const Parsed&) {
+    std::printf("%s\n", norvane::platform::newUuidString().c_str());
+    return kOk;
 }
 
-int logDemo() {
+int logDemo(const Parsed&) {
     norvane::Logger log;
     log.enterContext("SendEmail");
     log.logData("certificate_store", "My");
@@ -37,35 +30,138 @@ int logDemo() {
     log.getLastErrorText(text);
     log.getLastErrorXml(xml);
     std::printf("-- text --\n%s-- xml --\n%s", text.getString(), xml.getString());
-    return 0;
+    return kOk;
+}
+
+void printUsage(std::FILE* to) {
+    std::fprintf(to, "usage: nvmail <command> [options] [args]\n\ncommands:\n");
+    for (const Command& c : commands())
+        std::fprintf(to, "  %-19.*s %.*s\n", static_cast<int>(c.name.size()), c.name.data(),
+                     static_cast<int>(c.summary.find('\n')), c.summary.data());
+    std::fprintf(to, "\n'nvmail help COMMAND' (or 'nvmail COMMAND --help') describes one command;"
+                     "\n'nvmail --version' prints the version.\n");
+}
+
+const Command* findCommand(std::string_view name) {
+    for (const Command& c : commands())
+        if (c.name == name)
+            return &c;
+    return nullptr;
+}
+
+int unknownCommand(std::string_view name) {
+    error("unknown command '" + std::string(name) + "' (see 'nvmail --help')");
+    return kUsage;
 }
 
 } // namespace
 
+const std::vector<Command>& commands() {
+    static const std::vector<Command> list = {
+        {"compose",
+         "",
+         "Builds an e-mail and writes its MIME text (to standard output without -o).\n"
+         "It needs a sender and at least one recipient unless --allow-incomplete is given.",
+         {
+             {"--from", "", "ADDR", "sender, e.g. \"Ann Lee <ann@example.com>\""},
+             {"--to", "", "ADDRS", "recipients, comma-separated (repeatable)"},
+             {"--cc", "", "ADDRS", "copy recipients (repeatable)"},
+             {"--bcc", "", "ADDRS", "blind copy recipients (repeatable)"},
+             {"--subject", "", "TEXT", ""},
+             {"--text", "", "FILE", "plain-text body (UTF-8)"},
+             {"--text-string", "", "TEXT", "plain-text body given inline"},
+             {"--html", "", "FILE",
+              "HTML body (UTF-8); with a text body it becomes the\nalternative. <img "
+              "src=\"NAME\"> or cid:NAME refer to\nan --inline file by its name"},
+             {"--inline", "", "FILE", "an image or other item the HTML shows (repeatable)"},
+             {"--attach", "", "FILE", "an attachment (repeatable)"},
+             {"--charset", "", "NAME", "charset to send the text in (default: chosen)"},
+             {"--output", "-o", "FILE", "where to write the .eml (default: standard output)"},
+             {"--allow-incomplete", "", "", "write the message without sender or recipients"},
+         },
+         0,
+         0,
+         compose},
+        {"show",
+         "FILE.eml",
+         "Shows the decoded header, the MIME structure, the text body and the attachments\n"
+         "(with --log, then the activity log of loading the message).",
+         {},
+         1,
+         1,
+         show},
+        {"extract",
+         "FILE.eml DIR",
+         "Saves the attachments into DIR, never overwriting a file.",
+         {{"--inline", "", "", "the inline items (images of the HTML) too"}},
+         2,
+         2,
+         extract},
+        {"zip-attachments",
+         "IN.eml OUT.eml [ZIPNAME]",
+         "Replaces the attachments by one zip file (attach.zip unless ZIPNAME is given).\n"
+         "OUT.eml may be IN.eml; it is written only when zipping succeeded.",
+         {},
+         2,
+         3,
+         zipAttachments},
+        {"unzip-attachments",
+         "IN.eml OUT.eml",
+         "Replaces attached zip files by the files they hold.\n"
+         "OUT.eml may be IN.eml; it is written only when unzipping succeeded.",
+         {},
+         2,
+         2,
+         unzipAttachments},
+        {"to-xml",
+         "FILE.eml [OUT.xml]",
+         "Writes the e-mail in its XML form (to standard output without OUT.xml).",
+         {},
+         1,
+         2,
+         toXml},
+        {"from-xml",
+         "FILE.xml [OUT.eml]",
+         "Writes the e-mail of an XML form as MIME text (to standard output without OUT.eml).",
+         {},
+         1,
+         2,
+         fromXml},
+        {"uuid", "", "Prints a new UUID.", {}, 0, 0, uuid},
+        {"log-demo", "", "Shows an activity log as text and as XML.", {}, 0, 0, logDemo},
+    };
+    return list;
+}
+
+} // namespace nvmail
+
 int main(int argc, char** argv) {
-    if (argc < 2)
-        return usage();
-    const std::string command = argv[1];
-    const nvmail::Args args(argv + 2, argv + argc);
-    if (command == "uuid") {
-        std::printf("%s\n", norvane::platform::newUuidString().c_str());
-        return 0;
+    using namespace nvmail;
+    if (argc < 2) {
+        printUsage(stderr);
+        return kUsage;
     }
-    if (command == "log-demo")
-        return logDemo();
-    if (command == "compose")
-        return nvmail::compose(args);
-    if (command == "show")
-        return nvmail::show(args);
-    if (command == "extract")
-        return nvmail::extract(args);
-    if (command == "zip-attachments")
-        return nvmail::zipAttachments(args);
-    if (command == "unzip-attachments")
-        return nvmail::unzipAttachments(args);
-    if (command == "to-xml")
-        return nvmail::toXml(args);
-    if (command == "from-xml")
-        return nvmail::fromXml(args);
-    return usage();
+    const std::string first = argv[1];
+    const Args rest(argv + 2, argv + argc);
+    if (first == "--help" || first == "-h" || (first == "help" && rest.empty())) {
+        printUsage(stdout);
+        return kOk;
+    }
+    if (first == "--version" || first == "version") {
+        std::printf("nvmail %s\n", NVMAIL_VERSION);
+        return kOk;
+    }
+    if (first == "help") {
+        const Command* c = findCommand(rest[0]);
+        if (!c)
+            return unknownCommand(rest[0]);
+        printCommandHelp(*c, stdout);
+        return kOk;
+    }
+    if (first.starts_with("-")) {
+        error("unknown option '" + first + "' (see 'nvmail --help')");
+        return kUsage;
+    }
+    const Command* c = findCommand(first);
+    return c ? runCommand(*c, rest) : unknownCommand(first);
 }

@@ -64,7 +64,7 @@ TEST_F(AttachmentArchiveInteropTest, ZippedAttachmentsExtractWithTheSameBytes) {
     for (const auto& [name, data] : files)
         (void)e.addDataAttachment(name, DataBuffer(std::string_view(data)), "");
     Logger log;
-    attachment_archive::zipAttachments(&e, "", log);
+    ASSERT_TRUE(attachment_archive::zipAttachments(&e, "", log));
     ASSERT_EQ(e.numAttachments(), 1);
     const std::string zipPath = dir.file("attach.zip");
     ASSERT_TRUE(file::writeWholeFile(zipPath, e.attachmentAt(0)->body().view(), nullptr));

@@ -2,8 +2,7 @@
 // extract saves attachments without letting a hostile file name escape the target directory.
 
 #include "common/FileAccess.h"
-#include "support/RunCommand.h"
-#include "support/TestDirs.h"
+#include "unit/nvmail/NvmailRun.h"
 
 #include <gtest/gtest.h>
 
@@ -18,17 +17,15 @@ using namespace norvane;
 
 namespace {
 
-const std::string kNvmail = std::string(NORVANE_BINARY_DIR) + "/tools/nvmail";
 const std::string kSample = std::string(NORVANE_SOURCE_DIR) + "/tools/nvmail/sample";
 
-struct Result {
-    int status = -1;
-    std::string out;
-};
+using test::nvmail;
+using Result = test::NvmailResult;
 
+// Standard output and standard error together.
 Result run(const std::string& args) {
-    Result r;
-    r.status = test::runCommand(kNvmail + " " + args + " 2>&1", &r.out);
+    Result r = nvmail(args);
+    r.out += r.err;
     return r;
 }
 
@@ -77,20 +74,51 @@ TEST(NvmailTest, ComposeShowAndExtractTheSample) {
               (std::set<std::string>{"report.pdf", "report (1).pdf", "logo.png"}));
 }
 
-TEST(NvmailTest, ComposeToStdoutAndRefusesBadInput) {
-    Result r = run("compose --from a@example.com --to b@example.com --text-string hi");
-    ASSERT_EQ(r.status, 0) << r.out;
+TEST(NvmailTest, ComposeNeedsValidAddressesUnlessAllowedIncomplete) {
+    const Result r = nvmail("compose --from a@example.com --to b@example.com --text-string hi");
+    ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.out.find("\r\nFrom: a@example.com\r\n"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("\r\n\r\nhi"), std::string::npos) << r.out;
 
-    EXPECT_EQ(run("compose --from nobody").status, 1);
-    EXPECT_EQ(run("compose --to 'no address'").status, 1);
-    EXPECT_EQ(run("compose --attach /nonexistent/file.pdf").status, 1);
-    EXPECT_EQ(run("compose --bogus x").status, 2);
-    EXPECT_EQ(run("compose --subject").status, 2);
-    EXPECT_EQ(run("show").status, 2);
-    EXPECT_EQ(run("show /nonexistent.eml").status, 1);
-    EXPECT_EQ(run("frobnicate").status, 2);
+    const struct {
+        const char* args;
+        int status;
+        const char* err;
+    } cases[] = {
+        {"--to b@example.com", 2, "compose needs --from (or --allow-incomplete)"},
+        {"--from a@example.com", 2,
+         "compose needs a recipient: --to, --cc or --bcc (or --allow-incomplete)"},
+        {"--from @@ --to b@example.com", 1, "--from: not an e-mail address: '@@'"},
+        {"--from 'a@example.com, c@example.com' --to b@example.com", 1,
+         "--from: not an e-mail address: 'a@example.com, c@example.com'"},
+        {"--from a@example.com --to 'not an address'", 1,
+         "--to: not a list of e-mail addresses: 'not an address'"},
+        {"--from a@example.com --cc 'b@example.com, junk'", 1,
+         "--cc: not a list of e-mail addresses: 'junk'"},
+        {"--from a@example.com --bcc @@", 1, "--bcc: not a list of e-mail addresses: '@@'"},
+        {"--allow-incomplete --from nobody", 1, "--from: not an e-mail address: 'nobody'"},
+    };
+    for (const auto& c : cases) {
+        const Result bad = nvmail(std::string("compose --text-string hi ") + c.args);
+        EXPECT_EQ(bad.status, c.status) << c.args;
+        EXPECT_EQ(bad.err, std::string("nvmail: ") + c.err + "\n") << c.args;
+        EXPECT_EQ(bad.out, "") << c.args;
+    }
+
+    const Result draft = nvmail("compose --allow-incomplete --text-string draft");
+    ASSERT_EQ(draft.status, 0) << draft.err;
+    EXPECT_EQ(draft.out.find("From:"), std::string::npos) << draft.out;
+    EXPECT_NE(draft.out.find("\r\n\r\ndraft"), std::string::npos) << draft.out;
+}
+
+TEST(NvmailTest, AnEmptyHtmlFileIsAnHtmlBody) {
+    test::TempDir dir;
+    const std::string html = dir.file("empty.html");
+    ASSERT_TRUE(file::writeWholeFile(html, std::string_view(), nullptr));
+    const Result r = nvmail("compose --from a@example.com --to b@example.com --html " + html);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("Content-Type: text/html"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("text/plain"), std::string::npos) << r.out;
 }
 
 TEST(NvmailTest, ExtractKeepsHostileNamesInsideTheDirectory) {
@@ -162,30 +190,47 @@ TEST(NvmailTest, ShowLogPrintsTheActivityLogOfTheLoad) {
     EXPECT_EQ(run("show --log").status, 2);
 }
 
-TEST(NvmailTest, ZipAndUnzipAttachmentsRoundTrip) {
+TEST(NvmailTest, ZipAndUnzipAttachmentsInPlace) {
     test::TempDir dir;
-    const std::string in = dir.file("in.eml"), zipped = dir.file("z.eml"),
-                      unzipped = dir.file("u.eml");
+    const std::string eml = dir.file("in.eml");
     ASSERT_EQ(run("compose --from a@example.com --to b@example.com --text-string hi --attach " +
-                  kSample + "/report.pdf --attach " + kSample + "/logo.png -o " + in)
+                  kSample + "/report.pdf --attach " + kSample + "/logo.png -o " + eml)
                   .status,
               0);
-    Result z = run("zip-attachments " + in + " " + zipped + " files.zip");
+    Result z = run("zip-attachments " + eml + " " + eml + " files.zip");
     ASSERT_EQ(z.status, 0) << z.out;
     EXPECT_NE(z.out.find("2 attachment(s) zipped\n  files.zip ("), std::string::npos) << z.out;
-    Result u = run("unzip-attachments " + zipped + " " + unzipped);
+    Result u = run("unzip-attachments " + eml + " " + eml);
     ASSERT_EQ(u.status, 0) << u.out;
     EXPECT_NE(u.out.find("2 attachment(s) after unzipping\n  report.pdf (613 bytes)\n"
                          "  logo.png (1126 bytes)\n"),
               std::string::npos)
         << u.out;
-    ASSERT_EQ(run("extract " + unzipped + " " + dir.file("out")).status, 0);
+    ASSERT_EQ(run("extract " + eml + " " + dir.file("out")).status, 0);
     for (const char* name : {"report.pdf", "logo.png"})
         EXPECT_EQ(test::readFile(dir.file(std::string("out/") + name)),
                   test::readFile(kSample + "/" + name))
             << name;
+    EXPECT_EQ(listDir(dir.path()), (std::set<std::string>{"in.eml", "out"}));
+}
 
-    EXPECT_EQ(run("zip-attachments " + in).status, 2);
-    EXPECT_EQ(run("unzip-attachments " + in).status, 2);
-    EXPECT_EQ(run("unzip-attachments /nonexistent.eml " + dir.file("x.eml")).status, 1);
+TEST(NvmailTest, AFailedUnzipLeavesTheFileAsItWas) {
+    // Unzipping in place used to write the message without the archive it could not read.
+    test::TempDir dir;
+    const std::string eml = dir.file("in.eml");
+    const std::string text = "Content-Type: multipart/mixed; boundary=b\r\n\r\n" +
+                             attachmentPart("x.zip", "these bytes are no archive") + "--b--\r\n";
+    ASSERT_TRUE(file::writeWholeFile(eml, text, nullptr));
+    const Result r = nvmail("unzip-attachments " + eml + " " + eml);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "nvmail: cannot unzip the attachments of " + eml +
+                         ": Not a zip archive: no end of central directory record\n");
+    EXPECT_EQ(test::readFile(eml), text);
+    EXPECT_EQ(listDir(dir.path()), (std::set<std::string>{"in.eml"}));
+
+    // The activity log only on request.
+    const Result logged = nvmail("unzip-attachments --log " + eml + " " + dir.file("out.eml"));
+    EXPECT_EQ(logged.status, 1);
+    EXPECT_NE(logged.err.find("The archive stays attached"), std::string::npos) << logged.err;
+    EXPECT_EQ(listDir(dir.path()), (std::set<std::string>{"in.eml"}));
 }

@@ -1,8 +1,7 @@
 // nvmail to-xml and from-xml: an .eml to its XML form and back, and their failures.
 
 #include "common/FileAccess.h"
-#include "support/RunCommand.h"
-#include "support/TestDirs.h"
+#include "unit/nvmail/NvmailRun.h"
 
 #include <gtest/gtest.h>
 
@@ -13,16 +12,13 @@ using namespace norvane;
 
 namespace {
 
-const std::string kNvmail = std::string(NORVANE_BINARY_DIR) + "/tools/nvmail";
+using test::nvmail;
+using Result = test::NvmailResult;
 
-struct Result {
-    int status = -1;
-    std::string out;
-};
-
+// Standard output and standard error together.
 Result run(const std::string& args) {
-    Result r;
-    r.status = test::runCommand(kNvmail + " " + args + " 2>&1", &r.out);
+    Result r = nvmail(args);
+    r.out += r.err;
     return r;
 }
 
@@ -52,16 +48,46 @@ TEST(NvmailXmlTest, ToXmlAndBackKeepTheMessage) {
                      "content-type: text/plain\r\n\r\nline 1\r\nline 2\r\n");
 }
 
-TEST(NvmailXmlTest, BadUsageUnreadableInputAndNoEmail) {
-    EXPECT_EQ(run("to-xml").status, 2);
-    EXPECT_EQ(run("from-xml a b c").status, 2);
+TEST(NvmailXmlTest, WhatToXmlWritesFromXmlReads) {
+    // An empty file used to give a declaration alone, which is no XML, with status 0.
     test::TempDir dir;
-    Result r = run("to-xml " + dir.file("missing.eml"));
-    EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.out.find("cannot read"), std::string::npos) << r.out;
+    const struct {
+        const char* text;
+        int status;
+        const char* err;
+    } cases[] = {
+        {"", 1, "cannot read IN: the file is empty"},
+        {"   ", 1, "no e-mail in IN: no header fields and no body"},
+        {"\r\n", 0, ""},
+        {"\n\n\n", 0, ""},
+        {"Subject: only a header\r\n", 0, ""},
+        {"Subject: s\r\n\r\nbody\r\n", 0, ""},
+    };
+    for (const auto& c : cases) {
+        const std::string in = dir.file("in.eml"), xml = dir.file("out.xml");
+        std::remove(xml.c_str());
+        ASSERT_TRUE(file::writeWholeFile(in, std::string_view(c.text), nullptr));
+        const Result r = nvmail("to-xml " + in + " " + xml);
+        EXPECT_EQ(r.status, c.status) << c.text;
+        if (c.status != 0) {
+            std::string err = c.err;
+            err.replace(err.find("IN"), 2, in);
+            EXPECT_EQ(r.err, "nvmail: " + err + "\n");
+            EXPECT_FALSE(test::readFile(xml).size()) << "no output for a failure: " << c.text;
+            continue;
+        }
+        const Result back = nvmail("from-xml " + xml);
+        EXPECT_EQ(back.status, 0) << c.text << back.err;
+    }
+}
+
+TEST(NvmailXmlTest, NoEmailInTheXml) {
+    test::TempDir dir;
     const std::string bad = dir.file("bad.xml");
     ASSERT_TRUE(file::writeWholeFile(bad, "<email_bundle></email_bundle>", nullptr));
-    r = run("from-xml " + bad);
+    const Result r = nvmail("from-xml " + bad + " " + dir.file("out.eml"));
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.out.find("nvmail from-xml: no e-mail in"), std::string::npos) << r.out;
+    EXPECT_EQ(r.err.rfind("nvmail: no e-mail in " + bad + ": ", 0), 0u) << r.err;
+    EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;
+    EXPECT_EQ(test::readFile(dir.file("out.eml")), "");
 }
