@@ -201,3 +201,36 @@ TEST(PopCacheTest, DeleteAfterReconnectFollowsTheUidl) {
         EXPECT_TRUE(wire.ends_with(c.wireEnd)) << wire;
     }
 }
+
+// Deletions are committed by QUIT every 500 DELE commands; the next session renumbers the
+// messages, and the map is reloaded so that each UIDL is deleted by its new number.
+TEST(PopCacheTest, DeletionsAreCommittedInBatchesOf500) {
+    auto listing = [](int first, int last) {
+        std::string t = "+OK\r\n";
+        for (int u = first; u <= last; ++u)
+            t += std::to_string(u - first + 1) + " u" + std::to_string(u) + "\r\n";
+        return t + ".\r\n";
+    };
+    Script s;
+    for (int first : {1, 501, 1001}) {
+        loggedIn(first == 1 ? s : s.connection()).line().send(listing(first, 1200));
+        for (int i = first; i <= std::min(first + 499, 1200); ++i)
+            s.line().send("+OK\r\n");
+        s.line().send("+OK\r\n");
+    }
+    ScriptedServer srv(s);
+    std::vector<std::string> uidls;
+    for (int u = 1; u <= 1200; ++u)
+        uidls.push_back("u" + std::to_string(u));
+    PopCache cache;
+    cache.configure(false, "127.0.0.1", "u", "p", srv.port(), 5, 5);
+    Logger log;
+    EXPECT_TRUE(cache.deleteUidls(uidls, nullptr, true, log));
+    const std::string wire = srv.received();
+    EXPECT_EQ(occurrences(wire, "DELE "), 1200u);
+    EXPECT_EQ(occurrences(wire, "QUIT\r\n"), 3u);
+    // Each batch starts again at number 1 and ends where its session's listing ends.
+    EXPECT_EQ(occurrences(wire, "DELE 1\r\n"), 3u);
+    EXPECT_EQ(occurrences(wire, "DELE 501\r\n"), 0u);
+    EXPECT_TRUE(wire.ends_with("DELE 200\r\nQUIT\r\n"));
+}
