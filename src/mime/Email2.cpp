@@ -327,6 +327,13 @@ int64_t Email2::sendSizeEstimate() const {
     return e;
 }
 
+void Email2::getTermValue(std::string_view name, StringBuffer& out) const {
+    if (sb::equalsNoCase(name, "body"))
+        out.append(getBody().view());
+    else
+        (void)header_.getField(name, out);
+}
+
 // ---- node access and roles ----
 
 Email2* Email2::partAt(int index) const {

@@ -29,6 +29,7 @@
 #include "common/NorvaneObject.h"
 #include "common/StringBuffer.h"
 #include "common/StringPair.h"
+#include "mime/ExpressionTermSource.h"
 #include "mime/MimeHeader.h"
 #include "mime/MimeParseLimits.h"
 #include "mime/Rfc822Address.h"
@@ -95,7 +96,7 @@ struct ContentTypeParams {
 
 enum class RecipientKind { To, Cc, Bcc };
 
-class Email2 : public NorvaneObject {
+class Email2 : public NorvaneObject, public ExpressionTermSource {
 public:
     // Tag of the constructor that makes an e-mail without any header field.
     struct Blank {};
@@ -254,6 +255,9 @@ public:
     // Appends the MIME text of the tree, leaving out header fields whose name begins with
     // skipPrefix (any case; empty leaves none out).
     void renderMime(StringBuffer& out, std::string_view skipPrefix, LogBase& log) const;
+    // For filters: "body" (any case) appends the main body bytes as getBody finds them, any
+    // other name the value of the first header field of that name; nothing when there is none.
+    void getTermValue(std::string_view name, StringBuffer& out) const override;
 
     // ---- building the tree ----
 
