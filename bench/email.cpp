@@ -10,7 +10,7 @@
 #include "MedianReporter.h"
 #include "MimeCorpus.h"
 #include "common/LogBase.h"
-#include "mime/Email2.h"
+#include "email/Email2.h"
 #include "mime/MimeMessage2.h"
 
 #include <benchmark/benchmark.h>

@@ -3,7 +3,7 @@
 // text, every recipient kind), and withReplacements with three patterns on the same shapes.
 
 #include "common/LogBase.h"
-#include "mime/Email2.h"
+#include "email/Email2.h"
 
 #include <benchmark/benchmark.h>
 

@@ -6,8 +6,8 @@
 // does. A summary prints the medians and the ratios.
 
 #include "common/LogBase.h"
-#include "mime/EmailXml.h"
-#include "mime/MailBundle.h"
+#include "store/EmailXml.h"
+#include "store/MailBundle.h"
 
 #include <benchmark/benchmark.h>
 

@@ -11,7 +11,7 @@
 //   - one 20 MB message fetched over POP3 and over POP3 with TLS (MB/s, peak memory).
 
 #include "common/Logger.h"
-#include "mime/Email2.h"
+#include "email/Email2.h"
 #include "transport/Email2SmtpMail.h"
 #include "transport/PopSessions.h"
 #include "transport/SChannel.h"

@@ -3,7 +3,7 @@
 // build it again from its own rendering. None of it may crash, leak or hit undefined behaviour.
 
 #include "common/LogBase.h"
-#include "mime/Email2.h"
+#include "email/Email2.h"
 
 #include <cstdint>
 #include <string_view>

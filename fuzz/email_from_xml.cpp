@@ -3,9 +3,9 @@
 // hit undefined behaviour, and whatever was built must survive its own round trip.
 
 #include "common/LogBase.h"
-#include "mime/Email2.h"
-#include "mime/EmailXml.h"
-#include "mime/MailBundle.h"
+#include "email/Email2.h"
+#include "store/EmailXml.h"
+#include "store/MailBundle.h"
 
 #include <cstdint>
 #include <cstdlib>

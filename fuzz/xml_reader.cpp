@@ -1,7 +1,7 @@
 // Parses arbitrary text as XML with and without white-space trimming, then walks the tree:
 // every node must link back to its parent and share the root's tree information.
 #include "common/LogBase.h"
-#include "mime/xml/XmlReader.h"
+#include "xml/XmlReader.h"
 
 #include <cstdlib>
 #include <vector>

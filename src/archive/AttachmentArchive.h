@@ -14,7 +14,7 @@
 // written archive, and an archive that cannot be unpacked whole stays attached.
 
 #include "common/LogBase.h"
-#include "mime/Email2.h"
+#include "email/Email2.h"
 
 #include <cstdint>
 #include <string_view>

@@ -6,7 +6,7 @@
 #include "charset/DateParser.h"
 #include "common/FileAccess.h"
 #include "facade/FacadeText.h"
-#include "mime/Email2.h"
+#include "email/Email2.h"
 
 #include <cstdio>
 

@@ -10,7 +10,7 @@
 
 #include "common/FileAccess.h"
 #include "facade/FacadeText.h"
-#include "mime/Email2.h"
+#include "email/Email2.h"
 
 #include <sys/stat.h>
 

@@ -9,8 +9,8 @@
 #include "common/FileAccess.h"
 #include "common/Platform.h"
 #include "facade/FacadeText.h"
-#include "mime/Email2.h"
-#include "mime/HtmlHelp.h"
+#include "email/Email2.h"
+#include "email/HtmlHelp.h"
 
 namespace norvane {
 

@@ -3,9 +3,9 @@
 #include "common/FileAccess.h"
 #include "facade/ClsStringArray.h"
 #include "facade/FacadeText.h"
-#include "mime/Email2.h"
-#include "mime/EmailXml.h"
-#include "mime/MailBundle.h"
+#include "email/Email2.h"
+#include "store/EmailXml.h"
+#include "store/MailBundle.h"
 
 namespace norvane {
 

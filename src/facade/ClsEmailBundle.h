@@ -13,7 +13,7 @@
 #include "facade/ClsEmail.h"
 
 #include "common/ExtPtrArray.h"
-#include "mime/MailSort.h"
+#include "store/MailSort.h"
 
 #include <memory>
 #include <string>

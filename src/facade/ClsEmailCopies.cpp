@@ -4,8 +4,8 @@
 #include "facade/ClsEmail.h"
 
 #include "facade/FacadeText.h"
-#include "mime/Email2.h"
-#include "mime/ReplacePatterns.h"
+#include "email/Email2.h"
+#include "email/ReplacePatterns.h"
 
 namespace norvane {
 

@@ -6,8 +6,8 @@
 #include "archive/AttachmentArchive.h"
 #include "facade/ClsStringArray.h"
 #include "facade/FacadeText.h"
-#include "mime/Email2.h"
-#include "mime/EmailHtml.h"
+#include "email/Email2.h"
+#include "email/EmailHtml.h"
 
 #include <vector>
 

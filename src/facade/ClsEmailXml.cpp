@@ -5,8 +5,8 @@
 #include "common/FileAccess.h"
 #include "facade/ClsMime.h"
 #include "facade/FacadeText.h"
-#include "mime/Email2.h"
-#include "mime/EmailXml.h"
+#include "email/Email2.h"
+#include "store/EmailXml.h"
 
 namespace norvane {
 

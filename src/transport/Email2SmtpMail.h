@@ -6,7 +6,7 @@
 // The adapter borrows the e-mail: changes of recipients and Message-ID made by a
 // distribution-list send stay on it, as the caller sees them afterwards.
 
-#include "mime/Email2.h"
+#include "email/Email2.h"
 #include "transport/SmtpMail.h"
 
 namespace norvane {

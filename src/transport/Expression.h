@@ -11,7 +11,7 @@
 // stay field names. Time is linear in the text; there is no recursion.
 
 #include "common/StringBuffer.h"
-#include "mime/ExpressionTermSource.h"
+#include "email/ExpressionTermSource.h"
 
 #include <string>
 #include <string_view>

@@ -12,8 +12,8 @@
 
 #include "common/LogBase.h"
 #include "common/NorvaneObject.h"
-#include "mime/Email2.h"
-#include "mime/MailBundle.h"
+#include "email/Email2.h"
+#include "store/MailBundle.h"
 #include "transport/PopConnImpl.h"
 
 #include <cstdint>

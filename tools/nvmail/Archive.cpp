@@ -5,7 +5,7 @@
 #include "Commands.h"
 
 #include "archive/AttachmentArchive.h"
-#include "mime/Email2.h"
+#include "email/Email2.h"
 
 #include <cstdio>
 

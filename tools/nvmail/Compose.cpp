@@ -6,7 +6,7 @@
 #include "charset/UnicodeInfo.h"
 #include "common/FileAccess.h"
 #include "common/Logger.h"
-#include "mime/Email2.h"
+#include "email/Email2.h"
 #include "mime/Rfc822Address.h"
 
 #include <algorithm>

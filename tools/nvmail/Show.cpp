@@ -6,7 +6,7 @@
 #include "Commands.h"
 
 #include "facade/ClsEmail.h"
-#include "mime/Email2.h"
+#include "email/Email2.h"
 
 #include <cstdio>
 #include <functional>

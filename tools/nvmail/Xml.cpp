@@ -2,8 +2,8 @@
 
 #include "Commands.h"
 
-#include "mime/Email2.h"
-#include "mime/EmailXml.h"
+#include "email/Email2.h"
+#include "store/EmailXml.h"
 
 namespace nvmail {
 

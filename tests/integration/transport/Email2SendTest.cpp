@@ -6,7 +6,7 @@
 
 #include "common/Logger.h"
 #include "common/Platform.h"
-#include "mime/Email2.h"
+#include "email/Email2.h"
 #include "support/TestDirs.h"
 #include "transport/Email2SmtpMail.h"
 #include "transport/NorvaneSocket.h"

@@ -2,9 +2,9 @@
 // structure, decoded subject and addresses, bodies and attachment bytes. Each also goes
 // through its XML form and back, and Python checks that XML and that nothing changed.
 
-#include "mime/Email2.h"
+#include "email/Email2.h"
 
-#include "mime/EmailXml.h"
+#include "store/EmailXml.h"
 
 #include "charset/ContentCoding.h"
 #include "common/FileAccess.h"

@@ -1,7 +1,7 @@
 // The internal e-mail bundle: ownership, hand-over from the last e-mail to the first, and the
 // four stable sorts.
 
-#include "mime/MailBundle.h"
+#include "store/MailBundle.h"
 
 #include "common/Platform.h"
 

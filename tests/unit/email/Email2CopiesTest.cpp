@@ -1,6 +1,6 @@
 #include "common/Logger.h"
 #include "mime/MimeMessage2.h"
-#include "mime/ReplacePatterns.h"
+#include "email/ReplacePatterns.h"
 #include "unit/email/EmailTestSupport.h"
 
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "mime/Email2.h"
+#include "email/Email2.h"
 
 #include "EmailTestSupport.h"
 

@@ -4,7 +4,7 @@
 // local zone is UTC, so Message-IDs, Content-IDs, boundaries and Date fields are known.
 
 #include "common/Platform.h"
-#include "mime/Email2.h"
+#include "email/Email2.h"
 
 #include <gtest/gtest.h>
 

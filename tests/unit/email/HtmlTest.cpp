@@ -1,7 +1,7 @@
-#include "mime/Html.h"
+#include "email/Html.h"
 
 #include "common/FileAccess.h"
-#include "mime/EmailHtml.h"
+#include "email/EmailHtml.h"
 #include "support/TestDirs.h"
 #include "unit/email/EmailTestSupport.h"
 

@@ -6,8 +6,8 @@
 
 #include "common/FileAccess.h"
 #include "facade/ClsStringArray.h"
-#include "mime/Email2.h"
-#include "mime/MailBundle.h"
+#include "email/Email2.h"
+#include "store/MailBundle.h"
 #include "support/TestDirs.h"
 
 #include "FacadeTestSupport.h"

@@ -4,7 +4,7 @@
 #include "facade/ClsEmail.h"
 
 #include "common/FileAccess.h"
-#include "mime/Email2.h"
+#include "email/Email2.h"
 #include "support/TestDirs.h"
 
 #include "FacadeTestSupport.h"

@@ -1,7 +1,7 @@
 #include "transport/Expression.h"
 
 #include "common/LogBase.h"
-#include "mime/Email2.h"
+#include "email/Email2.h"
 
 #include <gtest/gtest.h>
 

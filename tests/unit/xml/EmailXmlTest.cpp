@@ -1,12 +1,12 @@
 // The XML form of MIME trees and e-mails: the exact text written, and what reading it back
 // gives.
 
-#include "mime/EmailXml.h"
+#include "store/EmailXml.h"
 
 #include "charset/ContentCoding.h"
 #include "common/Logger.h"
-#include "mime/Email2.h"
-#include "mime/MailBundle.h"
+#include "email/Email2.h"
+#include "store/MailBundle.h"
 #include "support/LogText.h"
 
 #include <gtest/gtest.h>

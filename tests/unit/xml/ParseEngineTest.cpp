@@ -1,4 +1,4 @@
-#include "mime/xml/ParseEngine.h"
+#include "xml/ParseEngine.h"
 
 #include <gtest/gtest.h>
 

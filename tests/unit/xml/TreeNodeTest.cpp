@@ -1,6 +1,6 @@
-#include "mime/xml/TreeNode.h"
+#include "xml/TreeNode.h"
 #include "common/Logger.h"
-#include "mime/xml/XmlReader.h"
+#include "xml/XmlReader.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "mime/xml/XmlReader.h"
+#include "xml/XmlReader.h"
 #include "common/Logger.h"
 #include "support/LogText.h"
 

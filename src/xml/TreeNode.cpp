@@ -1,4 +1,4 @@
-#include "mime/xml/TreeNode.h"
+#include "xml/TreeNode.h"
 
 namespace norvane {
 

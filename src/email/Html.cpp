@@ -1,4 +1,4 @@
-#include "mime/Html.h"
+#include "email/Html.h"
 
 #include "common/StringBuffer.h"
 

@@ -1,8 +1,8 @@
-#include "mime/EmailHtml.h"
+#include "email/EmailHtml.h"
 
 #include "common/FileAccess.h"
-#include "mime/Html.h"
-#include "mime/HtmlHelp.h"
+#include "email/Html.h"
+#include "email/HtmlHelp.h"
 
 namespace norvane::email_html {
 

@@ -1,4 +1,4 @@
-#include "mime/HtmlHelp.h"
+#include "email/HtmlHelp.h"
 
 #include "common/StringBuffer.h"
 

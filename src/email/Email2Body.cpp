@@ -1,10 +1,10 @@
 // Bodies and charsets of an e-mail, and the searches that find its main text, HTML,
 // alternative, related and attached-message parts.
 
-#include "mime/Email2.h"
+#include "email/Email2.h"
 
 #include "charset/EncodingConvert.h"
-#include "mime/HtmlHelp.h"
+#include "email/HtmlHelp.h"
 #include "mime/TextScan.h"
 
 #include <algorithm>

@@ -2,8 +2,8 @@
 
 #include "common/ExtPtrArray.h"
 #include "common/NorvaneObject.h"
-#include "mime/xml/AttributeSet.h"
-#include "mime/xml/TreeInfo.h"
+#include "xml/AttributeSet.h"
+#include "xml/TreeInfo.h"
 
 #include <memory>
 #include <optional>

@@ -1,4 +1,4 @@
-#include "mime/xml/AttributeSet.h"
+#include "xml/AttributeSet.h"
 
 namespace norvane {
 

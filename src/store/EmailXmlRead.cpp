@@ -4,9 +4,9 @@
 // encoded word when it stores a value, and "8bit" means UTF-8 to it. Decoding them into raw
 // bytes here would instead let the parser's charset guess for raw 8-bit headers misread them.
 
-#include "mime/EmailXml.h"
+#include "store/EmailXml.h"
 
-#include "mime/MailBundle.h"
+#include "store/MailBundle.h"
 
 namespace norvane {
 

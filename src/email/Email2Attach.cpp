@@ -2,7 +2,7 @@
 // adding attachments, related (inline) items and alternative bodies, and finding, counting and
 // dropping attachments. Sub-parts and bodies move between nodes; nothing is copied.
 
-#include "mime/Email2.h"
+#include "email/Email2.h"
 
 #include "charset/ContentCoding.h"
 #include "common/FileAccess.h"

@@ -6,9 +6,9 @@
 #include "common/ExtPtrArray.h"
 #include "common/LogBase.h"
 #include "common/NorvaneObject.h"
-#include "mime/Email2.h"
-#include "mime/EmailXml.h"
-#include "mime/MailSort.h"
+#include "email/Email2.h"
+#include "store/EmailXml.h"
+#include "store/MailSort.h"
 
 #include <functional>
 #include <memory>

@@ -4,7 +4,7 @@
 // MHT copy (the e-mail without attachments, plain text shown as HTML) that a browser opens.
 
 #include "common/LogBase.h"
-#include "mime/Email2.h"
+#include "email/Email2.h"
 
 #include <string>
 #include <string_view>

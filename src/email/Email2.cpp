@@ -1,7 +1,7 @@
 // The e-mail model: construction, header routing, the structured Content-* values and their
 // composition, identifiers, sizes and node roles.
 
-#include "mime/Email2.h"
+#include "email/Email2.h"
 
 #include "common/Platform.h"
 #include "mime/MimeMessage2.h"

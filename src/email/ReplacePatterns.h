@@ -7,7 +7,7 @@
 #include "common/ExtPtrArray.h"
 #include "common/LogBase.h"
 #include "common/StringPair.h"
-#include "mime/Email2.h"
+#include "email/Email2.h"
 
 #include <memory>
 #include <string_view>

@@ -1,7 +1,7 @@
 // Sender and recipients of an e-mail. The lists are the master copy; the From, To and Cc
 // fields are rewritten from them after every change (Bcc never reaches the header).
 
-#include "mime/Email2.h"
+#include "email/Email2.h"
 
 #include "charset/ContentCoding.h"
 

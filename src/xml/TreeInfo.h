@@ -1,6 +1,6 @@
 #pragma once
 
-#include "mime/xml/AttributeSet.h"
+#include "xml/AttributeSet.h"
 
 namespace norvane {
 

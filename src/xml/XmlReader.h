@@ -10,7 +10,7 @@
 // than XmlReaderLimits::maxDepth is refused as a whole.
 
 #include "common/LogBase.h"
-#include "mime/xml/TreeNode.h"
+#include "xml/TreeNode.h"
 
 #include <memory>
 #include <string>

@@ -1,4 +1,4 @@
-#include "mime/ReplacePatterns.h"
+#include "email/ReplacePatterns.h"
 
 #include "common/Logger.h"
 

@@ -7,7 +7,7 @@
 // comparison, never shared state, so sorts running at the same time cannot disturb each other;
 // the sort is stable, so e-mails with equal keys keep their order (also when descending).
 
-#include "mime/Email2.h"
+#include "email/Email2.h"
 
 #include <algorithm>
 #include <cstdint>

@@ -1,9 +1,9 @@
 // Writing the XML form of a MIME tree, an e-mail and a bundle.
 
-#include "mime/EmailXml.h"
+#include "store/EmailXml.h"
 
 #include "charset/ContentCoding.h"
-#include "mime/MailBundle.h"
+#include "store/MailBundle.h"
 #include "mime/Rfc822Address.h"
 #include "mime/TextScan.h"
 

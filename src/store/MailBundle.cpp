@@ -1,4 +1,4 @@
-#include "mime/MailBundle.h"
+#include "store/MailBundle.h"
 
 namespace norvane {
 

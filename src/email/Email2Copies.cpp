@@ -5,7 +5,7 @@
 // that is known to keep every header, body and attachment byte, and it leaves nothing shared
 // between the two trees. What the text cannot carry is copied by hand afterwards.
 
-#include "mime/Email2.h"
+#include "email/Email2.h"
 
 #include "charset/DateParser.h"
 

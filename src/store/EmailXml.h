@@ -20,10 +20,10 @@
 
 #include "common/ExtPtrArray.h"
 #include "common/LogBase.h"
-#include "mime/Email2.h"
+#include "email/Email2.h"
 #include "mime/MimeMessage2.h"
-#include "mime/xml/TreeNode.h"
-#include "mime/xml/XmlReader.h"
+#include "xml/TreeNode.h"
+#include "xml/XmlReader.h"
 
 #include <memory>
 #include <string>

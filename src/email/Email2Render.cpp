@@ -6,11 +6,11 @@
 // their own use it. Each body is converted and encoded exactly once, straight into the output,
 // so rendering is linear in the size of the message whatever its nesting.
 
-#include "mime/Email2.h"
+#include "email/Email2.h"
 
 #include "charset/ContentCoding.h"
 #include "charset/EncodingConvert.h"
-#include "mime/HtmlHelp.h"
+#include "email/HtmlHelp.h"
 #include "mime/MimeMessage2.h"
 
 namespace norvane {

@@ -1,4 +1,4 @@
-#include "mime/MailSort.h"
+#include "store/MailSort.h"
 
 #include "charset/DateParser.h"
 

@@ -1,7 +1,7 @@
-#include "mime/xml/XmlReader.h"
+#include "xml/XmlReader.h"
 
 #include "common/StringBuffer.h"
-#include "mime/xml/ParseEngine.h"
+#include "xml/ParseEngine.h"
 
 namespace norvane {
 

@@ -7,7 +7,7 @@
 // refuses to go deeper than the same depth even for a tree handed in by a caller. Each body is
 // copied once; the uuencoded-block scan moves forward only, so the work is linear in the text.
 
-#include "mime/Email2.h"
+#include "email/Email2.h"
 
 #include "charset/EncodingConvert.h"
 #include "charset/Uu.h"

@@ -29,7 +29,7 @@
 #include "common/NorvaneObject.h"
 #include "common/StringBuffer.h"
 #include "common/StringPair.h"
-#include "mime/ExpressionTermSource.h"
+#include "email/ExpressionTermSource.h"
 #include "mime/MimeHeader.h"
 #include "mime/MimeParseLimits.h"
 #include "mime/Rfc822Address.h"
