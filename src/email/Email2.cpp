@@ -4,6 +4,7 @@
 #include "email/Email2.h"
 
 #include "common/Platform.h"
+#include "mime/ContentTypeValue.h"
 #include "mime/MimeMessage2.h"
 
 #include <cstdlib>
@@ -155,56 +156,31 @@ bool Email2::getHeaderField(std::string_view name, StringBuffer& out) const {
 void Email2::setContentType(const ContentTypeParams& p) {
     std::string type =
         p.type.empty() ? (contentType_.empty() ? "text/plain" : contentType_) : p.type;
-    name_.clear();
-    protocol_.clear();
-    micalg_.clear();
-    boundary_.clear();
-    smimeType_.clear();
-    typeParam_.clear();
-
-    std::string v = type;
+    // Only text (and a container of text) and message types carry the charset parameter.
     const bool hasCharsetParam = sb::startsWithNoCase(type, "text") ||
                                  sb::startsWithNoCase(p.typeParam, "text") ||
                                  sb::startsWithNoCase(type, "message");
+    std::string charsetName;
     if (hasCharsetParam) {
-        if (p.charset.getCodePage() != 0 && !p.charset.getName().empty())
-            v += "; charset=\"" + p.charset.getName() + "\";";
+        if (p.charset.getCodePage() != 0)
+            charsetName = p.charset.getName();
         charset_ = p.charset;
-    } else {
-        v += ';';
     }
-    auto separate = [&v] {
-        if (v.empty() || v.back() != ';')
-            v += ';';
-    };
-    // In this order; micalg and smime-type are tokens and go out unquoted.
-    const struct {
-        const std::string& value;
-        std::string& member;
-        const char* prefix;
-        const char* suffix;
-    } params[] = {{p.typeParam, typeParam_, " type=\"", "\";"},
-                  {p.boundary, boundary_, "\r\n\tboundary=\"", "\";"},
-                  {p.name, name_, "\r\n\tname=\"", "\";"},
-                  {p.protocol, protocol_, "\r\n\tprotocol=\"", "\";"},
-                  {p.micalg, micalg_, "\r\n\tmicalg=", ";"},
-                  {p.smimeType, smimeType_, "\r\n\tsmime-type=", ";"}};
-    for (const auto& param : params) {
-        if (param.value.empty())
-            continue;
-        separate();
-        v.append(param.prefix).append(param.value).append(param.suffix);
-        param.member = param.value;
-    }
-    if (formatFlowed_ && sb::equalsNoCase(type, "text/plain")) {
-        separate();
-        v += "\r\n\tformat=flowed;";
-    }
-    sb::trim(v);
-    if (!v.empty() && v.back() == ';') {
-        v.pop_back();
-        sb::trim(v);
-    }
+    typeParam_ = p.typeParam;
+    boundary_ = p.boundary;
+    name_ = p.name;
+    protocol_ = p.protocol;
+    micalg_ = p.micalg;
+    smimeType_ = p.smimeType;
+    const std::string v = composeContentType({.type = type,
+                                              .charset = charsetName,
+                                              .typeParam = typeParam_,
+                                              .boundary = boundary_,
+                                              .name = name_,
+                                              .protocol = protocol_,
+                                              .micalg = micalg_,
+                                              .smimeType = smimeType_,
+                                              .formatFlowed = formatFlowed_});
     contentType_ = std::move(type);
     header_.setField("Content-Type", v);
 }

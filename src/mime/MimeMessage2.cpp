@@ -5,6 +5,7 @@
 #include "charset/Uu.h"
 #include "common/Platform.h"
 #include "mime/ContentParams.h"
+#include "mime/ContentTypeValue.h"
 #include "mime/ContentTypes.h"
 #include "mime/TextScan.h"
 
@@ -242,32 +243,18 @@ void MimeMessage2::setContentType(std::string_view type, std::string_view name,
 
 void MimeMessage2::composeContentType() {
     modified_ = true;
-    std::string v = contentType_;
     if (sb::startsWithNoCase(contentType_, "text") && charset_.getCodePage() == 0)
         charset_.setByCodePage(kUsAscii);
-    if (charset_.getCodePage() != 0 && !charset_.getName().empty())
-        v += "; charset=\"" + charset_.getName() + "\";";
-    else
-        v += ";";
-    if (!typeParam_.empty())
-        v += " type=\"" + typeParam_ + "\";";
-    if (!boundary_.empty())
-        v += "\r\n\tboundary=\"" + boundary_ + "\";";
-    if (!name_.empty())
-        v += "\r\n\tname=\"" + name_ + "\";";
-    if (!protocol_.empty())
-        v += "\r\n\tprotocol=\"" + protocol_ + "\";";
-    if (!micalg_.empty())
-        v += "\r\n\tmicalg=" + micalg_ + ";";
-    if (!smimeType_.empty())
-        v += "\r\n\tsmime-type=" + smimeType_ + ";";
-    if (formatFlowed_ && sb::equalsNoCase(contentType_, "text/plain"))
-        v += "\r\n\tformat=flowed;";
-    sb::trim(v);
-    if (!v.empty() && v.back() == ';') {
-        v.pop_back();
-        sb::trim(v);
-    }
+    const std::string v = composeContentType(
+        {.type = contentType_,
+         .charset = charset_.getCodePage() != 0 ? std::string_view(charset_.getName()) : "",
+         .typeParam = typeParam_,
+         .boundary = boundary_,
+         .name = name_,
+         .protocol = protocol_,
+         .micalg = micalg_,
+         .smimeType = smimeType_,
+         .formatFlowed = formatFlowed_});
     header_.setField("content-type", v);
     deriveContentType();
 }
