@@ -156,6 +156,7 @@ std::unique_ptr<CertificateStore> CertificateStore::open(const CertStoreSpec& sp
     for (auto& k : store->looseKeys_)
         store->attachKey(std::move(k));
     store->looseKeys_.clear();
+    ERR_clear_error(); // key-to-certificate trials leave mismatches behind
     return store;
 }
 

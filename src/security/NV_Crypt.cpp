@@ -223,10 +223,21 @@ bool NV_Crypt::sign(const Certificate* cert, std::span<const uint8_t> data, bool
     const unsigned flags = CMS_BINARY | CMS_PARTIAL | (detached ? CMS_DETACHED : 0u);
     BioPtr in = memBio(data);
     CmsPtr cms(CMS_sign(nullptr, nullptr, nullptr, nullptr, flags));
-    const bool ok = cms &&
-                    CMS_add1_signer(cms.get(), cert->x509(), cert->privateKey(),
-                                    CryptoSP::digestFor(*hash_), flags) != nullptr &&
-                    CMS_final(cms.get(), in.get(), nullptr, flags) == 1;
+    bool ok = cms && CMS_add1_signer(cms.get(), cert->x509(), cert->privateKey(),
+                                     CryptoSP::digestFor(*hash_), flags) != nullptr;
+    // The intermediate certificates go along, so that recipients can build the chain to a root
+    // they trust (RFC 5751 section 2.4.1); the root itself is left out.
+    X509_STORE* trust = trustStore(); // also loads intermediates_
+    X509StoreCtxPtr ctx(X509_STORE_CTX_new());
+    if (ok && ctx &&
+        X509_STORE_CTX_init(ctx.get(), trust, cert->x509(), intermediates_.get()) == 1 &&
+        X509_verify_cert(ctx.get()) == 1) {
+        STACK_OF(X509)* chain = X509_STORE_CTX_get0_chain(ctx.get());
+        for (int i = 1; i + 1 < sk_X509_num(chain); ++i)
+            ok = ok && CMS_add1_cert(cms.get(), sk_X509_value(chain, i)) == 1;
+    }
+    ERR_clear_error();
+    ok = ok && CMS_final(cms.get(), in.get(), nullptr, flags) == 1;
     BioPtr der(BIO_new(BIO_s_mem()));
     if (!ok || i2d_CMS_bio(der.get(), cms.get()) != 1 || !bioToBuffer(der.get(), out)) {
         log.logError(std::string(name) + (detached ? ".1: " : ".2: ") + "signing failed");
