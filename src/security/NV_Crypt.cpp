@@ -4,7 +4,9 @@
 
 #include <openssl/pem.h>
 
+#include <mutex>
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace norvane {
@@ -109,12 +111,36 @@ const std::vector<std::unique_ptr<CertificateStore>>& NV_Crypt::stores(LogBase& 
     return stores_;
 }
 
-X509_STORE* NV_Crypt::trustStore() {
-    if (trust_)
-        return trust_.get();
-    trust_.reset(X509_STORE_new());
-    intermediates_.reset(sk_X509_new_null());
-    X509_STORE_set_default_paths(trust_.get());
+namespace {
+
+// The trust store takes tens of milliseconds to build (the system CA bundle alone holds over a
+// hundred certificates), so it is built once per configuration and shared. The key names the
+// roots and the change times of their Root and CA directories, so that a certificate added
+// there is seen by the next operation.
+struct TrustCache {
+    std::mutex mutex;
+    std::string key;
+    X509StorePtr store;
+    X509StackPtr intermediates;
+};
+
+std::string trustKey() {
+    std::string key;
+    for (const std::string& root :
+         {CertificateStore::machineRoot(), CertificateStore::userRoot()}) {
+        key += root + '\n';
+        for (const char* dir : {"/Root", "/CA"}) {
+            struct stat st {};
+            if (::stat((root + dir).c_str(), &st) == 0)
+                key += std::to_string(st.st_mtim.tv_sec) + "." + std::to_string(st.st_mtim.tv_nsec);
+            key += '\n';
+        }
+    }
+    return key;
+}
+
+void buildTrust(X509_STORE* trust, STACK_OF(X509) * intermediates) {
+    X509_STORE_set_default_paths(trust);
     LogNull quiet;
     for (int hive : {2, 1}) {
         for (const char* dir : {"Root", "CA"}) {
@@ -122,15 +148,34 @@ X509_STORE* NV_Crypt::trustStore() {
             for (size_t i = 0; store && i < store->certificates().size(); ++i) {
                 X509* x = store->certificates()[i]->x509();
                 if (std::string_view(dir) == "Root")
-                    X509_STORE_add_cert(trust_.get(), x);
+                    X509_STORE_add_cert(trust, x);
                 else {
                     X509_up_ref(x);
-                    sk_X509_push(intermediates_.get(), x);
+                    sk_X509_push(intermediates, x);
                 }
             }
         }
     }
     ERR_clear_error();
+}
+
+} // namespace
+
+X509_STORE* NV_Crypt::trustStore() {
+    if (trust_)
+        return trust_.get();
+    static TrustCache cache;
+    const std::string key = trustKey();
+    std::lock_guard lock(cache.mutex);
+    if (!cache.store || cache.key != key) {
+        cache.store.reset(X509_STORE_new());
+        cache.intermediates.reset(sk_X509_new_null());
+        buildTrust(cache.store.get(), cache.intermediates.get());
+        cache.key = key;
+    }
+    X509_STORE_up_ref(cache.store.get());
+    trust_.reset(cache.store.get());
+    intermediates_.reset(X509_chain_up_ref(cache.intermediates.get()));
     return trust_.get();
 }
 
