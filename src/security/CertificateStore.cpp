@@ -68,6 +68,11 @@ bool writeAtomically(const std::string& path, std::string_view data, mode_t mode
     return false;
 }
 
+bool bundleFile(std::string_view path) {
+    return !endsWithNoCase(path, ".p12") && !endsWithNoCase(path, ".pfx") &&
+           !endsWithNoCase(path, ".der") && !endsWithNoCase(path, ".cer");
+}
+
 } // namespace
 
 std::string CertificateStore::machineRoot() {
@@ -294,6 +299,11 @@ bool CertificateStore::saveToFile(const Certificate& cert, LogBase& log) {
     if (!isFile_)
         return writeAtomically(location_ + "/" + cert.sha256Fingerprint() + ".pem", certToPem(cert),
                                0644, log);
+    // Rewriting a PKCS#12 or DER file as a PEM bundle would lose its key or its format.
+    if (!bundleFile(location_)) {
+        log.logError("(addCertificate) only PEM bundle file stores can be added to");
+        return false;
+    }
     std::string bundle;
     for (const auto& c : certs_)
         bundle += certToPem(*c);

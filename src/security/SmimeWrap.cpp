@@ -8,8 +8,8 @@ namespace norvane {
 
 namespace {
 
-std::span<const uint8_t> bytesOf(const StringBuffer& s) {
-    return {reinterpret_cast<const uint8_t*>(s.view().data()), s.view().size()};
+std::span<const uint8_t> bytesOf(std::string_view s) {
+    return {reinterpret_cast<const uint8_t*>(s.data()), s.size()};
 }
 
 // The explicit certificate with its private key from the stores, else the sender's.
@@ -47,6 +47,58 @@ std::unique_ptr<Email2> wrapBody(const Email2& src, DataBuffer&& der, std::strin
     return e;
 }
 
+bool isTopLevelField(std::string_view line) {
+    static constexpr std::array kTopFields{"subject",      "to",
+                                           "cc",           "from",
+                                           "date",         "return-path",
+                                           "X-Mailer",     "Message-ID",
+                                           "MIME-Version", "X-Priority",
+                                           "X-RCPT-TO",    "Status",
+                                           "X-UIDL",       "Importance",
+                                           "X-MimeOLE",    "X-MSMail-Priority",
+                                           "Reply-To",     "Disposition-Notification-To",
+                                           "Bcc"};
+    const size_t colon = line.find(':');
+    if (colon == std::string_view::npos)
+        return false;
+    std::string_view name = line.substr(0, colon);
+    while (!name.empty() && (name.back() == ' ' || name.back() == '\t'))
+        name.remove_suffix(1);
+    for (const char* f : kTopFields)
+        if (sb::equalsNoCase(name, f))
+            return true;
+    return false;
+}
+
+// The rendered e-mail without its message-level fields: the content part of multipart/signed.
+// Works on the text, so that the part is byte for byte what the e-mail renders to (folded
+// fields included), without building the tree a second time.
+std::string contentPartText(std::string_view mime) {
+    const size_t headerEnd = mime.find("\r\n\r\n");
+    const std::string_view header =
+        mime.substr(0, headerEnd == std::string_view::npos ? mime.size() : headerEnd);
+    std::string out;
+    out.reserve(mime.size());
+    bool keep = false;
+    for (size_t pos = 0; pos < header.size();) {
+        size_t eol = header.find("\r\n", pos);
+        if (eol == std::string_view::npos)
+            eol = header.size();
+        const std::string_view line = header.substr(pos, eol - pos);
+        if (line.empty() || (line[0] != ' ' && line[0] != '\t'))
+            keep = !isTopLevelField(line); // a field starts; continuation lines follow it
+        if (keep) {
+            out.append(line);
+            out.append("\r\n");
+        }
+        pos = eol + 2;
+    }
+    out.append("\r\n");
+    if (headerEnd != std::string_view::npos)
+        out.append(mime.substr(headerEnd + 4));
+    return out;
+}
+
 } // namespace
 
 std::unique_ptr<Email2> SmimeWrap::signOpaque(const Email2& src, NV_Crypt& engine, LogBase& log) {
@@ -56,7 +108,7 @@ std::unique_ptr<Email2> SmimeWrap::signOpaque(const Email2& src, NV_Crypt& engin
     StringBuffer mime;
     src.renderMime(mime, "", log);
     DataBuffer der;
-    if (!engine.createAttachedSignature(cert.get(), bytesOf(mime), der, log)) {
+    if (!engine.createAttachedSignature(cert.get(), bytesOf(mime.view()), der, log)) {
         log.logError("Failed to create digitally signed message");
         return nullptr;
     }
@@ -97,7 +149,7 @@ std::unique_ptr<Email2> SmimeWrap::encrypt(const Email2& src, NV_Crypt& engine, 
     StringBuffer mime;
     src.renderMime(mime, "", log);
     DataBuffer der;
-    if (!engine.encryptData(bytesOf(mime), der, recipients, log)) {
+    if (!engine.encryptData(bytesOf(mime.view()), der, recipients, log)) {
         log.logError("Failed to encrypt message");
         return nullptr;
     }
@@ -111,27 +163,17 @@ std::unique_ptr<Email2> SmimeWrap::signDetached(const Email2& src, NV_Crypt& eng
         return nullptr;
     };
     auto cert = signingCertificate(src, engine, log);
-    auto content = cert ? src.clone(log) : nullptr;
-    if (!content)
+    if (!cert)
         return fail();
-    static constexpr std::array kTopFields{"subject",      "to",
-                                           "cc",           "from",
-                                           "date",         "return-path",
-                                           "X-Mailer",     "Message-ID",
-                                           "MIME-Version", "X-Priority",
-                                           "X-RCPT-TO",    "Status",
-                                           "X-UIDL",       "Importance",
-                                           "X-MimeOLE",    "X-MSMail-Priority",
-                                           "Reply-To",     "Disposition-Notification-To",
-                                           "Bcc"};
-    for (const char* f : kTopFields)
-        content->removeHeaderField(f);
-    StringBuffer signedText;
-    content->renderMime(signedText, "", log);
+    StringBuffer full;
+    src.renderMime(full, "", log);
+    const std::string signedText = contentPartText(full.view());
     DataBuffer sig;
     if (!engine.createDetachedSignature(cert.get(), bytesOf(signedText), sig, log))
         return fail();
-    content->setRawText(signedText.view());
+    // The signed part goes out exactly as signed; the node carries its bytes only.
+    auto content = std::make_unique<Email2>(Email2::Blank{});
+    content->setRawText(signedText);
 
     auto top = std::make_unique<Email2>(Email2::Blank{});
     Email2::copyEnvelope(*top, src);
