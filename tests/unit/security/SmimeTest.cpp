@@ -1,3 +1,4 @@
+#include "charset/ContentCoding.h"
 #include "common/Logger.h"
 #include "security/NV_Crypt.h"
 #include "security/SmimeUnwrapper.h"
@@ -190,14 +191,15 @@ TEST_F(SmimeFixture, AlgorithmChoiceDefaultsAndRefusals) {
 // the trust report beside the signature result.
 TEST_F(SmimeFixture, SentMessagesUnwrapWithLayersAndSignerReport) {
     const struct {
-        bool sign, encrypt, trustCa;
+        bool sign, encrypt, trustCa, ecdsa;
         std::vector<std::string> layers;
         bool trusted;
     } cases[] = {
-        {true, false, true, {"signed"}, true},
-        {true, false, false, {"signed"}, false},
-        {false, true, false, {"encrypted"}, false},
-        {true, true, true, {"encrypted", "signed"}, true},
+        {true, false, true, false, {"signed"}, true},
+        {true, false, false, false, {"signed"}, false},
+        {false, true, false, false, {"encrypted"}, false},
+        {true, true, true, false, {"encrypted", "signed"}, true},
+        {true, true, true, true, {"encrypted", "signed"}, true},
     };
     for (const auto& c : cases) {
         if (c.trustCa)
@@ -207,6 +209,11 @@ TEST_F(SmimeFixture, SentMessagesUnwrapWithLayersAndSignerReport) {
         auto e = message();
         e->setSendSigned(c.sign);
         e->setSendEncrypted(c.encrypt);
+        if (c.ecdsa) { // explicit certificates: ECDSA signature, ECDH key agreement
+            pki.add("user", "MY", {"alice-ec.p12", "bob-ec.p12"});
+            e->setSigningCert(loadPem("alice-ec.pem")->encoded());
+            e->setEncryptCert(loadPem("bob-ec.pem")->encoded());
+        }
         Logger log;
         auto secure = SmimeWrap::createSecureEmail(*e, log, "alice-pass");
         ASSERT_NE(secure, nullptr) << logText(log);
@@ -225,6 +232,7 @@ TEST_F(SmimeFixture, SentMessagesUnwrapWithLayersAndSignerReport) {
             EXPECT_EQ(signer->chainTrusted, c.trusted) << signer->trustError;
             EXPECT_TRUE(signer->validAtSigningTime);
             EXPECT_TRUE(signer->addressMatchesFrom);
+            EXPECT_EQ(signer->subjectName().substr(0, 8), c.ecdsa ? "alice-ec" : "alice-rs");
         }
     }
 }
@@ -287,4 +295,44 @@ TEST_F(SmimeFixture, NestingAndRecipientCountsAreBounded) {
     EXPECT_FALSE(got->security().decrypted);
     EXPECT_EQ(got->security().numEncrypted, SmimeUnwrapper::kMaxLayers);
     EXPECT_NE(logText(log).find("Too many nested S/MIME layers"), std::string::npos);
+}
+
+// A self-made certificate with a 64 KB subject signs a message: the signature verifies, the
+// signer is reported untrusted, and nothing breaks on the size.
+TEST_F(SmimeFixture, HugeSubjectSignerVerifiesButIsNotTrusted) {
+    EvpPkeyPtr key(EVP_EC_gen("P-256"));
+    X509Ptr x(X509_new());
+    X509_set_version(x.get(), 2);
+    ASN1_INTEGER_set(X509_get_serialNumber(x.get()), 7);
+    X509_gmtime_adj(X509_getm_notBefore(x.get()), -3600);
+    X509_gmtime_adj(X509_getm_notAfter(x.get()), 3600);
+    const std::string cn(65536, 'A');
+    X509_NAME* name = X509_get_subject_name(x.get());
+    X509_NAME_add_entry_by_txt(name, "CN", V_ASN1_UTF8STRING, // past the 64-byte bound
+                               reinterpret_cast<const unsigned char*>(cn.data()),
+                               static_cast<int>(cn.size()), -1, 0);
+    X509_set_issuer_name(x.get(), name);
+    X509_set_pubkey(x.get(), key.get());
+    ASSERT_GT(X509_sign(x.get(), key.get(), EVP_sha256()), 0);
+    Certificate signer(std::move(x), std::move(key));
+    const std::string content = "Content-Type: text/plain\r\n\r\nhuge\r\n";
+    NV_Crypt engine;
+    LogNull quiet;
+    DataBuffer sig;
+    ASSERT_TRUE(engine.createDetachedSignature(&signer, bytesOf(content), sig, quiet));
+    std::string b64;
+    ContentCoding::base64EncodeLines(sig.span(), b64);
+    const std::string mime = "Content-Type: multipart/signed; boundary=\"b\"\r\n\r\n--b\r\n" +
+                             content +
+                             "\r\n--b\r\nContent-Type: application/pkcs7-signature\r\n"
+                             "Content-Transfer-Encoding: base64\r\n\r\n" +
+                             b64 + "\r\n--b--\r\n";
+    Logger log;
+    auto got = receive(mime, log);
+    ASSERT_EQ(got->security().signerCerts.getSize(), 1u) << logText(log);
+    const auto* s = dynamic_cast<SignerCertificate*>(got->security().signerCerts.elementAt(0));
+    EXPECT_TRUE(got->security().signaturesValid && s->signatureValid);
+    EXPECT_FALSE(s->chainTrusted);
+    EXPECT_EQ(s->subjectName().size(), cn.size());
+    EXPECT_EQ(got->getBody().view(), "huge\r\n");
 }
