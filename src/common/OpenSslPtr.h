@@ -7,10 +7,13 @@
 #include "common/LogBase.h"
 
 #include <openssl/bio.h>
+#include <openssl/cms.h>
 #include <openssl/err.h>
 #include <openssl/evp.h>
+#include <openssl/pkcs12.h>
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
+#include <openssl/x509v3.h>
 
 #include <memory>
 
@@ -36,6 +39,18 @@ using BioPtr = std::unique_ptr<BIO, OpenSslDeleter<&BIO_free_all>>;
 using X509Ptr = std::unique_ptr<X509, OpenSslDeleter<&X509_free>>;
 using X509StorePtr = std::unique_ptr<X509_STORE, OpenSslDeleter<&X509_STORE_free>>;
 using X509StoreCtxPtr = std::unique_ptr<X509_STORE_CTX, OpenSslDeleter<&X509_STORE_CTX_free>>;
+using CmsPtr = std::unique_ptr<CMS_ContentInfo, OpenSslDeleter<&CMS_ContentInfo_free>>;
+using Pkcs12Ptr = std::unique_ptr<PKCS12, OpenSslDeleter<&PKCS12_free>>;
+
+// Stacks own their elements too; the sk_*_pop_free forms are macros, hence the wrappers.
+inline void freeX509Stack(STACK_OF(X509) * s) noexcept {
+    sk_X509_pop_free(s, X509_free);
+}
+inline void freeGeneralNames(GENERAL_NAMES* s) noexcept {
+    GENERAL_NAMES_free(s);
+}
+using X509StackPtr = std::unique_ptr<STACK_OF(X509), OpenSslDeleter<&freeX509Stack>>;
+using GeneralNamesPtr = std::unique_ptr<GENERAL_NAMES, OpenSslDeleter<&freeGeneralNames>>;
 
 // Logs every error queued by OpenSSL on this thread (oldest first) and empties the queue, so
 // that a later failure does not report stale errors.

@@ -294,6 +294,8 @@ int64_t Email2::size() const {
 
 int64_t Email2::sendSizeEstimate() const {
     int64_t e = static_cast<int64_t>(body_.getSize()) + 60 * int64_t{header_.fieldCount()};
+    if (!rawText_.empty())
+        return e + static_cast<int64_t>(rawText_.size());
     for (const auto& p : parts_)
         e += p->sendSizeEstimate();
     if (sendSigned_)

@@ -62,6 +62,9 @@ struct SecurityOutcome {
     // e-mail copy those that are CopyableObject).
     ExtPtrArray<NorvaneObject> signerCerts;
     ExtPtrArray<NorvaneObject> decryptCerts;
+    // The S/MIME layers met, outermost first: "encrypted", "signed", or "signed-part" for a
+    // signature that covers only one part of the message.
+    std::vector<std::string> layers;
 };
 
 // The security layer sits above this one and hands its unwrapping in through this interface.
@@ -380,6 +383,10 @@ public:
     void setEncryptCert(std::string_view c) { encryptCert_ = c; }
     [[nodiscard]] const std::string& cspSpec() const { return cspSpec_; }
     void setCspSpec(std::string_view s) { cspSpec_ = s; }
+    // The exact bytes of the signed content of a multipart/signed node (its first sub-part):
+    // rendered unchanged so that the detached signature stays valid. Empty for other nodes.
+    [[nodiscard]] const std::string& rawText() const { return rawText_; }
+    void setRawText(std::string_view text) { rawText_ = text; }
 
     // Node roles.
     [[nodiscard]] bool isMultipart() const;
@@ -439,6 +446,7 @@ private:
     bool formatFlowed_ = false;
     int popNumber_ = -1;
     std::string cspSpec_;
+    std::string rawText_;
     SecurityOutcome security_;
     bool sendSigned_ = false;
     bool sendEncrypted_ = false;

@@ -80,6 +80,7 @@ std::unique_ptr<Email2> Email2::clone(LogBase& log) const {
     s.decrypted = security_.decrypted;
     s.numSigned = security_.numSigned;
     s.numEncrypted = security_.numEncrypted;
+    s.layers = security_.layers;
     copyCertificates(security_.signerCerts, s.signerCerts);
     copyCertificates(security_.decryptCerts, s.decryptCerts);
     copy->signingCert_ = signingCert_;

@@ -457,7 +457,9 @@ void Email2Builder::convertChildren(MimeMessage2& entity, Email2& e, size_t dept
                 child = dataFork.get();
         }
         child->decodeUuencodedBody(log_);
-        e.parts_.appendObject(convert(*child, depth + 1));
+        Email2* converted = e.parts_.appendObject(convert(*child, depth + 1));
+        if (i == 0 && entity.isMultipartSigned() && !dataFork)
+            converted->rawText_ = child->rawText();
     }
 }
 

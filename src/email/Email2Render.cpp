@@ -51,6 +51,10 @@ void Email2::renderMime(StringBuffer& out, std::string_view skipPrefix, LogBase&
 
 void Email2::renderNode(const Email2& root, StringBuffer& out, std::string_view skipPrefix,
                         int depth) const {
+    if (!rawText_.empty()) {
+        out.append(rawText_);
+        return;
+    }
     Charset c = root.renderCharset(depth);
     if (isAttachmentNode() && charset_.getCodePage() != 0)
         c = charset_;

@@ -7,6 +7,7 @@
 #include "common/FileAccess.h"
 #include "facade/FacadeText.h"
 #include "email/Email2.h"
+#include "security/SmimeUnwrapper.h"
 
 #include <cstdio>
 
@@ -25,10 +26,13 @@ std::string fieldValue(const Email2& e, std::string_view name) {
 
 } // namespace
 
-ClsEmail::ClsEmail() : email_(std::make_unique<Email2>()) {}
+ClsEmail::ClsEmail()
+    : email_(std::make_unique<Email2>()), ownUnwrapper_(std::make_unique<SmimeUnwrapper>()),
+      unwrapper_(ownUnwrapper_.get()) {}
 
 ClsEmail::ClsEmail(std::unique_ptr<Email2> email)
-    : email_(email ? std::move(email) : std::make_unique<Email2>()) {}
+    : email_(email ? std::move(email) : std::make_unique<Email2>()),
+      ownUnwrapper_(std::make_unique<SmimeUnwrapper>()), unwrapper_(ownUnwrapper_.get()) {}
 
 ClsEmail::~ClsEmail() = default;
 

@@ -30,7 +30,10 @@
 
 namespace norvane {
 
+class ClsCert;
+class ClsCSP;
 class ClsMime;
+class SmimeUnwrapper;
 class ClsStringArray;
 class Email2;
 class LogBase;
@@ -51,8 +54,9 @@ public:
     [[nodiscard]] Email2& email2() { return *email_; }
     [[nodiscard]] const Email2& email2() const { return *email_; }
 
-    // S/MIME unwrapping used by LoadEml; null (the default) loads signed and encrypted
-    // messages as they are. The unwrapper must outlive the object.
+    // S/MIME unwrapping used by LoadEml, LoadXml and SetFromXmlText; by default the object's
+    // own, which reads the certificate stores; null loads signed and encrypted messages as
+    // they are. The unwrapper must outlive the object.
     void setSecurityUnwrapper(SecurityUnwrapper* unwrapper) { unwrapper_ = unwrapper; }
 
     // ---- body and text ----
@@ -216,6 +220,46 @@ public:
     // SetFromMimeText with the object's text; false for a null object.
     bool SetFromMimeObject(const ClsMime* mime);
 
+    // ---- security (ClsEmailSecurity.cpp) ----
+    // What the last unwrapping found: encrypted or signed layers (or, without unwrapping, an
+    // S/MIME content type), their results and the certificates met.
+    [[nodiscard]] bool get_ReceivedEncrypted() const;
+    [[nodiscard]] bool get_ReceivedSigned() const;
+    [[nodiscard]] std::string get_SignedBy() const;
+    [[nodiscard]] std::string get_EncryptedBy() const;
+    // Every signature verified. Says nothing about whether the signer is trusted.
+    [[nodiscard]] bool get_SignaturesValid() const;
+    [[nodiscard]] bool get_Decrypted() const;
+    // Every signer's chain verifies against the trust store (false without signers).
+    [[nodiscard]] bool get_SignerTrusted() const;
+    // Every signer's certificate was valid at its signing time.
+    [[nodiscard]] bool get_SignerValidAtSigningTime() const;
+    // Every signer's certificate carries the From address.
+    [[nodiscard]] bool get_SignerMatchesFrom() const;
+    [[nodiscard]] int get_NumSigners() const;
+    // The same three per signer; false for an index out of range.
+    [[nodiscard]] bool GetSignerTrusted(int index) const;
+    [[nodiscard]] bool GetSignerValidAtSigningTime(int index) const;
+    [[nodiscard]] bool GetSignerMatchesFrom(int index) const;
+    [[nodiscard]] std::unique_ptr<ClsCert> GetSignerCert(int index);
+    // The layers met, outermost first, comma-separated ("encrypted,signed").
+    [[nodiscard]] std::string get_SecurityLayers() const;
+    [[nodiscard]] bool get_SendSigned() const;
+    void put_SendSigned(bool on);
+    [[nodiscard]] bool get_SendEncrypted() const;
+    void put_SendEncrypted(bool on);
+    void SetSigningCert(const ClsCert* cert);
+    void SetEncryptCert(const ClsCert* cert);
+    // New objects owned by the caller; null when there is nothing to give.
+    [[nodiscard]] std::unique_ptr<ClsCert> GetSigningCert();
+    [[nodiscard]] std::unique_ptr<ClsCert> GetEncryptCert();
+    [[nodiscard]] std::unique_ptr<ClsCert> GetSignedByCert();
+    [[nodiscard]] std::unique_ptr<ClsCert> GetEncryptedByCert();
+    void SetCSP(const ClsCSP* csp);
+    // Password of encrypted private keys in the certificate stores, used when this object
+    // decrypts or verifies; never logged.
+    void SetPrivateKeyPassword(const char* password);
+
     // ---- copies and replace patterns ----
     // New, independent e-mail objects (owned by the caller); null when the copy cannot be
     // built.
@@ -280,6 +324,7 @@ private:
     std::unique_ptr<Email2> email_;
     // Replace patterns (pattern, replacement) in insertion order.
     ExtPtrArray<StringPair> replacePatterns_;
+    std::unique_ptr<SmimeUnwrapper> ownUnwrapper_;
     SecurityUnwrapper* unwrapper_ = nullptr;
 };
 

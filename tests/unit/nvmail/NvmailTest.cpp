@@ -211,7 +211,7 @@ TEST(NvmailTest, ZipAndUnzipAttachmentsInPlace) {
         EXPECT_EQ(test::readFile(dir.file(std::string("out/") + name)),
                   test::readFile(kSample + "/" + name))
             << name;
-    EXPECT_EQ(listDir(dir.path()), (std::set<std::string>{"in.eml", "out"}));
+    EXPECT_EQ(test::listDir(dir.path()), (std::set<std::string>{"in.eml", "out"}));
 }
 
 TEST(NvmailTest, AFailedUnzipLeavesTheFileAsItWas) {
@@ -226,11 +226,11 @@ TEST(NvmailTest, AFailedUnzipLeavesTheFileAsItWas) {
     EXPECT_EQ(r.err, "nvmail: cannot unzip the attachments of " + eml +
                          ": Not a zip archive: no end of central directory record\n");
     EXPECT_EQ(test::readFile(eml), text);
-    EXPECT_EQ(listDir(dir.path()), (std::set<std::string>{"in.eml"}));
+    EXPECT_EQ(test::listDir(dir.path()), (std::set<std::string>{"in.eml"}));
 
     // The activity log only on request.
     const Result logged = nvmail("unzip-attachments --log " + eml + " " + dir.file("out.eml"));
     EXPECT_EQ(logged.status, 1);
     EXPECT_NE(logged.err.find("The archive stays attached"), std::string::npos) << logged.err;
-    EXPECT_EQ(listDir(dir.path()), (std::set<std::string>{"in.eml"}));
+    EXPECT_EQ(test::listDir(dir.path()), (std::set<std::string>{"in.eml"}));
 }
