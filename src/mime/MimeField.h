@@ -35,6 +35,11 @@ public:
     [[nodiscard]] const std::string& value() const { return value_; }
     [[nodiscard]] bool nameIs(std::string_view name) const;
 
+    // Fields whose value is a list (parameters, addresses): folded after ';' or ',' with an
+    // added blank that is not part of the value. Every other field folds only before existing
+    // white space, so that unfolding gives back exactly the value.
+    [[nodiscard]] static bool isStructured(std::string_view name);
+
 private:
     void normaliseValue();
 
