@@ -221,8 +221,10 @@ void FieldEncoder::encodeWords(std::string_view bytes, std::string& buf) const {
         const size_t startLen = buf.size();
         if (!name.empty())
             encodeRun(name, buf);
+        // The fold goes before the blank in front of '<', or adds one there, where a blank is
+        // insignificant.
         if (buf.size() - startLen > kNameBreak)
-            buf.append("\r\n\t");
+            buf.append(bytes[keepFrom] == ' ' ? "\r\n" : "\r\n ");
         size_t after = gt + 1;
         while (after < bytes.size() && (bytes[after] == ' ' || bytes[after] == ','))
             ++after;

@@ -61,6 +61,17 @@ bool MimeField::isStructured(std::string_view name) {
     return false;
 }
 
+bool MimeField::isValidName(std::string_view name) {
+    if (name.empty())
+        return false;
+    for (char ch : name) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c <= 0x20 || c >= 0x7F || c == ':')
+            return false;
+    }
+    return true;
+}
+
 bool MimeField::parseLine(std::string_view line) {
     name_.clear();
     value_.clear();
@@ -70,17 +81,22 @@ bool MimeField::parseLine(std::string_view line) {
     name_ = sb::trimView(line.substr(0, colon));
     value_ = sb::trimView(line.substr(colon + 1));
     normaliseValue();
-    // Received text is read as RFC 2047 says; text a caller sets is taken as it stands.
-    if (sb::findNoCase(value_, "?q?") != std::string::npos ||
-        sb::findNoCase(value_, "?b?") != std::string::npos)
-        ContentCoding::decodeWordsToUtf8(value_);
+    decodeWords();
     return true;
 }
 
-void MimeField::set(std::string_view name, std::string_view value) {
+void MimeField::decodeWords() {
+    if (sb::findNoCase(value_, "?q?") != std::string::npos ||
+        sb::findNoCase(value_, "?b?") != std::string::npos)
+        ContentCoding::decodeWordsToUtf8(value_);
+}
+
+void MimeField::set(std::string_view name, std::string_view value, bool decode) {
     name_ = name;
     value_ = value;
     normaliseValue();
+    if (decode)
+        decodeWords();
 }
 
 std::unique_ptr<MimeField> MimeField::clone() const {

@@ -261,13 +261,18 @@ bool MimeHeader::getField(std::string_view name, StringBuffer& out) const {
     return true;
 }
 
-void MimeHeader::setField(std::string_view name, std::string_view value) {
+bool MimeHeader::setField(std::string_view name, std::string_view value, bool decodeWords) {
+    // A name with a blank, a colon or a line break would write a different field, or a second
+    // one (header injection): refused.
+    if (!MimeField::isValidName(name))
+        return false;
     // Copies first: name and value may point into the field about to be removed.
     const std::string n(name);
     const std::string v(value);
     removeField(n);
     if (!isBlankValue(v))
-        fields_.appendObject(std::make_unique<MimeField>(n, v));
+        fields_.appendObject(std::make_unique<MimeField>(n, v, decodeWords));
+    return true;
 }
 
 void MimeHeader::addField(std::unique_ptr<MimeField> field) {

@@ -49,7 +49,10 @@ public:
 
     // Removes every field called name, then appends a new one at the end unless value is empty
     // after trimming: setting a field moves it last, setting it empty deletes it.
-    void setField(std::string_view name, std::string_view value);
+    // False (nothing changed) when name is not a valid field name (MimeField::isValidName).
+    // Encoded words in value are decoded unless decodeWords is false: text a user typed is
+    // taken as it stands, even when it looks like an encoded word.
+    bool setField(std::string_view name, std::string_view value, bool decodeWords = true);
     void replaceField(const MimeField& field) { setField(field.name(), field.value()); }
     // Appends as it is, duplicates allowed; the header takes ownership.
     void addField(std::unique_ptr<MimeField> field);

@@ -13,6 +13,7 @@ namespace norvane {
 namespace {
 
 constexpr std::string_view kCrlf2 = "\r\n\r\n";
+constexpr std::string_view kMessageRfc822 = "message/rfc822";
 
 // Line ends of text that has no CR LF blank line: LF-only text becomes CR LF, doubled CRs
 // before LF are dropped, and old Macintosh text (CR only) gets an LF after each CR.
@@ -60,8 +61,10 @@ void MimeMessage2::parseText(std::string_view text, size_t depth, ParseContext& 
     }
     const size_t bodyStart = header_.loadFromText(text);
     deriveAll();
-    if (header_.fieldCount() == 0)
-        contentType_ = defaultType; // RFC 2046 5.1.1, 5.1.5
+    // RFC 2046 5.1.1: a part with no header is plain text; 5.1.5: in a digest, a part without
+    // Content-Type is a message.
+    if (header_.fieldCount() == 0 || (contentType_.empty() && defaultType == kMessageRfc822))
+        contentType_ = defaultType;
     parseBody(text.substr(bodyStart), depth, ctx);
 }
 
@@ -149,9 +152,8 @@ void MimeMessage2::splitMultipart(std::string_view body, size_t depth, ParseCont
         return;
     }
     const bool keepRaw = isMultipartSigned();
-    std::string_view childType = "text/plain";
-    if (contentType_ == "multipart/digest")
-        childType = "message/rfc822";
+    const std::string_view childType =
+        contentType_ == "multipart/digest" ? kMessageRfc822 : std::string_view("text/plain");
     for (;;) {
         const size_t start = d.next;
         size_t end = body.size(); // an unclosed last part keeps every byte to the end

@@ -33,7 +33,7 @@ TEST_F(Email2Test, BlankEmailHasNoHeaderButTodaysDate) {
     EXPECT_EQ(e.header().fieldCount(), 0);
     EXPECT_EQ(e.contentType(), "");
     EXPECT_EQ(e.date().year, 2024);
-    EXPECT_EQ(render(e), "\r\n\r\n");
+    EXPECT_EQ(render(e), "\r\n"); // an empty header is the blank line alone
 }
 
 TEST_F(Email2Test, LaterSetsAppendInCallOrder) {

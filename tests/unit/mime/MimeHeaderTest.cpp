@@ -245,10 +245,15 @@ TEST_F(MimeHeaderTest, LineBreaksLeftInAValueCannotStartANewField) {
     h.setField("Subject", "hello\r\nBcc: victim@example.com\rX\nY");
     EXPECT_EQ(valueOf(h, "Subject"), "hello Bcc: victim@example.com X Y");
     EXPECT_EQ(rendered(h), "Subject: hello Bcc: victim@example.com X Y");
+    // Nor can a field name: one with a colon, blank or control byte is refused.
+    for (const char* name : {"X-A: 1\r\nBcc", "X A", "X\x7F", "\xC3\xA9"}) {
+        EXPECT_FALSE(h.setField(name, "v")) << name;
+        EXPECT_EQ(h.fieldCount(), 1);
+    }
     // NUL never reaches the wire, and text that looks like an encoded word is encoded so
     // that it reads back as written.
     MimeHeader lookalike;
-    lookalike.setField("Subject", std::string("=?utf-8?Q?x?= a\0b", 17));
+    lookalike.setField("Subject", std::string("=?utf-8?Q?x?= a\0b", 17), false);
     EXPECT_EQ(rendered(lookalike), "Subject: =?utf-8?Q?=3D=3Futf-8=3FQ=3Fx=3F=3D_a_b?=");
     MimeHeader back;
     (void)back.loadFromText(rendered(lookalike) + "\r\n\r\n");
@@ -386,6 +391,12 @@ TEST_F(MimeHeaderTest, ParsedCharsetIsUsedWhenTheCallerGivesNone) {
     h.loadFromText("Subject: caf\xE9\r\n");
     EXPECT_EQ(rendered(h), "Subject: =?iso-8859-1?Q?caf=E9?=");
     EXPECT_EQ(rendered(h, charsetNamed("utf-8")), "Subject: =?utf-8?B?Y2Fmw6k=?=");
+}
+
+TEST_F(MimeHeaderTest, ParsedCharsetThatIsNotAsciiCompatibleIsNotUsed) {
+    MimeHeader h;
+    (void)h.loadFromText("From: Ann <ann@example.com>\r\nSubject: =?utf-16be?B?AGMAYQBmAOk=?=\r\n");
+    EXPECT_EQ(rendered(h), "From: Ann <ann@example.com>\r\nSubject: =?utf-8?B?Y2Fmw6k=?=");
 }
 
 TEST_F(MimeHeaderTest, WholeHeaderRendersByteForByte) {
