@@ -42,7 +42,7 @@ bool decodeBase64(std::string_view text, DataBuffer& out) {
                 v.resize(oldSize);
                 return false;
             }
-            s = 62;
+            continue; // RFC 2045 6.8: characters outside the alphabet are ignored
         }
         acc = (acc << 6) | static_cast<uint32_t>(s);
         if (++count == 4) {
@@ -396,8 +396,8 @@ void ContentCoding::qDecodeWordText(std::string_view in, DataBuffer& out) {
         const auto c = static_cast<uint8_t>(in[i]);
         if (c == '=') {
             if (i + 2 < n) {
-                int hi = kHexUpperOnly.v[static_cast<uint8_t>(in[i + 1])];
-                int lo = kHexUpperOnly.v[static_cast<uint8_t>(in[i + 2])];
+                int hi = kHexAny.v[static_cast<uint8_t>(in[i + 1])];
+                int lo = kHexAny.v[static_cast<uint8_t>(in[i + 2])];
                 if (hi >= 0 && lo >= 0) {
                     v.push_back(static_cast<uint8_t>((hi << 4) | lo));
                     i += 2;

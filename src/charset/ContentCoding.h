@@ -36,7 +36,7 @@ public:
     // Any other byte outside the alphabet fails the whole decoding: false, and out keeps only
     // what it held before. A trailing incomplete group gives its complete bytes.
     [[nodiscard]] static bool base64DecodeStrict(std::string_view in, DataBuffer& out);
-    // As the strict form, but a byte outside the alphabet reads as '+' (value 62); never fails.
+    // As the strict form, but a byte outside the alphabet is skipped (RFC 2045 6.8); never fails.
     static void base64Decode(std::string_view in, DataBuffer& out);
 
     // --- quoted-printable ---
@@ -47,8 +47,8 @@ public:
     static void qpEncode(std::span<const uint8_t> in, std::string& out);
     // Ends at the first NUL byte. Lines end at LF and come out ending in CR LF; trailing white
     // space of a line is dropped; '=' at the end of a line joins it to the next. "=XX" escapes
-    // accept either case and count a non-hex digit as 0; "=FFFFFFXX" (a sign-extended byte)
-    // gives XX; an escape cut short by the end of the line is kept as it is. Raw 8-bit bytes
+    // accept either case; an "=" not followed by two hex digits stays as it is; "=FFFFFFXX"
+    // (a sign-extended byte) gives XX. Raw 8-bit bytes
     // (senders that label unencoded text quoted-printable) are kept unchanged.
     static void qpDecode(std::string_view in, DataBuffer& out);
 

@@ -176,7 +176,6 @@ constexpr HexTable makeHexTable(bool lowerToo) {
     return t;
 }
 constexpr HexTable kHexAny = makeHexTable(true);
-constexpr HexTable kHexUpperOnly = makeHexTable(false);
 
 // Encoder classes of quoted-printable bytes.
 enum QpClass : uint8_t { kLiteral, kBlank, kCr, kEscape };
@@ -358,12 +357,16 @@ private:
     const uint8_t* trimmed_ = nullptr;
 };
 
-// Decodes the '=' at p: an escape, a soft line break, or an escape cut short by the line end
-// (kept as written).
+inline bool isHex(uint8_t c) {
+    return kHexAny.v[c] >= 0;
+}
+
+// Decodes the '=' at p: an escape, a soft line break, or an '=' that starts neither, which is
+// kept as written (RFC 2045 6.7 note 2: real HTML labelled quoted-printable is full of "a=b").
 inline uint8_t* qpEscape(const uint8_t*& p, const uint8_t* end, uint8_t* o, QpLineEnd& line) {
     const size_t left = static_cast<size_t>(end - p);
     // The usual case: two digits that no line end or trimming can cut off.
-    if (left >= 3 && kSolid.v[p[1]] && kSolid.v[p[2]] &&
+    if (left >= 3 && isHex(p[1]) && isHex(p[2]) &&
         ((p[1] | 0x20) != 'f' || (p[2] | 0x20) != 'f' || left < 7 || !signExtended(p))) {
         *o++ = hexByte(p[1], p[2]);
         p += 3;
@@ -373,16 +376,14 @@ inline uint8_t* qpEscape(const uint8_t*& p, const uint8_t* end, uint8_t* o, QpLi
     if (after == 0) {
         p = line.next(end);
         line.reset();
-    } else if (after == 1) {
-        *o++ = p[0];
-        *o++ = p[1];
-        p += 2;
-    } else if (after >= 8 && signExtended(p)) {
+    } else if (after >= 8 && signExtended(p) && isHex(p[7]) && isHex(p[8])) {
         *o++ = hexByte(p[7], p[8]);
         p += 9;
-    } else {
+    } else if (after >= 2 && isHex(p[1]) && isHex(p[2])) {
         *o++ = hexByte(p[1], p[2]);
         p += 3;
+    } else {
+        *o++ = *p++;
     }
     return o;
 }

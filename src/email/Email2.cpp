@@ -100,9 +100,10 @@ void Email2::copyStructuredValues(const Email2& src) {
 
 // ---- header routing ----
 
-void Email2::setHeaderField(std::string_view name, std::string_view value) {
-    if (name.empty())
-        return;
+bool Email2::setHeaderField(std::string_view fieldName, std::string_view value) {
+    const std::string_view name = sb::trimView(fieldName);
+    if (!MimeField::isValidName(name))
+        return false;
     if (sb::equalsNoCase(name, "Content-Transfer-Encoding"))
         setTransferEncoding(value);
     else if (sb::equalsNoCase(name, "Content-ID"))
@@ -115,6 +116,7 @@ void Email2::setHeaderField(std::string_view name, std::string_view value) {
         (void)setReplyTo(value);
     else
         header_.setField(name, value);
+    return true;
 }
 
 void Email2::removeHeaderField(std::string_view name) {

@@ -138,7 +138,10 @@ public:
     // Routes Content-Transfer-Encoding, Content-ID, Date, From and Reply-To to their setters;
     // any other name replaces every field of that name by one at the end (an empty value only
     // removes). An empty name does nothing.
-    void setHeaderField(std::string_view name, std::string_view value);
+    // False (nothing changed) for a name that is not a valid field name (MimeField::isValidName).
+    bool setHeaderField(std::string_view name, std::string_view value);
+    // Sets Subject to text as it stands: text that looks like an encoded word stays that text.
+    void setSubjectText(std::string_view text) { (void)header_.setField("subject", text, false); }
     // Removes every field of that name and resets the structured values behind it.
     void removeHeaderField(std::string_view name);
     // Appends the value of the first field of that name; false when there is none.
@@ -180,13 +183,16 @@ public:
     // ---- sender and recipients ----
 
     // Parses one address; the name is written back as one UTF-8 encoded word. Sets From, and
-    // return-path when the header has none. False (nothing changed) when it does not parse.
+    // return-path when the header has none. False (nothing changed) when it does not parse or
+    // holds a control byte.
     bool setFrom(std::string_view text);
     void setFromName(std::string_view name);
-    // Ignored unless addr contains '@'.
-    void setFromAddress(std::string_view addr);
+    // False (nothing changed) unless addr contains '@' and is acceptable (see
+    // Rfc822Address::isAcceptable).
+    bool setFromAddress(std::string_view addr);
     bool setReplyTo(std::string_view text);
-    // False for an empty address. To and Cc rewrite their header field; Bcc has none.
+    // False for an empty or unacceptable address (control bytes, blanks or brackets in it).
+    // To and Cc rewrite their header field; Bcc has none.
     bool addRecipient(RecipientKind kind, std::string_view name, std::string_view address);
     bool addTo(std::string_view name, std::string_view addr) {
         return addRecipient(RecipientKind::To, name, addr);

@@ -53,7 +53,7 @@ void Email2::setSenderField() {
 
 bool Email2::setFrom(std::string_view text) {
     auto addr = Rfc822Address::parseAddress(text);
-    if (!addr)
+    if (!addr || !Rfc822Address::isAcceptable(text, addr->getAddress()))
         return false;
     addr->setName(encodeNameAsWord(addr->getName()));
     from_ = std::move(addr);
@@ -73,20 +73,21 @@ void Email2::setFromName(std::string_view name) {
     }
 }
 
-void Email2::setFromAddress(std::string_view addr) {
-    if (addr.find('@') == std::string_view::npos)
-        return;
+bool Email2::setFromAddress(std::string_view addr) {
+    if (addr.find('@') == std::string_view::npos || !Rfc822Address::isAcceptable(addr))
+        return false;
     if (from_)
         from_->setAddress(addr);
     else
         from_ = std::make_unique<Rfc822Address>(pendingFromName_, addr);
     pendingFromName_.clear();
     setSenderField();
+    return true;
 }
 
 bool Email2::setReplyTo(std::string_view text) {
     auto addr = Rfc822Address::parseAddress(text);
-    if (!addr)
+    if (!addr || !Rfc822Address::isAcceptable(text, addr->getAddress()))
         return false;
     addr->setName(encodeNameAsWord(addr->getName()));
     std::string value;
@@ -109,7 +110,7 @@ void Email2::rewriteRecipientField(RecipientKind kind) {
 }
 
 bool Email2::addRecipient(RecipientKind kind, std::string_view name, std::string_view address) {
-    if (address.empty())
+    if (!Rfc822Address::isAcceptable(address))
         return false;
     list(kind).appendObject(std::make_unique<Rfc822Address>(name, address));
     rewriteRecipientField(kind);

@@ -15,6 +15,7 @@
 #include "mime/MimeMessage2.h"
 #include "mime/TextScan.h"
 
+#include <algorithm>
 #include <optional>
 
 namespace norvane {
@@ -324,9 +325,17 @@ void Email2Builder::takeAddresses(const MimeMessage2& entity, Email2& e,
                                   std::string_view rawHeader) {
     StringBuffer v;
     if (entity.getHeaderField("From", v)) {
-        e.from_ = Rfc822Address::parseAddress(v.view());
+        // RFC 5322 3.6.2: From may list several authors. The first is the sender kept here;
+        // the field itself keeps them all. One '@' is read as one mailbox, so that an unquoted
+        // comma in a display name does not split it.
+        ExtPtrArray<Rfc822Address> authors;
+        if (std::count(v.view().begin(), v.view().end(), '@') > 1 &&
+            Rfc822Address::parseAddressList(v.view(), authors) > 0 && !authors.isEmpty())
+            e.from_ = std::move(authors.items().front());
+        else
+            e.from_ = Rfc822Address::parseAddress(v.view());
         if (!e.from_)
-            e.pendingFromName_ = v.str();
+            e.pendingFromName_ = v.str(); // no address at all: the text is the sender's name
     }
     const std::pair<std::string_view, ExtPtrArray<Rfc822Address>*> lists[] = {
         {"To", &e.to_}, {"Cc", &e.cc_}, {"Bcc", &e.bcc_}};

@@ -66,7 +66,8 @@ void Email2::renderNode(const Email2& root, StringBuffer& out, std::string_view 
     StringBuffer header;
     header_.render(header, skipPrefix, c);
     out.append(header);
-    out.append("\r\n\r\n");
+    // The line end of the last field, then the blank line; an empty header is the blank line.
+    out.append(header.getSize() > 0 ? "\r\n\r\n" : "\r\n");
 
     if (parts_.isEmpty()) {
         renderLeafBody(out);

@@ -88,7 +88,7 @@ std::string ClsEmail::get_Subject() const {
 
 void ClsEmail::put_Subject(const char* text) {
     chooseCharsetFor(arg(text));
-    email_->setHeaderField("subject", arg(text));
+    email_->setSubjectText(arg(text));
 }
 
 std::string ClsEmail::get_Mailer() const {
@@ -113,7 +113,8 @@ std::string ClsEmail::get_From() const {
 }
 
 void ClsEmail::put_From(const char* text) {
-    (void)email_->setFrom(arg(text));
+    if (!email_->setFrom(arg(text)))
+        m_log.logError("Invalid email address: " + std::string(arg(text)));
 }
 
 std::string ClsEmail::get_FromName() const {
@@ -131,7 +132,9 @@ std::string ClsEmail::get_FromAddress() const {
 }
 
 void ClsEmail::put_FromAddress(const char* address) {
-    email_->setFromAddress(trimmed(address));
+    const std::string a = trimmed(address);
+    if (!a.empty() && !email_->setFromAddress(a))
+        m_log.logError("Invalid email address: " + a);
 }
 
 std::string ClsEmail::get_ReplyTo() const {
@@ -139,7 +142,8 @@ std::string ClsEmail::get_ReplyTo() const {
 }
 
 void ClsEmail::put_ReplyTo(const char* text) {
-    (void)email_->setReplyTo(arg(text));
+    if (!email_->setReplyTo(arg(text)) && !trimmed(text).empty())
+        m_log.logError("Invalid email address: " + std::string(arg(text)));
 }
 
 std::string ClsEmail::get_BounceAddress() {
@@ -147,7 +151,12 @@ std::string ClsEmail::get_BounceAddress() {
 }
 
 void ClsEmail::put_BounceAddress(const char* address) {
-    email_->setHeaderField("return-path", arg(address));
+    const std::string a = trimmed(address);
+    if (!a.empty() && !Rfc822Address::isAcceptable(a)) {
+        m_log.logError("Invalid email address: " + a);
+        return;
+    }
+    email_->setHeaderField("return-path", a);
 }
 
 bool ClsEmail::addRecipient(RecipientKind kind, std::string_view context, const char* name,
@@ -303,7 +312,8 @@ std::string ClsEmail::GetHeaderField(const char* fieldName) {
 
 void ClsEmail::AddHeaderField(const char* fieldName, const char* fieldValue) {
     Frame frame(m_log, "AddHeaderField");
-    email_->setHeaderField(arg(fieldName), arg(fieldValue));
+    if (!email_->setHeaderField(arg(fieldName), arg(fieldValue)))
+        m_log.logError("Invalid header field name: " + std::string(arg(fieldName)));
 }
 
 void ClsEmail::RemoveHeaderField(const char* fieldName) {

@@ -31,7 +31,28 @@ std::string_view lastComponent(std::string_view path) {
     return cut == std::string_view::npos ? path : path.substr(cut + 1);
 }
 
-// A name that stays inside the directory it is joined to.
+// File names longer than this are shortened: Linux file systems take 255 bytes (NAME_MAX), and
+// the rest leaves room for the suffix that makes a taken name unique.
+constexpr size_t kMaxSavedName = 200;
+// An extension longer than this is no extension worth keeping.
+constexpr size_t kMaxExtension = 32;
+
+// name cut to kMaxSavedName bytes, keeping its extension and never splitting a UTF-8 sequence.
+std::string shortenedName(std::string_view name) {
+    if (name.size() <= kMaxSavedName)
+        return std::string(name);
+    const size_t dot = name.rfind('.');
+    const std::string_view ext =
+        dot != std::string_view::npos && dot > 0 && name.size() - dot <= kMaxExtension
+            ? name.substr(dot)
+            : std::string_view();
+    size_t stem = kMaxSavedName - ext.size();
+    while (stem > 0 && (static_cast<unsigned char>(name[stem]) & 0xC0) == 0x80)
+        --stem; // name[stem] would continue the character cut at stem
+    return std::string(name.substr(0, stem)) + std::string(ext);
+}
+
+// A name that stays inside the directory it is joined to and fits a file system.
 std::string safeFileName(std::string_view name) {
     std::string out(lastComponent(name));
     for (char& c : out)
@@ -39,7 +60,7 @@ std::string safeFileName(std::string_view name) {
             c = '_';
     if (out.empty() || out == "." || out == "..")
         return std::string(kFallbackName);
-    return out;
+    return shortenedName(out);
 }
 
 // Creates every missing directory of path; true when path is a directory afterwards.
@@ -256,8 +277,9 @@ std::string ClsEmail::GetAttachmentHeader(int index, const char* fieldName) {
 
 void ClsEmail::AddAttachmentHeader(int index, const char* fieldName, const char* fieldValue) {
     Frame frame(m_log, "AddAttachmentHeader");
-    if (Email2* a = email_->attachmentAt(index))
-        a->setHeaderField(arg(fieldName), arg(fieldValue));
+    if (Email2* a = email_->attachmentAt(index);
+        a && !a->setHeaderField(arg(fieldName), arg(fieldValue)))
+        m_log.logError("Invalid header field name: " + std::string(arg(fieldName)));
 }
 
 bool ClsEmail::saveItem(Email2& item, std::string_view directory, bool related) {
@@ -270,6 +292,10 @@ bool ClsEmail::saveItem(Email2& item, std::string_view directory, bool related) 
     const std::string base = dir.empty() ? std::string(".") : dir;
     const std::string prefix = base.back() == '/' ? base : base + "/";
     std::string name = safeFileName(item.attachmentFilename());
+    if (lastComponent(item.attachmentFilename()).size() > kMaxSavedName) {
+        m_log.logInfo("The file name is too long for the file system; it is shortened.");
+        renameItem(item, name);
+    }
     if (nameTaken(prefix + name)) {
         name = std::string(lastComponent(file::makeTempFileName(base, name)));
         renameItem(item, name);

@@ -149,15 +149,30 @@ Placeholders replaceQuotedStrings(std::string_view value) {
             continue;
         }
         p.text.append(kOpen);
-        const size_t end = value.find_first_of("\"\r\n", i);
-        if (end == std::string_view::npos)
-            break; // never closed: the placeholder stays open and the text is dropped
+        // A quote never closed runs to the end of the value, whose text is kept.
+        const size_t end = std::min(value.find_first_of("\"\r\n", i), value.size());
         p.text.append(std::to_string(p.strings.size()));
         p.text.append("]]>");
         p.strings.emplace_back(value.substr(i, end - i));
-        i = value[end] == '"' ? end + 1 : end;
+        i = end < value.size() && value[end] == '"' ? end + 1 : end;
     }
     return p;
+}
+
+std::string resolvePlaceholders(std::string_view text, const Placeholders& p) {
+    std::string out;
+    size_t pos = 0;
+    for (size_t open = text.find(kOpen); open != std::string_view::npos;
+         open = text.find(kOpen, pos)) {
+        out.append(text.substr(pos, open - pos));
+        const size_t close = text.find("]]>", open);
+        const std::string_view whole =
+            text.substr(open, close == std::string_view::npos ? close : close + 3 - open);
+        out.append(resolve(whole, p.strings));
+        pos = open + whole.size();
+    }
+    out.append(text.substr(std::min(pos, text.size())));
+    return out;
 }
 
 std::string withoutBlanks(std::string_view s) {

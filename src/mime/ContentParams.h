@@ -12,7 +12,7 @@
 namespace norvane::content_params {
 
 struct Placeholders {
-    // The value with each quoted string replaced by "<[[n]]>"; an unclosed quote leaves "<[[".
+    // The value with each quoted string replaced by "<[[n]]>"; an unclosed quote runs to the end.
     std::string text;
     // The quoted strings without their quotes, numbered from 0.
     std::vector<std::string> strings;
@@ -21,6 +21,9 @@ struct Placeholders {
 // Quoted strings end at the closing quote, a CR or an LF. Texts longer than 100,000,000 bytes
 // are returned unchanged, without placeholders.
 [[nodiscard]] Placeholders replaceQuotedStrings(std::string_view value);
+
+// text (a piece of Placeholders::text) with its placeholders turned back into their strings.
+[[nodiscard]] std::string resolvePlaceholders(std::string_view text, const Placeholders& p);
 
 // Removes every space and tab.
 [[nodiscard]] std::string withoutBlanks(std::string_view s);

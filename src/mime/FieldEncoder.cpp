@@ -2,6 +2,7 @@
 
 #include "charset/ContentCoding.h"
 #include "common/StringBuffer.h"
+#include "mime/MimeField.h"
 
 namespace norvane {
 
@@ -13,16 +14,20 @@ constexpr size_t kParamLineLimit = 64;
 constexpr size_t kTypeLineLimit = 35;
 // 7-bit runs that would take the line past this are folded at their semicolons.
 constexpr size_t kPlainRunLimit = 65;
+// Unstructured text is folded before the first blank at or past this column.
+constexpr size_t kFoldColumn = 76;
 // An encoded display name longer than this gets its address on the next line.
 constexpr size_t kNameBreak = 40;
 
 // Bytes that may stand in a header as they are are 7-bit. ISO-2022 text is 7-bit too but
 // switches character sets with ESC, which is not allowed in a header (RFC 5322 3.2.5): it is
-// encoded. Returns the position after the last byte that needs encoding (0 when none does).
+// encoded, and so is text that a reader would take for an encoded word ("=?"), so that it reads
+// back as written. Returns the position after the last byte that needs encoding (0 when none
+// does).
 size_t endOfEncodedText(std::string_view s) {
     for (size_t i = s.size(); i > 0; --i) {
         const auto c = static_cast<unsigned char>(s[i - 1]);
-        if ((c & 0x80) || c == 0x1B)
+        if ((c & 0x80) || c == 0x1B || (c == '?' && i >= 2 && s[i - 2] == '='))
             return i;
     }
     return 0;
@@ -46,14 +51,18 @@ FieldEncoder::FieldEncoder(std::string_view fieldName, WordForm form, std::strin
     : raw_(sb::equalsNoCase(fieldName, "received") ||
            sb::equalsNoCase(fieldName, "content-location") ||
            sb::equalsNoCase(fieldName, "content-transfer-encoding")),
-      form_(form), charset_(charsetName) {}
+      structured_(MimeField::isStructured(fieldName)), form_(form), charset_(charsetName) {}
 
-void FieldEncoder::plainFold(std::string_view value, std::string& buf) {
+void FieldEncoder::plainFold(std::string_view value, std::string& buf, bool structured) {
+    buf.reserve(buf.size() + value.size() + value.size() / 16);
+    if (!structured) {
+        foldBeforeBlanks(value, buf);
+        return;
+    }
     const bool addressMode = value.size() > 60 && value.find('@') != std::string_view::npos &&
                              value.find(',') != std::string_view::npos;
     size_t column = buf.size();
     bool inQuotes = false;
-    buf.reserve(buf.size() + value.size() + value.size() / 16);
     for (char c : value) {
         buf.push_back(c);
         ++column;
@@ -64,6 +73,24 @@ void FieldEncoder::plainFold(std::string_view value, std::string& buf) {
             buf.append("\r\n\t");
             column = 0;
         }
+    }
+}
+
+void FieldEncoder::foldBeforeBlanks(std::string_view value, std::string& buf) {
+    const size_t lastBreak = buf.rfind('\n');
+    size_t column = lastBreak == std::string::npos ? buf.size() : buf.size() - lastBreak - 1;
+    for (size_t i = 0; i < value.size(); ++i) {
+        const char c = value[i];
+        const bool blank = c == ' ' || c == '\t';
+        // A fold line must hold more than blanks (RFC 5322 3.2.2), so a fold goes only before a
+        // blank that has text after it.
+        if (blank && column >= kFoldColumn && i + 1 < value.size() && value[i + 1] != ' ' &&
+            value[i + 1] != '\t') {
+            buf.append("\r\n");
+            column = 0;
+        }
+        buf.push_back(c);
+        ++column;
     }
 }
 
@@ -84,6 +111,10 @@ void FieldEncoder::Lines::complete(std::string& param) {
 }
 
 void FieldEncoder::encodeStructured(std::string_view value, std::string& out) const {
+    if (!structured_) {
+        encodeWords(value, out);
+        return;
+    }
     Lines lines;
     lines.line = std::move(out);
     out.clear();
@@ -166,7 +197,7 @@ void FieldEncoder::encodeWords(std::string_view bytes, std::string& buf) const {
     while (!bytes.empty()) {
         if (plainFrom == 0) {
             if (buf.size() + bytes.size() > kPlainRunLimit)
-                plainFold(bytes, buf);
+                plainFold(bytes, buf, structured_);
             else
                 buf.append(bytes);
             return;
@@ -190,8 +221,10 @@ void FieldEncoder::encodeWords(std::string_view bytes, std::string& buf) const {
         const size_t startLen = buf.size();
         if (!name.empty())
             encodeRun(name, buf);
+        // The fold goes before the blank in front of '<', or adds one there, where a blank is
+        // insignificant.
         if (buf.size() - startLen > kNameBreak)
-            buf.append("\r\n\t");
+            buf.append(bytes[keepFrom] == ' ' ? "\r\n" : "\r\n ");
         size_t after = gt + 1;
         while (after < bytes.size() && (bytes[after] == ' ' || bytes[after] == ','))
             ++after;

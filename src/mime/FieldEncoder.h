@@ -4,8 +4,11 @@
 // plain folding for 7-bit values, and the structured encoder that re-quotes parameters and
 // writes 8-bit text as RFC 2047 encoded words while leaving <addresses> readable.
 //
-// Folding only ever inserts "\r\n\t"; the header parser removes exactly that fold plus one
-// white-space byte, so a rendered value parses back to the stored one.
+// Folding and unfolding (RFC 5322 2.2.3) round-trip exactly: unfolding removes only the CR LF.
+// Unstructured fields (Subject and the like) are therefore folded only before white space that
+// is already in the value. Structured fields (parameter and address lists) are also broken after
+// a ';' or ',' with "\r\n\t"; the parser drops the one blank after such a separator, and white
+// space there is insignificant anyway.
 
 #include <string>
 #include <string_view>
@@ -23,7 +26,9 @@ public:
     // Appends value to buf, breaking the line with "\r\n\t" after a ';' outside double quotes
     // once the column (counted from the current length of buf) is past 20; long address lists
     // (over 60 bytes with '@' and ',') break after their commas the same way.
-    static void plainFold(std::string_view value, std::string& buf);
+    // Unstructured values (structured false) are folded only before their own blanks, once a
+    // line reaches 76 columns.
+    static void plainFold(std::string_view value, std::string& buf, bool structured);
 
     // The structured encoder. out holds "Name: " on entry and the whole field afterwards.
     void encodeStructured(std::string_view value, std::string& out) const;
@@ -37,6 +42,7 @@ private:
         void complete(std::string& param);
     };
 
+    static void foldBeforeBlanks(std::string_view value, std::string& buf);
     void encodeWords(std::string_view bytes, std::string& buf) const;
     void encodeRun(std::string_view bytes, std::string& buf) const;
     void encodeParams(std::string_view rest, Lines& lines, std::string& param) const;
@@ -45,6 +51,7 @@ private:
                                                     std::string& param) const;
 
     bool raw_;
+    bool structured_;
     WordForm form_;
     std::string charset_;
 };

@@ -33,7 +33,44 @@ bool wantsBWords(int cp) {
     }
 }
 
+// UTF-16, UTF-32 and UTF-7 text is not ASCII where it is ASCII, so a header cannot carry it.
+bool isAsciiCompatible(int cp) {
+    return cp != 1200 && cp != 1201 && cp != 12000 && cp != 12001 && cp != 65000;
+}
+
 } // namespace
+
+bool MimeField::isStructured(std::string_view name) {
+    static constexpr std::string_view kNames[] = {"content-type",
+                                                  "content-disposition",
+                                                  "from",
+                                                  "to",
+                                                  "cc",
+                                                  "bcc",
+                                                  "reply-to",
+                                                  "sender",
+                                                  "resent-from",
+                                                  "resent-to",
+                                                  "resent-cc",
+                                                  "resent-bcc",
+                                                  "resent-sender",
+                                                  "disposition-notification-to"};
+    for (std::string_view k : kNames)
+        if (sb::equalsNoCase(name, k))
+            return true;
+    return false;
+}
+
+bool MimeField::isValidName(std::string_view name) {
+    if (name.empty())
+        return false;
+    for (char ch : name) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c <= 0x20 || c >= 0x7F || c == ':')
+            return false;
+    }
+    return true;
+}
 
 bool MimeField::parseLine(std::string_view line) {
     name_.clear();
@@ -42,21 +79,24 @@ bool MimeField::parseLine(std::string_view line) {
     if (colon == std::string_view::npos)
         return false;
     name_ = sb::trimView(line.substr(0, colon));
-    for (char& c : name_)
-        if (c == ' ' || c == '<' || c == '>' || c == '"' || c == '\'')
-            c = '-';
-    std::string_view v = line.substr(colon + 1);
-    if (!v.empty() && (v.front() == ' ' || v.front() == '\t'))
-        v.remove_prefix(1);
-    value_ = sb::trimView(v);
+    value_ = sb::trimView(line.substr(colon + 1));
     normaliseValue();
+    decodeWords();
     return true;
 }
 
-void MimeField::set(std::string_view name, std::string_view value) {
+void MimeField::decodeWords() {
+    if (sb::findNoCase(value_, "?q?") != std::string::npos ||
+        sb::findNoCase(value_, "?b?") != std::string::npos)
+        ContentCoding::decodeWordsToUtf8(value_);
+}
+
+void MimeField::set(std::string_view name, std::string_view value, bool decode) {
     name_ = name;
     value_ = value;
     normaliseValue();
+    if (decode)
+        decodeWords();
 }
 
 std::unique_ptr<MimeField> MimeField::clone() const {
@@ -71,37 +111,54 @@ bool MimeField::nameIs(std::string_view name) const {
 }
 
 void MimeField::normaliseValue() {
-    if (value_.find("?Q?") != std::string::npos || value_.find("?B?") != std::string::npos)
-        ContentCoding::decodeWordsToUtf8(value_);
-    if (value_.find('\n') != std::string::npos) {
-        sb::replaceAll(value_, "\r\n\t", "");
-        sb::replaceAll(value_, "\r\n ", "");
+    if (value_.find_first_of(std::string_view("\r\n\0", 3)) == std::string::npos)
+        return;
+    // RFC 5322 2.2.3: a line break before white space is a fold, and unfolding removes only the
+    // break. Any other line break would start a new header line on the wire (header injection),
+    // and a NUL is not allowed in a header at all: those become spaces.
+    // In a structured field a fold after ';' or ',' is where the writer broke the list, and the
+    // one blank it added there is not part of the value.
+    const bool structured = isStructured(name_);
+    std::string out;
+    out.reserve(value_.size());
+    const size_t n = value_.size();
+    for (size_t i = 0; i < n; ++i) {
+        const char c = value_[i];
+        const size_t lf = c == '\r' && i + 1 < n && value_[i + 1] == '\n' ? i + 1 : i;
+        if (value_[lf] == '\n' && lf + 1 < n && (value_[lf + 1] == ' ' || value_[lf + 1] == '\t')) {
+            const bool afterSeparator = !out.empty() && (out.back() == ';' || out.back() == ',');
+            i = structured && afterSeparator ? lf + 1 : lf;
+            continue;
+        }
+        if (lf != i)
+            i = lf; // a CR LF that is no fold becomes one space
+        out.push_back(c == '\r' || c == '\n' || c == '\0' ? ' ' : c);
     }
-    // Any other line break would start a new header line on the wire (header injection), so
-    // what is left of them becomes a space.
-    if (value_.find_first_of("\r\n") != std::string::npos) {
-        sb::replaceAll(value_, "\r\n", " ");
-        for (char& c : value_)
-            if (c == '\r' || c == '\n')
-                c = ' ';
-    }
+    value_ = std::move(out);
 }
 
 void MimeField::render(StringBuffer& out, const Charset& cs) const {
     std::string& buf = out.str();
     buf.append(name_);
     buf.append(": ");
-    const int cp = cs.getCodePage();
+    int cp = cs.getCodePage();
+    std::string_view csName = cs.getName();
+    if (!isAsciiCompatible(cp)) {
+        // Header text must stay readable as ASCII: such charsets are written as UTF-8 words.
+        cp = kUtf8;
+        csName = "utf-8";
+    }
     const bool bWords = wantsBWords(cp);
-    if (!bWords && (cp == kUsAscii || text_scan::is7bit(value_))) {
-        FieldEncoder::plainFold(value_, buf);
+    const bool plain = cp == kUsAscii || text_scan::is7bit(value_);
+    if (!bWords && plain && value_.find("=?") == std::string::npos) {
+        FieldEncoder::plainFold(value_, buf, isStructured(name_));
         return;
     }
     const auto form = bWords ? FieldEncoder::WordForm::B : FieldEncoder::WordForm::Q;
     std::string converted;
     EncodingConvert conv;
-    if (!cs.getName().empty() && conv.convert(kUtf8, cp, value_, converted)) {
-        FieldEncoder(name_, form, cs.getName()).encodeStructured(converted, buf);
+    if (!csName.empty() && conv.convert(kUtf8, cp, value_, converted)) {
+        FieldEncoder(name_, form, csName).encodeStructured(converted, buf);
         return;
     }
     // The value does not fit the charset: send it as UTF-8 rather than lose characters.

@@ -54,6 +54,42 @@ int codePageOfFirstWord(std::string_view block, std::string_view marker) {
     return Charset::codePageForName(rest.substr(0, end));
 }
 
+// Raw 8-bit bytes inside an encoded word belong to the word's charset, not to the charset of the
+// header around it: they become Q escapes, which the word decoder then reads in that charset.
+void escape8bitInWords(std::string& text) {
+    std::string out;
+    out.reserve(text.size() + text.size() / 4);
+    size_t pos = 0;
+    while (pos < text.size()) {
+        const size_t start = text.find("=?", pos);
+        const size_t q1 = start == std::string::npos ? start : text.find('?', start + 2);
+        const size_t close = q1 == std::string::npos || q1 + 3 > text.size()
+                                 ? std::string::npos
+                                 : text.find("?=", q1 + 3);
+        if (close == std::string::npos || text[q1 + 2] != '?' || (text[q1 + 1] | 0x20) != 'q') {
+            const size_t upto = close == std::string::npos ? text.size() : close + 2;
+            out.append(text, pos, upto - pos);
+            pos = upto;
+            continue;
+        }
+        out.append(text, pos, q1 + 3 - pos);
+        for (size_t i = q1 + 3; i < close; ++i) {
+            const auto c = static_cast<unsigned char>(text[i]);
+            if (c < 0x80) {
+                out.push_back(static_cast<char>(c));
+                continue;
+            }
+            static constexpr char kHex[] = "0123456789ABCDEF";
+            out.push_back('=');
+            out.push_back(kHex[c >> 4]);
+            out.push_back(kHex[c & 15]);
+        }
+        out.append("?=");
+        pos = close + 2;
+    }
+    text = std::move(out);
+}
+
 } // namespace
 
 void MimeHeader::clear() {
@@ -81,49 +117,108 @@ void MimeHeader::detectCharset(std::string_view block) {
     }
 }
 
-void MimeHeader::loadFromText(std::string_view text) {
+namespace {
+
+// One physical line of a header block: its text without the line break, and where the next
+// line starts. Lines end in LF with an optional CR before it; a bare CR is line content.
+struct HeaderLine {
+    std::string_view text;
+    size_t next;
+};
+
+HeaderLine lineAt(std::string_view block, size_t pos) {
+    const size_t lf = block.find('\n', pos);
+    const size_t end = lf == std::string_view::npos ? block.size() : lf;
+    std::string_view line = block.substr(pos, end - pos);
+    if (!line.empty() && line.back() == '\r')
+        line.remove_suffix(1);
+    return {line, lf == std::string_view::npos ? block.size() : lf + 1};
+}
+
+bool isBlankLine(std::string_view line) {
+    return line.find_first_not_of(" \t") == std::string_view::npos;
+}
+
+// RFC 5322 2.2: a field name is printable ASCII other than ':'. Blanks between the name and
+// the colon are allowed, as old mailers wrote them; anything else before the colon means the
+// line is not a field at all.
+bool isFieldLine(std::string_view line) {
+    const size_t colon = line.find(':');
+    if (colon == std::string_view::npos)
+        return false;
+    std::string_view name = line.substr(0, colon);
+    while (!name.empty() && (name.back() == ' ' || name.back() == '\t'))
+        name.remove_suffix(1);
+    if (name.empty())
+        return false;
+    for (char ch : name) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c <= 0x20 || c >= 0x7F)
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+size_t MimeHeader::headerEnd(std::string_view text, size_t& bodyStart) {
+    size_t pos = 0;
+    bool first = true;
+    while (pos < text.size()) {
+        const HeaderLine l = lineAt(text, pos);
+        if (isBlankLine(l.text)) {
+            bodyStart = l.next;
+            return pos;
+        }
+        const bool mboxFrom = first && l.text.starts_with("From ");
+        const bool continuation = !first && (l.text.front() == ' ' || l.text.front() == '\t');
+        if (!mboxFrom && !continuation && !isFieldLine(l.text)) {
+            bodyStart = pos;
+            return pos;
+        }
+        first = false;
+        pos = l.next;
+    }
+    bodyStart = text.size();
+    return text.size();
+}
+
+size_t MimeHeader::loadFromText(std::string_view text) {
     clear();
-    const std::string norm = sb::toCRLF(text);
-    std::string_view block = norm;
-    const size_t blank = block.find("\r\n\r\n");
-    if (blank != std::string_view::npos)
-        block = block.substr(0, blank);
+    size_t bodyStart = 0;
+    const std::string_view block = text.substr(0, headerEnd(text, bodyStart));
     detectCharset(block);
 
-    // After normalisation every line ends in CR LF and no other CR is left.
+    // RFC 5322 2.2.3: unfolding removes only the line break; the white space after it stays.
     std::string acc;
-    size_t taken = 0;
+    size_t fields = 0;
     size_t pos = 0;
-    while (pos < block.size() && taken < kMaxLines) {
-        size_t eol = block.find("\r\n", pos);
-        if (eol == std::string_view::npos)
-            eol = block.size();
-        const std::string_view line = block.substr(pos, eol - pos);
-        pos = eol + 2;
-        if (line.empty())
-            continue;
-        ++taken;
-        if (line.starts_with("From "))
+    while (pos < block.size()) {
+        const HeaderLine l = lineAt(block, pos);
+        if (pos == 0 && l.text.starts_with("From ")) {
+            pos = l.next;
             continue; // mbox separator
-        if (line.front() == ' ' || line.front() == '\t') {
-            // Unfolding removes the break and the one white-space byte folding inserted; encoded
-            // words split across lines join directly.
-            const size_t text = line.find_first_not_of(" \t");
-            if (text != std::string_view::npos && line.substr(text).starts_with("=?"))
-                acc.append(line.substr(text));
-            else
-                acc.append(line.substr(1));
+        }
+        pos = l.next;
+        if (l.text.front() == ' ' || l.text.front() == '\t') {
+            if (!acc.empty())
+                acc.append("\r\n").append(l.text); // the field unfolds it
             continue;
         }
         flushLine(acc);
-        acc.assign(line);
+        if (++fields > kMaxFields)
+            break;
+        acc.assign(l.text);
     }
     flushLine(acc);
+    return bodyStart;
 }
 
 void MimeHeader::flushLine(std::string& acc) {
     if (acc.empty())
         return;
+    if (!text_scan::is7bit(acc) && acc.find("=?") != std::string::npos)
+        escape8bitInWords(acc);
     if (!text_scan::is7bit(acc))
         acc = headerTextToUtf8(headerCodePage_ != 0 ? headerCodePage_ : platform::ansiCodePage(),
                                acc);
@@ -166,13 +261,18 @@ bool MimeHeader::getField(std::string_view name, StringBuffer& out) const {
     return true;
 }
 
-void MimeHeader::setField(std::string_view name, std::string_view value) {
+bool MimeHeader::setField(std::string_view name, std::string_view value, bool decodeWords) {
+    // A name with a blank, a colon or a line break would write a different field, or a second
+    // one (header injection): refused.
+    if (!MimeField::isValidName(name))
+        return false;
     // Copies first: name and value may point into the field about to be removed.
     const std::string n(name);
     const std::string v(value);
     removeField(n);
     if (!isBlankValue(v))
-        fields_.appendObject(std::make_unique<MimeField>(n, v));
+        fields_.appendObject(std::make_unique<MimeField>(n, v, decodeWords));
+    return true;
 }
 
 void MimeHeader::addField(std::unique_ptr<MimeField> field) {

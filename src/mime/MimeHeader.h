@@ -4,8 +4,11 @@
 // raw 8-bit header text and stores every value as UTF-8; rendering encodes and folds again.
 // Duplicate names are kept in order (Received); Content-Type is kept once, the last one parsed.
 //
-// Limits: only the first 1000 non-empty header lines are read; the rest is ignored. Nothing here
-// reports errors: a line without a colon is dropped.
+// The header ends at the first blank line (one holding only blanks counts) or at the first line
+// that is not a field, which then opens the body (RFC 5322 2.2, 3.5).
+//
+// Limits: only the first 10,000 fields are kept (a folded field counts once, however many lines
+// it spans); the rest of the header is skipped. Nothing here reports errors.
 
 #include "common/ExtPtrArray.h"
 #include "common/StringBuffer.h"
@@ -25,9 +28,12 @@ public:
     MimeHeader& operator=(MimeHeader&&) noexcept = default;
 
     void clear();
-    // Clears, then parses the header block: the text up to the first blank line (after line
-    // ends are normalised to CR LF), or all of it.
-    void loadFromText(std::string_view text);
+    // Clears, then parses the header block at the start of text (lines end in LF or CR LF).
+    // Returns the offset in text where the body starts (text.size() when there is none).
+    size_t loadFromText(std::string_view text);
+    // Where the header block at the start of text ends (the offset of the line that closes it)
+    // and, in bodyStart, where the body after it starts.
+    [[nodiscard]] static size_t headerEnd(std::string_view text, size_t& bodyStart);
 
     [[nodiscard]] int fieldCount() const { return static_cast<int>(fields_.getSize()); }
     // Null for an index out of range.
@@ -43,7 +49,10 @@ public:
 
     // Removes every field called name, then appends a new one at the end unless value is empty
     // after trimming: setting a field moves it last, setting it empty deletes it.
-    void setField(std::string_view name, std::string_view value);
+    // False (nothing changed) when name is not a valid field name (MimeField::isValidName).
+    // Encoded words in value are decoded unless decodeWords is false: text a user typed is
+    // taken as it stands, even when it looks like an encoded word.
+    bool setField(std::string_view name, std::string_view value, bool decodeWords = true);
     void replaceField(const MimeField& field) { setField(field.name(), field.value()); }
     // Appends as it is, duplicates allowed; the header takes ownership.
     void addField(std::unique_ptr<MimeField> field);
@@ -65,8 +74,9 @@ public:
     // The code page detected by the last parse, 0 when none.
     [[nodiscard]] int headerCodePage() const { return headerCodePage_; }
 
-    // Header lines read at most; later lines are ignored.
-    static constexpr size_t kMaxLines = 1000;
+    // Fields read at most; later fields are skipped. Generous, since a folded recipient list
+    // alone may span thousands of lines.
+    static constexpr size_t kMaxFields = 10000;
 
 private:
     void detectCharset(std::string_view block);

@@ -80,6 +80,7 @@ bool isPkcs7Mime(std::string_view type) {
 
 void MimeMessage2::clear() {
     rawText_.clear();
+    unsplit_ = false;
     body_.clear();
     header_.clear();
     parts_.removeAllObjects();
@@ -114,13 +115,9 @@ void MimeMessage2::loadFromParts(std::string_view headerText, std::string_view e
 // ---- header fields and derived members ----
 
 bool MimeMessage2::getHeaderField(std::string_view name, StringBuffer& out) const {
-    StringBuffer v;
-    if (!header_.getField(name, v))
-        return false;
-    if (v.containsSubstringNoCase("?B?") || v.containsSubstringNoCase("?Q?"))
-        ContentCoding::decodeWordsToUtf8(v.str());
-    out.append(v);
-    return true;
+    // Values are stored decoded; decoding again would turn text that merely looks like an
+    // encoded word into something else.
+    return header_.getField(name, out);
 }
 
 void MimeMessage2::setHeaderField(std::string_view name, std::string_view value) {
@@ -163,7 +160,7 @@ void MimeMessage2::deriveContentType() {
     const auto q = content_params::replaceQuotedStrings(value.view());
     const std::string_view text = q.text;
     const size_t typeEnd = text.find_first_of("; \t\r");
-    contentType_ = lowerNoBlanks(text.substr(0, typeEnd));
+    contentType_ = lowerNoBlanks(content_params::resolvePlaceholders(text.substr(0, typeEnd), q));
     if (typeEnd == std::string_view::npos)
         return;
     const size_t paramsAt = text.find_first_not_of("; \t\r\n", typeEnd);
@@ -182,7 +179,7 @@ void MimeMessage2::deriveContentType() {
         else if (sb::equalsNoCase(n, "smime-type"))
             smimeType_ = sb::lowerAscii(v);
         else if (sb::equalsNoCase(n, "name"))
-            name_ = sb::lowerAscii(v);
+            name_ = v; // a file name keeps its case
         else if (sb::equalsNoCase(n, "type"))
             typeParam_ = sb::lowerAscii(v);
     });
@@ -197,7 +194,8 @@ void MimeMessage2::deriveDisposition() {
     const auto q = content_params::replaceQuotedStrings(value.view());
     const std::string text = content_params::withoutBlanks(q.text);
     const size_t semi = text.find(';');
-    disposition_ = sb::lowerAscii(std::string_view(text).substr(0, semi));
+    disposition_ = sb::lowerAscii(
+        content_params::resolvePlaceholders(std::string_view(text).substr(0, semi), q));
     if (semi == std::string::npos)
         return;
     content_params::forEachParam(std::string_view(text).substr(semi + 1), q.strings,
@@ -339,9 +337,12 @@ void MimeMessage2::setBodyEncoded(std::string_view encoding, std::string_view by
     DataBuffer decoded;
     if (sb::equalsNoCase(encoding, "base64")) {
         if (!ContentCoding::base64DecodeStrict(bytes, decoded)) {
-            log.logError("Body is not valid base64; it is left empty.");
+            // RFC 2045 6.8: bytes outside the alphabet are skipped; the data around them is
+            // the body.
+            log.logInfo("Body holds bytes that are not base64; they are skipped.");
             log.logDataLong("encoded_size", static_cast<long>(bytes.size()));
             decoded.clear();
+            ContentCoding::base64Decode(bytes, decoded);
         }
     } else if (sb::equalsNoCase(encoding, "quoted-printable")) {
         ContentCoding::qpDecode(bytes, decoded);

@@ -124,7 +124,7 @@ public:
     [[nodiscard]] const DataBuffer& body() const { return body_; }
     // The bytes this node had in the parsed text; kept for the signed content of
     // multipart/signed (rendered unchanged so that the signature stays valid) and for the
-    // text of an unsplit multipart.
+    // nothing else.
     [[nodiscard]] const std::string& rawText() const { return rawText_; }
     [[nodiscard]] bool modified() const { return modified_; }
     [[nodiscard]] bool emitPreamble() const { return emitPreamble_; }
@@ -144,18 +144,22 @@ public:
     [[nodiscard]] const std::string& contentId() const { return contentId_; }
     [[nodiscard]] bool formatFlowed() const { return formatFlowed_; }
 
-    // Text that stands in for the content of a multipart in which no boundary was found.
-    static constexpr std::string_view kUnsplitBody = "(multipart MIME message)";
+    // True for the one text/plain child that holds the body of a multipart in which no
+    // delimiter was found; the parent renders that text back without delimiters.
+    [[nodiscard]] bool unsplit() const { return unsplit_; }
     static constexpr std::string_view kPreamble =
         "This is a multi-part message in MIME format.\r\n\r\n";
 
 private:
     struct ParseContext;
 
-    void parseText(std::string_view text, size_t depth, ParseContext& ctx);
+    // defaultType is the type of a part with no header fields at all.
+    void parseText(std::string_view text, size_t depth, ParseContext& ctx,
+                   std::string_view defaultType);
     void parseBody(std::string_view bodyText, size_t depth, ParseContext& ctx);
     void splitMultipart(std::string_view bodyText, size_t depth, ParseContext& ctx);
-    void addChild(std::string_view text, bool keepRaw, size_t depth, ParseContext& ctx);
+    void addChild(std::string_view text, bool keepRaw, size_t depth, ParseContext& ctx,
+                  std::string_view defaultType);
     void parseUnsplit(std::string_view text);
     void applyXHtml(std::string_view bodyText);
 
@@ -171,6 +175,7 @@ private:
     void renderChildren(StringBuffer& out) const;
 
     std::string rawText_;
+    bool unsplit_ = false;
     bool modified_ = false;
     DataBuffer body_;
     MimeHeader header_;

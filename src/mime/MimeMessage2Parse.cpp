@@ -13,6 +13,7 @@ namespace norvane {
 namespace {
 
 constexpr std::string_view kCrlf2 = "\r\n\r\n";
+constexpr std::string_view kMessageRfc822 = "message/rfc822";
 
 // Line ends of text that has no CR LF blank line: LF-only text becomes CR LF, doubled CRs
 // before LF are dropped, and old Macintosh text (CR only) gets an LF after each CR.
@@ -34,18 +35,6 @@ std::string repairLineEnds(std::string_view text) {
     return s;
 }
 
-// Position of the earliest blank line in any line-end convention, and its length.
-std::pair<size_t, size_t> findAnyBlankLine(std::string_view text) {
-    std::pair<size_t, size_t> best{std::string_view::npos, 0};
-    for (std::string_view blank :
-         {std::string_view("\r\n\r\n"), std::string_view("\n\n"), std::string_view("\r\r")}) {
-        const size_t p = text.find(blank);
-        if (p < best.first)
-            best = {p, blank.size()};
-    }
-    return best;
-}
-
 } // namespace
 
 struct MimeMessage2::ParseContext {
@@ -60,34 +49,23 @@ void MimeMessage2::loadFromText(std::string_view text, LogBase& log,
                                 const MimeParseLimits& limits) {
     clear();
     ParseContext ctx{limits, log};
-    parseText(text, 0, ctx);
+    parseText(text, 0, ctx, "text/plain");
 }
 
-void MimeMessage2::parseText(std::string_view text, size_t depth, ParseContext& ctx) {
-    size_t blank = text.find(kCrlf2);
+void MimeMessage2::parseText(std::string_view text, size_t depth, ParseContext& ctx,
+                             std::string_view defaultType) {
     std::string repaired; // children are parsed from views of it, within this call
-    if (blank == std::string_view::npos) {
+    if (text.find(kCrlf2) == std::string_view::npos) {
         repaired = repairLineEnds(text);
         text = repaired;
-        blank = text.find(kCrlf2);
     }
-    if (blank == std::string_view::npos) {
-        if (text.starts_with("\r\n")) {
-            // No header at all: the text is the body, taken as it is.
-            header_.setField("content-type", "text/plain");
-            deriveAll();
-            body_.assign(text);
-        } else {
-            header_.loadFromText(text);
-            deriveAll();
-        }
-        return;
-    }
-    if (blank != 0) {
-        header_.loadFromText(text.substr(0, blank + kCrlf2.size()));
-        deriveAll();
-    }
-    parseBody(text.substr(blank + kCrlf2.size()), depth, ctx);
+    const size_t bodyStart = header_.loadFromText(text);
+    deriveAll();
+    // RFC 2046 5.1.1: a part with no header is plain text; 5.1.5: in a digest, a part without
+    // Content-Type is a message.
+    if (header_.fieldCount() == 0 || (contentType_.empty() && defaultType == kMessageRfc822))
+        contentType_ = defaultType;
+    parseBody(text.substr(bodyStart), depth, ctx);
 }
 
 void MimeMessage2::parseBody(std::string_view bodyText, size_t depth, ParseContext& ctx) {
@@ -118,37 +96,42 @@ void MimeMessage2::applyXHtml(std::string_view bodyText) {
 
 namespace {
 
-// A boundary found in the body is a delimiter only where it opens a line, after its "--" or
-// what is left of it (a lost "--" or leading blanks still split the body). A boundary that
-// merely ends a line of text, as a one-letter boundary easily does, is content.
-constexpr size_t kMaxDelimiterLead = 8;
+// RFC 2046 5.1.1: a delimiter line is "--" and the boundary at the start of a line, "--" more
+// for the close delimiter, then optional blanks (transport padding) before the line end. Nothing
+// looser is accepted: a body line that merely resembles one ("b" alone, " --b", "--bx") is text.
+struct Delimiter {
+    size_t lineStart = std::string_view::npos; // npos: none found
+    size_t next = 0;                           // where the line after it starts
+    bool close = false;
+};
 
-size_t delimiterLineStart(std::string_view body, size_t pos) {
-    size_t i = pos;
-    while (i > 0 && pos - i < kMaxDelimiterLead &&
-           (body[i - 1] == '-' || body[i - 1] == ' ' || body[i - 1] == '\t'))
-        --i;
-    if (i == 0 || body[i - 1] == '\n')
-        return i;
-    return std::string_view::npos;
-}
-
-// The next occurrence of marker at or after from that opens a line.
-size_t findDelimiter(std::string_view body, std::string_view marker, size_t from) {
+Delimiter findDelimiter(std::string_view body, std::string_view marker, size_t from) {
     for (size_t pos = text_scan::find(body, marker, from); pos != std::string_view::npos;
          pos = text_scan::find(body, marker, pos + 1)) {
-        if (delimiterLineStart(body, pos) != std::string_view::npos)
-            return pos;
+        if (pos > 0 && body[pos - 1] != '\n')
+            continue;
+        size_t i = pos + marker.size();
+        const bool close = body.substr(i, 2) == "--";
+        if (close)
+            i += 2;
+        while (i < body.size() && (body[i] == ' ' || body[i] == '\t'))
+            ++i;
+        if (i < body.size() && body[i] == '\r' && i + 1 < body.size() && body[i + 1] == '\n')
+            ++i;
+        if (i < body.size() && body[i] != '\n')
+            continue;
+        return {pos, i < body.size() ? i + 1 : i, close};
     }
-    return std::string_view::npos;
+    return {};
 }
 
-// Where the part before the delimiter line at pos ends: before the line break that closes it.
-size_t partEndBefore(std::string_view body, size_t pos) {
-    size_t end = delimiterLineStart(body, pos);
-    if (end > 0 && body[end - 1] == '\n')
+// Where the part before the delimiter line at lineStart ends: the line break before a
+// delimiter belongs to the delimiter (RFC 2046 5.1.1).
+size_t partEndBefore(std::string_view body, size_t start, size_t lineStart) {
+    size_t end = lineStart;
+    if (end > start && body[end - 1] == '\n')
         --end;
-    if (end > 0 && body[end - 1] == '\r')
+    if (end > start && body[end - 1] == '\r')
         --end;
     return end;
 }
@@ -156,10 +139,12 @@ size_t partEndBefore(std::string_view body, size_t pos) {
 } // namespace
 
 void MimeMessage2::splitMultipart(std::string_view body, size_t depth, ParseContext& ctx) {
-    const std::string delim = boundary_ + "\r\n";
-    const std::string close = boundary_ + "--";
-    size_t prev = findDelimiter(body, delim, 0);
-    if (prev == std::string_view::npos) {
+    const std::string marker = "--" + boundary_;
+    Delimiter d = findDelimiter(body, marker, 0);
+    if (d.lineStart == std::string_view::npos || d.close) {
+        // No part at all: the text stays reachable as one plain text part and is rendered back
+        // as it came.
+        ctx.log.logInfo("No MIME boundary found in the multipart body; it is kept as text.");
         auto child = std::make_unique<MimeMessage2>();
         ++ctx.nodes;
         child->parseUnsplit(body);
@@ -167,58 +152,48 @@ void MimeMessage2::splitMultipart(std::string_view body, size_t depth, ParseCont
         return;
     }
     const bool keepRaw = isMultipartSigned();
-    const size_t bodyEnd = body.size() >= 2 ? body.size() - 2 : 0;
+    const std::string_view childType =
+        contentType_ == "multipart/digest" ? kMessageRfc822 : std::string_view("text/plain");
     for (;;) {
-        const size_t start = prev + delim.size();
-        const size_t next = findDelimiter(body, delim, start);
-        size_t end;
-        bool last = next == std::string_view::npos;
+        const size_t start = d.next;
+        size_t end = body.size(); // an unclosed last part keeps every byte to the end
+        bool last = true;
         if (ctx.nodes >= ctx.limits.maxParts) {
             if (!ctx.partsLogged) {
                 ctx.partsLogged = true;
                 ctx.log.logInfo("Too many MIME parts; the rest is kept as one part.");
                 ctx.log.logDataLong("max_parts", static_cast<long>(ctx.limits.maxParts));
             }
-            last = true;
-            end = bodyEnd;
-        } else if (!last) {
-            end = partEndBefore(body, next);
         } else {
-            const size_t c = findDelimiter(body, close, start);
-            end = c == std::string_view::npos ? bodyEnd : partEndBefore(body, c);
+            const Delimiter n = findDelimiter(body, marker, start);
+            if (n.lineStart != std::string_view::npos) {
+                end = partEndBefore(body, start, n.lineStart);
+                last = n.close;
+                d = n;
+            }
         }
         if (end > start)
-            addChild(body.substr(start, end - start), keepRaw && parts_.isEmpty(), depth + 1, ctx);
+            addChild(body.substr(start, end - start), keepRaw && parts_.isEmpty(), depth + 1, ctx,
+                     childType);
         if (last)
             return;
-        prev = next;
     }
 }
 
-void MimeMessage2::addChild(std::string_view text, bool keepRaw, size_t depth, ParseContext& ctx) {
+void MimeMessage2::addChild(std::string_view text, bool keepRaw, size_t depth, ParseContext& ctx,
+                            std::string_view defaultType) {
     auto child = std::make_unique<MimeMessage2>();
     ++ctx.nodes;
     if (keepRaw)
         child->rawText_.assign(text);
-    child->parseText(text, depth, ctx);
+    child->parseText(text, depth, ctx, defaultType);
     parts_.appendObject(std::move(child));
 }
 
 void MimeMessage2::parseUnsplit(std::string_view text) {
-    // The text is kept as it stood, so a caller can still reach content whose boundary was
-    // misdeclared; the tree shows a placeholder body.
-    rawText_.assign(text);
-    const auto [blank, len] = findAnyBlankLine(text);
-    if (blank == std::string_view::npos) {
-        header_.loadFromText(text);
-        deriveAll();
-        return;
-    }
-    if (blank != 0) {
-        header_.loadFromText(text.substr(0, blank + len));
-        deriveAll();
-    }
-    body_.assign(kUnsplitBody);
+    contentType_ = "text/plain";
+    body_.assign(text);
+    unsplit_ = true;
 }
 
 } // namespace norvane

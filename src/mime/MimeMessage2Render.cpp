@@ -14,10 +14,21 @@ constexpr int kUsAscii = 20127;
 
 } // namespace
 
+namespace {
+
+// The line break that ends the last field, then the blank line; an empty header is the blank
+// line alone.
+void endHeader(StringBuffer& out, size_t sizeBefore) {
+    out.append(out.getSize() > sizeBefore ? "\r\n\r\n" : "\r\n");
+}
+
+} // namespace
+
 void MimeMessage2::render(StringBuffer& out) const {
+    const size_t before = out.getSize();
     renderHeader(out);
-    out.append("\r\n\r\n");
-    if (!parts_.isEmpty() && emitPreamble_)
+    endHeader(out, before);
+    if (!parts_.isEmpty() && emitPreamble_ && !parts_.elementAt(0)->unsplit_)
         out.append(kPreamble);
     renderBody(out);
 }
@@ -55,6 +66,10 @@ void MimeMessage2::renderChildren(StringBuffer& out) const {
     // The signed content of multipart/signed goes out byte for byte as it came in, or its
     // detached signature would no longer match.
     const bool keepSignedText = isMultipartSigned();
+    if (parts_.getSize() == 1 && parts_.elementAt(0)->unsplit_) {
+        parts_.elementAt(0)->renderLeafBody(out);
+        return;
+    }
     bool first = true;
     for (const auto& child : parts_) {
         out.append("--");
@@ -63,8 +78,9 @@ void MimeMessage2::renderChildren(StringBuffer& out) const {
         if (keepSignedText && first && !child->rawText_.empty()) {
             out.append(child->rawText_);
         } else {
+            const size_t before = out.getSize();
             child->renderHeader(out);
-            out.append("\r\n\r\n");
+            endHeader(out, before);
             child->renderBody(out);
         }
         out.append("\r\n");

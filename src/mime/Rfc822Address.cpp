@@ -121,6 +121,18 @@ std::string nameBefore(std::string_view prefix) {
     return name;
 }
 
+// The old form "ann@example.com (Ann Lee)" (RFC 822 6.1) names the mailbox in a comment after
+// the address; it is the display name when there is no other.
+std::string commentAfter(std::string_view rest) {
+    const size_t open = rest.find('(');
+    const size_t close = rest.rfind(')');
+    if (open == std::string_view::npos || close == std::string_view::npos || close < open)
+        return {};
+    std::string name(rest.substr(open + 1, close - open - 1));
+    trimBlanks(name);
+    return name;
+}
+
 void appendQuotedName(std::string_view name, std::string& out) {
     out.push_back('"');
     for (char c : name) {
@@ -177,6 +189,8 @@ std::unique_ptr<Rfc822Address> Rfc822Address::parseAddress(std::string_view text
             addr->name_.clear();
         decode8bitWords(addr->name_);
     }
+    if (addr->name_.empty())
+        addr->name_ = commentAfter(std::string_view(full).substr(end));
     cleanAddress(addr->address_);
     cleanName(addr->name_);
     if (has8bit(addr->name_) && !hasEncodedWords(addr->name_)) {
@@ -219,6 +233,25 @@ int Rfc822Address::parseAddressList(std::string_view text, ExtPtrArray<Rfc822Add
     }
     entry(std::string_view(value).substr(start));
     return count;
+}
+
+bool Rfc822Address::isAcceptable(std::string_view text, std::string_view address) {
+    for (char ch : text) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c < 0x20 || c == 0x7F)
+            return false;
+    }
+    // At most one pair of angle brackets, in order.
+    const size_t lt = text.find('<');
+    const size_t gt = text.find('>');
+    if (lt != text.rfind('<') || gt != text.rfind('>') ||
+        (gt != std::string_view::npos) != (lt != std::string_view::npos) || gt < lt)
+        return false;
+    return !address.empty() && address.find_first_of(" \t<>()[],;:\"\\") == std::string_view::npos;
+}
+
+bool Rfc822Address::isAcceptable(std::string_view address) {
+    return isAcceptable(address, sb::trimView(betweenBrackets(sb::trimView(address))));
 }
 
 void Rfc822Address::setName(std::string_view name) {

@@ -34,6 +34,13 @@ public:
     // number of valid entries, duplicates included.
     static int parseAddressList(std::string_view text, ExtPtrArray<Rfc822Address>& list);
 
+    // Whether text a caller gives as an address may be taken at all: no control byte (a line
+    // break would glue or inject text), and an address part (what parsing keeps) free of the
+    // characters that cannot stand in an unquoted address: blanks and <>()[],;:"\.
+    [[nodiscard]] static bool isAcceptable(std::string_view text, std::string_view address);
+    // The same for a bare address, optionally in angle brackets.
+    [[nodiscard]] static bool isAcceptable(std::string_view address);
+
     void setName(std::string_view name);
     // The text between the first '<' and the last '>' (the whole text without them), spaces
     // removed.

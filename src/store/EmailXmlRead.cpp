@@ -8,6 +8,8 @@
 
 #include "store/MailBundle.h"
 
+#include <algorithm>
+
 namespace norvane {
 
 namespace {
@@ -148,8 +150,27 @@ bool EmailXml::mimeListFromXml(std::string_view xml, ExtPtrArray<MimeMessage2>& 
     return true;
 }
 
+namespace {
+
+// Levels of tree below its root, counted no further than limit + 1.
+size_t depthBelow(const MimeMessage2& tree, size_t limit) {
+    size_t deepest = 0;
+    for (int i = 0; i < tree.partCount() && deepest <= limit; ++i)
+        deepest = std::max(deepest, 1 + depthBelow(*tree.partAt(i), limit));
+    return deepest;
+}
+
+} // namespace
+
 std::unique_ptr<Email2> EmailXml::emailFromTree(MimeMessage2& tree, LogBase& log,
                                                 const EmailXmlOptions& options) {
+    // The e-mail keeps no parts deeper than its limit; rather than lose them quietly, the
+    // whole form is refused.
+    if (depthBelow(tree, options.fromMime.limits.maxDepth) > options.fromMime.limits.maxDepth) {
+        log.logError("The e-mail is nested too deeply to be loaded.");
+        log.logDataLong("max_depth", static_cast<long>(options.fromMime.limits.maxDepth));
+        return nullptr;
+    }
     // The header as text, for the charset guess the e-mail makes from its raw header.
     StringBuffer raw;
     tree.renderHeader(raw);
@@ -181,9 +202,14 @@ bool EmailXml::bundleFromXml(std::string_view xml, MailBundle& bundle, LogBase& 
     ExtPtrArray<MimeMessage2> trees;
     if (!mimeListFromXml(xml, trees, log, options.xml))
         return false;
-    for (auto& tree : trees.items())
-        bundle.add(emailFromTree(*tree, log, options));
-    return true;
+    bool all = true;
+    for (auto& tree : trees.items()) {
+        if (auto email = emailFromTree(*tree, log, options))
+            bundle.add(std::move(email));
+        else
+            all = false;
+    }
+    return all;
 }
 
 } // namespace norvane

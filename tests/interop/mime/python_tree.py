@@ -37,22 +37,16 @@ def leaf_body(part):
     return data.replace(b"\r\n", b"\n")
 
 
-def emit(part, depth, parent_type, out):
+def emit(part, depth, out):
     ctype = part.get_content_type()
     payload = part.get_payload()
-    if (parent_type == "multipart/digest" and part.get("content-type") is None
-            and isinstance(payload, list) and len(payload) == 1):
-        # A digest part without its own header is an embedded message in Python; the part's
-        # text is that message's header and body on our side.
-        emit(payload[0], depth, "", out)
-        return
     if ctype in OPAQUE_MESSAGE_TYPES:
         out.append(f"N {depth} {ctype} S parsed-into-header-blocks-by-python")
         return
     if part.is_multipart():
         out.append(f"N {depth} {ctype} C")
         for sub in payload:
-            emit(sub, depth + 1, ctype, out)
+            emit(sub, depth + 1, out)
         return
     if part.get_content_maintype() == "multipart":
         # Multipart without a usable boundary: Python keeps the text as the payload.
@@ -72,7 +66,7 @@ def main():
         with open(path, "rb") as f:
             msg = email.message_from_binary_file(f)
         out = [f"F {path}"]
-        emit(msg, 0, "", out)
+        emit(msg, 0, out)
         print("\n".join(out))
 
 

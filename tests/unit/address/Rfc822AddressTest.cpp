@@ -34,7 +34,7 @@ TEST(Rfc822AddressTest, ParsesNameAndAddressForms) {
         {"John Smith <john@x.com>", "John Smith|john@x.com"},
         {"'John' <j@x.com>", "John|j@x.com"},
         {"<j@x.com>", "|j@x.com"},
-        {"j@x.com (Johnny)", "|j@x.com"},
+        {"j@x.com (Johnny)", "Johnny|j@x.com"}, // the old form's comment names the mailbox
         {"\"j@x.com\" <j@x.com>", "|j@x.com"},
         // Text after the closing quote of the name is left out.
         {"\"A\" B <ab@x.com>", "A|ab@x.com"},

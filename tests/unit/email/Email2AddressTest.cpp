@@ -56,6 +56,41 @@ TEST_F(Email2AddressTest, SetFromKeepsAnExistingReturnPathAndRefusesGarbage) {
     EXPECT_EQ(field(e, "From"), "a@example.com");
 }
 
+TEST_F(Email2AddressTest, AddressesWithControlBytesOrBracketsAreRefused) {
+    const char* bad[] = {"a@example.com\r\nRCPT TO:evil@evil.test", "a@example.com\n",
+                         "a\x01@example.com", "a@example.com>", "a@exa(mple.com"};
+    for (const char* address : bad) {
+        SCOPED_TRACE(address);
+        Email2 e;
+        const int fields = e.header().fieldCount();
+        EXPECT_FALSE(e.addRecipient(RecipientKind::To, "n", address));
+        EXPECT_FALSE(e.addRecipient(RecipientKind::Bcc, "n", address));
+        EXPECT_FALSE(e.setFrom(address));
+        EXPECT_FALSE(e.setFromAddress(address));
+        EXPECT_FALSE(e.setReplyTo(address));
+        EXPECT_EQ(e.numRecipients(RecipientKind::To) + e.numRecipients(RecipientKind::Bcc), 0);
+        EXPECT_EQ(e.from(), nullptr);
+        EXPECT_EQ(e.header().fieldCount(), fields);
+    }
+    Email2 e;
+    EXPECT_TRUE(e.addRecipient(RecipientKind::To, "n", " <a@example.com> "));
+    EXPECT_TRUE(e.setFrom("Ann Lee <ann@example.com>"));
+}
+
+TEST_F(Email2AddressTest, HeaderFieldNamesAreChecked) {
+    const char* bad[] = {"X-A: 1\r\nBcc", "X A", "X:A", "X\x01", "", "X-\xC3\xA9"};
+    for (const char* name : bad) {
+        SCOPED_TRACE(name);
+        Email2 e;
+        const int fields = e.header().fieldCount();
+        EXPECT_FALSE(e.setHeaderField(name, "v"));
+        EXPECT_EQ(e.header().fieldCount(), fields);
+    }
+    Email2 e;
+    EXPECT_TRUE(e.setHeaderField(" X-Ok ", "v"));
+    EXPECT_EQ(field(e, "X-Ok"), "v");
+}
+
 TEST_F(Email2AddressTest, NameBeforeAddressWaitsForTheAddress) {
     Email2 e;
     e.setFromName("Bob");
@@ -74,7 +109,8 @@ TEST_F(Email2AddressTest, NameBeforeAddressWaitsForTheAddress) {
 
     e.setFromName("Robert");
     EXPECT_EQ(field(e, "From"), "\"Robert\" <bob@example.com>");
-    e.setFromAddress("<rob @example.com>");
+    EXPECT_FALSE(e.setFromAddress("<rob @example.com>")); // never glued together
+    EXPECT_TRUE(e.setFromAddress("<rob@example.com>"));
     EXPECT_EQ(field(e, "From"), "\"Robert\" <rob@example.com>");
 }
 

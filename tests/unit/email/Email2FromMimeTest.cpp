@@ -116,17 +116,43 @@ TEST_F(Email2FromMimeTest, AddressesDateAndStructuredValuesAreTaken) {
     EXPECT_EQ(e->header().fieldAt(0)->name(), "From");
 }
 
-TEST_F(Email2FromMimeTest, UnparsableSenderIsKeptAsPendingName) {
-    auto e = parse("From: Mailer Daemon\r\n\r\nx");
-    EXPECT_EQ(e->from(), nullptr);
-    EXPECT_EQ(e->pendingFromName(), "Mailer Daemon");
+TEST_F(Email2FromMimeTest, SenderIsTheFirstMailboxOfFrom) {
+    const struct {
+        const char* from;
+        const char* name;
+        const char* address;
+    } cases[] = {
+        {"Ann <ann@example.com>, Bob <bob@example.org>", "Ann", "ann@example.com"},
+        {"ann@example.com (Ann Lee)", "Ann Lee", "ann@example.com"},
+        {"Lee, Ann <ann@example.com>", "Lee, Ann", "ann@example.com"},
+        {"Mailer Daemon", "Mailer Daemon", ""}, // no address: the text is the name
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.from);
+        auto e = parse(std::string("From: ") + c.from + "\r\n\r\nx");
+        if (*c.address == '\0') {
+            EXPECT_EQ(e->from(), nullptr);
+            EXPECT_EQ(e->pendingFromName(), c.name);
+            continue;
+        }
+        ASSERT_NE(e->from(), nullptr);
+        EXPECT_EQ(e->from()->getName(), c.name);
+        EXPECT_EQ(e->from()->getAddress(), c.address);
+        EXPECT_EQ(e->header().fieldAt(0)->value(), c.from); // every author stays in the field
+    }
+}
+
+TEST_F(Email2FromMimeTest, SubjectThatLooksLikeAnEncodedWordReadsBackAsWritten) {
+    Email2 e;
+    e.setSubjectText("=?utf-8?Q?x?=");
+    EXPECT_EQ(field(*parse(render(e)), "Subject"), "=?utf-8?Q?x?=");
 }
 
 TEST_F(Email2FromMimeTest, EmptyInputGivesAnEmptyEmail) {
     auto e = parse("");
     EXPECT_EQ(e->header().fieldCount(), 0);
     EXPECT_TRUE(e->body().isEmpty());
-    EXPECT_EQ(render(*e), "\r\n\r\n");
+    EXPECT_EQ(render(*e), "\r\n"); // an empty header is the blank line alone
 }
 
 TEST_F(Email2FromMimeTest, MixedWithOnlyTextAndHtmlBecomesAlternative) {

@@ -18,6 +18,14 @@ TEST_F(Email2Test, NewEmailRendersItsDefaultHeaderInOrder) {
     EXPECT_EQ(e.charset().getCodePage(), 0);
 }
 
+TEST_F(Email2Test, BlankEmailHasNoHeaderButTodaysDate) {
+    Email2 e{Email2::Blank{}};
+    EXPECT_EQ(e.header().fieldCount(), 0);
+    EXPECT_EQ(e.contentType(), "");
+    EXPECT_EQ(e.date().year, 2024);
+    EXPECT_EQ(render(e), "\r\n"); // an empty header is the blank line alone
+}
+
 TEST_F(Email2Test, LaterSetsAppendInCallOrder) {
     Email2 e;
     e.setHeaderField("subject", "Hi");

@@ -134,6 +134,20 @@ TEST(ClsEmailTest, SavingTwiceDrawsAUniqueNameAndRenamesTheAttachment) {
     EXPECT_EQ(test::readFile(out + "/" + renamed), "one");
 }
 
+TEST(ClsEmailTest, OverlongNamesAreSavedShortenedWithTheirExtension) {
+    test::TempDir dir;
+    ClsEmail e;
+    std::string longName;
+    for (int i = 0; i < 150; ++i)
+        longName += "\xC3\xA9"; // 300 bytes, cut only between characters
+    ASSERT_TRUE(e.AddStringAttachment((longName + ".pdf").c_str(), "data"));
+    ASSERT_TRUE(e.SaveAttachedFile(0, dir.path().c_str()));
+    const std::string saved = e.GetAttachmentFilename(0);
+    EXPECT_EQ(saved, longName.substr(0, 196) + ".pdf");
+    EXPECT_EQ(listDir(dir.path()), (std::set<std::string>{saved}));
+    EXPECT_EQ(test::readFile(dir.path() + "/" + saved), "data");
+}
+
 TEST(ClsEmailTest, SavedNamesNeverLeaveTheDirectory) {
     test::TempDir dir;
     const std::string mime = "Content-Type: multipart/mixed; boundary=b\r\n\r\n" +

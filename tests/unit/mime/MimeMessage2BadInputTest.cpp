@@ -61,10 +61,11 @@ TEST_F(MimeMessage2BadInputTest, EmptyAndBlankTexts) {
     EXPECT_TRUE(m.body().isEmpty());
     m.loadFromText("\r\n\r\n", log);
     EXPECT_EQ(m.header().fieldCount(), 0);
-    EXPECT_TRUE(m.body().isEmpty());
+    EXPECT_EQ(m.body().toString(), "\r\n");
+    // The first blank line ends the (empty) header; the rest is body.
     m.loadFromText("\n\n\n\n\n", log);
     EXPECT_EQ(m.header().fieldCount(), 0);
-    EXPECT_EQ(m.body().toString(), "\r\n\r\n\r\n");
+    EXPECT_EQ(m.body().toString(), "\r\n\r\n\r\n\r\n");
     EXPECT_EQ(rendered(m), "\r\n\r\n\r\n\r\n\r\n");
 }
 
@@ -145,7 +146,7 @@ TEST_F(MimeMessage2BadInputTest, HundredThousandHeaderLines) {
     text += "\r\nthe body";
     MimeMessage2 m;
     m.loadFromText(text, log);
-    EXPECT_EQ(m.header().fieldCount(), 1000);
+    EXPECT_EQ(m.header().fieldCount(), static_cast<int>(MimeHeader::kMaxFields));
     EXPECT_EQ(m.body().toString(), "the body");
 }
 
@@ -172,7 +173,7 @@ TEST_F(MimeMessage2BadInputTest, BoundariesThatArePrefixesOfEachOther) {
         m.loadFromText(text, log);
         ASSERT_EQ(m.partCount(), 2) << outer;
         ASSERT_EQ(m.partAt(0)->partCount(), 2) << outer;
-        EXPECT_EQ(m.partAt(0)->partAt(1)->body().toString(), "\r\ntwo");
+        EXPECT_EQ(m.partAt(0)->partAt(1)->body().toString(), "two");
         EXPECT_EQ(m.partAt(1)->body().toString(), "three");
     }
 }
@@ -197,7 +198,7 @@ TEST_F(MimeMessage2BadInputTest, LongRepetitiveBoundaryInARepetitiveBody) {
                        "\r\n--" + boundary + "\r\n\r\nx\r\n--" + boundary + "--\r\n",
                    log);
     ASSERT_EQ(m.partCount(), 1);
-    EXPECT_EQ(m.partAt(0)->body().toString(), "\r\nx");
+    EXPECT_EQ(m.partAt(0)->body().toString(), "x");
 }
 
 TEST_F(MimeMessage2BadInputTest, BoundaryNeverClosed) {
@@ -207,21 +208,22 @@ TEST_F(MimeMessage2BadInputTest, BoundaryNeverClosed) {
                    log);
     ASSERT_EQ(m.partCount(), 1);
     ASSERT_EQ(m.partAt(0)->partCount(), 1);
-    EXPECT_EQ(m.partAt(0)->partAt(0)->body().toString(), "\r\ndeep te");
+    EXPECT_EQ(m.partAt(0)->partAt(0)->body().toString(), "deep text\r\n");
 }
 
-TEST_F(MimeMessage2BadInputTest, NulBytesAreOrdinaryBytes) {
+// A NUL may not stand in a header (RFC 5322 2.2), so there it reads as a space.
+TEST_F(MimeMessage2BadInputTest, NulBytesAreOrdinaryBodyBytes) {
     const std::string text("Subject: a\0b\r\nX: y\r\n\r\nbo\0dy", 27);
     MimeMessage2 m;
     m.loadFromText(text, log);
-    EXPECT_EQ(m.header().fieldAt(0)->value(), std::string("a\0b", 3));
+    EXPECT_EQ(m.header().fieldAt(0)->value(), "a b");
     EXPECT_EQ(m.body().toString(), std::string("bo\0dy", 5));
 }
 
 TEST_F(MimeMessage2BadInputTest, BareCarriageReturns) {
     MimeMessage2 m;
     m.loadFromText("Subject: a\rb\r\n\r\nbody\rmore\r", log);
-    EXPECT_EQ(m.header().fieldAt(0)->value(), "ab");
+    EXPECT_EQ(m.header().fieldAt(0)->value(), "a b"); // a bare CR is no line end here
     EXPECT_EQ(m.body().toString(), "body\rmore\r");
 }
 

@@ -119,13 +119,13 @@ TEST_F(MimeMessage2ComposeTest, TextTypesGetACharsetAndFormatFlowed) {
     flowed.setContentType("text/plain", "A.txt", "", "", charsetNamed("latin1"), "", "", "");
     EXPECT_EQ(field(flowed, "Content-Type"),
               "text/plain; charset=\"iso-8859-1\";name=\"A.txt\";format=flowed");
-    EXPECT_EQ(flowed.name(), "a.txt");
+    EXPECT_EQ(flowed.name(), "A.txt");
     // One member replaced, the rest rebuilt from the derived members.
     flowed.setNameParam("New.TXT");
     EXPECT_EQ(field(flowed, "Content-Type"),
               "text/plain; charset=\"iso-8859-1\";name=\"New.TXT\";format=flowed");
     flowed.setContentTypeAndCharset("text/html", charsetNamed("utf-8"));
-    EXPECT_EQ(field(flowed, "Content-Type"), "text/html; charset=\"utf-8\";name=\"new.txt\"");
+    EXPECT_EQ(field(flowed, "Content-Type"), "text/html; charset=\"utf-8\";name=\"New.TXT\"");
     flowed.setBoundary("x y");
     EXPECT_EQ(flowed.boundary(), "x y");
     EXPECT_EQ(textCharset(flowed), "utf-8");
@@ -135,7 +135,7 @@ TEST_F(MimeMessage2ComposeTest, SetHeaderFieldKeepsMembersInStep) {
     MimeMessage2 m;
     m.setHeaderField(" Content-Type ", " image/PNG; name=Pic.png ");
     EXPECT_EQ(m.contentType(), "image/png");
-    EXPECT_EQ(m.name(), "pic.png");
+    EXPECT_EQ(m.name(), "Pic.png");
     m.setHeaderField("content-id", "<a@b>;x");
     EXPECT_EQ(m.contentId(), "<a@b>");
     m.setHeaderField("Content-Transfer-Encoding", "base64");

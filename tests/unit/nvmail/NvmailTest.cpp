@@ -185,7 +185,8 @@ TEST(NvmailTest, ShowLogPrintsTheActivityLogOfTheLoad) {
     ASSERT_EQ(logged.status, 0) << logged.out;
     EXPECT_EQ(logged.out.substr(0, plain.out.size()), plain.out);
     EXPECT_EQ(logged.out.substr(plain.out.size()),
-              "\nActivity log:\nBody is not valid base64; it is left empty.\nencoded_size: 16\n")
+              "\nActivity log:\nBody holds bytes that are not base64; they are skipped.\n"
+              "encoded_size: 16\n")
         << logged.out;
     EXPECT_EQ(run("show --log").status, 2);
 }

@@ -357,7 +357,7 @@ TEST(EmailXmlTest, BundleIsWrittenLastToFirstAndReadBackInDocumentOrder) {
 TEST(EmailXmlTest, MessageWithoutHeaderFieldsKeepsItsText) {
     // A sub-part without fields is left out, but a whole message must not vanish from its form.
     LogNull log;
-    auto headerless = Email2::fromMime("\r\n\r\nplain text only", log);
+    auto headerless = Email2::fromMime("\r\nplain text only", log);
     ASSERT_TRUE(headerless);
     ASSERT_EQ(headerless->header().fieldCount(), 0);
     std::string xml;
@@ -365,4 +365,22 @@ TEST(EmailXmlTest, MessageWithoutHeaderFieldsKeepsItsText) {
     auto back = EmailXml::emailFromXml(xml, log);
     ASSERT_TRUE(back) << xml;
     EXPECT_EQ(back->getBody().view(), "plain text only");
+}
+
+TEST(EmailXmlTest, FormNestedDeeperThanTheLimitIsRefusedVisibly) {
+    auto nested = [](int levels) {
+        std::string xml;
+        for (int i = 0; i < levels; ++i)
+            xml += "<mime_message><header><content-type boundary=\"b\">multipart/mixed"
+                   "</content-type></header><body><subpart>";
+        xml +=
+            "<mime_message><header><subject>s</subject></header><body>deep</body></mime_message>";
+        for (int i = 0; i < levels; ++i)
+            xml += "</subpart></body></mime_message>";
+        return xml;
+    };
+    Logger log;
+    EXPECT_TRUE(EmailXml::emailFromXml(nested(20), log));
+    EXPECT_FALSE(EmailXml::emailFromXml(nested(150), log));
+    EXPECT_NE(logText(log).find("nested too deeply"), std::string::npos) << logText(log);
 }
