@@ -243,7 +243,8 @@ void MimeMessage2::composeContentType() {
     modified_ = true;
     if (sb::startsWithNoCase(contentType_, "text") && charset_.getCodePage() == 0)
         charset_.setByCodePage(kUsAscii);
-    const std::string v = composeContentType(
+    // Qualified: the member of the same name is the one that stores the field.
+    const std::string v = norvane::composeContentType(
         {.type = contentType_,
          .charset = charset_.getCodePage() != 0 ? std::string_view(charset_.getName()) : "",
          .typeParam = typeParam_,
