@@ -165,15 +165,18 @@ std::unique_ptr<Email2> SmimeWrap::signDetached(const Email2& src, NV_Crypt& eng
     auto cert = signingCertificate(src, engine, log);
     if (!cert)
         return fail();
-    StringBuffer full;
-    src.renderMime(full, "", log);
-    const std::string signedText = contentPartText(full.view());
+    // The full rendering is dropped as soon as its content part is cut out of it.
+    std::string signedText = [&] {
+        StringBuffer full;
+        src.renderMime(full, "", log);
+        return contentPartText(full.view());
+    }();
     DataBuffer sig;
     if (!engine.createDetachedSignature(cert.get(), bytesOf(signedText), sig, log))
         return fail();
     // The signed part goes out exactly as signed; the node carries its bytes only.
     auto content = std::make_unique<Email2>(Email2::Blank{});
-    content->setRawText(signedText);
+    content->setRawText(std::move(signedText));
 
     auto top = std::make_unique<Email2>(Email2::Blank{});
     Email2::copyEnvelope(*top, src);
