@@ -392,7 +392,7 @@ public:
     // The exact bytes of the signed content of a multipart/signed node (its first sub-part):
     // rendered unchanged so that the detached signature stays valid. Empty for other nodes.
     [[nodiscard]] const std::string& rawText() const { return rawText_; }
-    void setRawText(std::string_view text) { rawText_ = text; }
+    void setRawText(std::string text) { rawText_ = std::move(text); }
 
     // Node roles.
     [[nodiscard]] bool isMultipart() const;

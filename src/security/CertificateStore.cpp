@@ -2,6 +2,7 @@
 
 #include "common/FileAccess.h"
 #include "common/UniqueFd.h"
+#include "security/StoreFileCache.h"
 
 #include <openssl/pem.h>
 
@@ -23,11 +24,41 @@ std::string envOr(const char* name, std::string fallback) {
     return v && *v ? std::string(v) : std::move(fallback);
 }
 
+// The caller's password for encrypted PEM keys; asked records that the file needed it, so
+// that what it decoded to is not kept beyond this open.
+struct PasswordRequest {
+    std::string password;
+    bool asked = false;
+};
+
 int passwordCallback(char* buf, int size, int /*rwflag*/, void* u) {
-    const auto* pw = static_cast<const std::string*>(u);
-    const int n = std::min(size, static_cast<int>(pw->size()));
-    std::memcpy(buf, pw->data(), static_cast<size_t>(n));
+    auto* req = static_cast<PasswordRequest*>(u);
+    req->asked = true;
+    const int n = std::min(size, static_cast<int>(req->password.size()));
+    std::memcpy(buf, req->password.data(), static_cast<size_t>(n));
     return n;
+}
+
+// Certificates and keys of a PEM file (any number of each) or a DER certificate or key.
+void decodeCertsAndKeys(const std::string& bytes, PasswordRequest& pw, StoreFileContents& out) {
+    if (bytes.find("-----BEGIN") != std::string::npos) {
+        BioPtr bio(BIO_new_mem_buf(bytes.data(), static_cast<int>(bytes.size())));
+        while (X509* x = PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr))
+            out.certs.push_back(std::make_unique<Certificate>(X509Ptr(x)));
+        BioPtr keyBio(BIO_new_mem_buf(bytes.data(), static_cast<int>(bytes.size())));
+        while (EVP_PKEY* k = PEM_read_bio_PrivateKey(keyBio.get(), nullptr, passwordCallback, &pw))
+            out.keys.emplace_back(k);
+    } else {
+        const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+        if (X509* x = d2i_X509(nullptr, &p, static_cast<long>(bytes.size())))
+            out.certs.push_back(std::make_unique<Certificate>(X509Ptr(x)));
+        else {
+            p = reinterpret_cast<const unsigned char*>(bytes.data());
+            if (EVP_PKEY* k = d2i_AutoPrivateKey(nullptr, &p, static_cast<long>(bytes.size())))
+                out.keys.emplace_back(k);
+        }
+    }
+    ERR_clear_error();
 }
 
 bool endsWithNoCase(std::string_view s, std::string_view suffix) {
@@ -179,59 +210,57 @@ void CertificateStore::attachKey(EvpPkeyPtr key) {
 }
 
 void CertificateStore::loadFile(const std::string& path, std::string_view password, LogBase& log) {
+    if (endsWithNoCase(path, ".p12") || endsWithNoCase(path, ".pfx")) {
+        loadPkcs12(path, password, log);
+        return;
+    }
+    std::string bytes;
+    if (!file::readWholeFile(path, bytes, &log))
+        return;
+    StoreFileContents found;
+    if (!StoreFileCache::find(path, bytes, found)) {
+        PasswordRequest pw{std::string(password)};
+        decodeCertsAndKeys(bytes, pw, found);
+        if (found.certs.empty() && found.keys.empty()) {
+            log.logInfo("No certificate or key found in file");
+            log.logData("path", path);
+            return;
+        }
+        if (!pw.asked)
+            StoreFileCache::put(path, bytes, found);
+    }
+    for (auto& c : found.certs)
+        certs_.push_back(std::move(c));
+    for (auto& k : found.keys)
+        attachKey(std::move(k));
+}
+
+void CertificateStore::loadPkcs12(const std::string& path, std::string_view password,
+                                  LogBase& log) {
     std::string bytes;
     if (!file::readWholeFile(path, bytes, &log))
         return;
     std::string pw(password);
-    const auto before = certs_.size();
-    if (endsWithNoCase(path, ".p12") || endsWithNoCase(path, ".pfx")) {
-        BioPtr bio(BIO_new_mem_buf(bytes.data(), static_cast<int>(bytes.size())));
-        Pkcs12Ptr p12(d2i_PKCS12_bio(bio.get(), nullptr));
-        EVP_PKEY* key = nullptr;
-        X509* cert = nullptr;
-        STACK_OF(X509)* ca = nullptr;
-        const bool ok = p12 && (PKCS12_parse(p12.get(), pw.c_str(), &key, &cert, &ca) ||
-                                (!pw.empty() && PKCS12_parse(p12.get(), "", &key, &cert, &ca)));
-        X509StackPtr chain(ca);
-        if (!ok) {
-            ERR_clear_error(); // the queue may name the password check; keep it out of the log
-            log.logError("Failed to open PKCS#12 file (wrong password or damaged file)");
-            log.logData("path", path);
-            return;
-        }
-        if (cert)
-            certs_.push_back(std::make_unique<Certificate>(X509Ptr(cert), EvpPkeyPtr(key)));
-        else
-            EVP_PKEY_free(key);
-        while (chain && sk_X509_num(chain.get()) > 0)
-            certs_.push_back(std::make_unique<Certificate>(X509Ptr(sk_X509_shift(chain.get()))));
+    BioPtr bio(BIO_new_mem_buf(bytes.data(), static_cast<int>(bytes.size())));
+    Pkcs12Ptr p12(d2i_PKCS12_bio(bio.get(), nullptr));
+    EVP_PKEY* key = nullptr;
+    X509* cert = nullptr;
+    STACK_OF(X509)* ca = nullptr;
+    const bool ok = p12 && (PKCS12_parse(p12.get(), pw.c_str(), &key, &cert, &ca) ||
+                            (!pw.empty() && PKCS12_parse(p12.get(), "", &key, &cert, &ca)));
+    X509StackPtr chain(ca);
+    if (!ok) {
+        ERR_clear_error(); // the queue may name the password check; keep it out of the log
+        log.logError("Failed to open PKCS#12 file (wrong password or damaged file)");
+        log.logData("path", path);
         return;
     }
-    std::vector<EvpPkeyPtr> keys;
-    if (bytes.find("-----BEGIN") != std::string::npos) {
-        BioPtr bio(BIO_new_mem_buf(bytes.data(), static_cast<int>(bytes.size())));
-        while (X509* x = PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr))
-            certs_.push_back(std::make_unique<Certificate>(X509Ptr(x)));
-        BioPtr keyBio(BIO_new_mem_buf(bytes.data(), static_cast<int>(bytes.size())));
-        while (EVP_PKEY* k = PEM_read_bio_PrivateKey(keyBio.get(), nullptr, passwordCallback, &pw))
-            keys.emplace_back(k);
-    } else {
-        const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
-        if (X509* x = d2i_X509(nullptr, &p, static_cast<long>(bytes.size())))
-            certs_.push_back(std::make_unique<Certificate>(X509Ptr(x)));
-        else {
-            p = reinterpret_cast<const unsigned char*>(bytes.data());
-            if (EVP_PKEY* k = d2i_AutoPrivateKey(nullptr, &p, static_cast<long>(bytes.size())))
-                keys.emplace_back(k);
-        }
-    }
-    ERR_clear_error();
-    if (certs_.size() == before && keys.empty()) {
-        log.logInfo("No certificate or key found in file");
-        log.logData("path", path);
-    }
-    for (auto& k : keys)
-        attachKey(std::move(k));
+    if (cert)
+        certs_.push_back(std::make_unique<Certificate>(X509Ptr(cert), EvpPkeyPtr(key)));
+    else
+        EVP_PKEY_free(key);
+    while (chain && sk_X509_num(chain.get()) > 0)
+        certs_.push_back(std::make_unique<Certificate>(X509Ptr(sk_X509_shift(chain.get()))));
 }
 
 const Certificate* CertificateStore::findByAddress(std::string_view address, bool allowExpired,

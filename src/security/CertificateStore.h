@@ -76,6 +76,7 @@ public:
 private:
     CertificateStore() = default;
     void loadFile(const std::string& path, std::string_view password, LogBase& log);
+    void loadPkcs12(const std::string& path, std::string_view password, LogBase& log);
     void attachKey(EvpPkeyPtr key);
     [[nodiscard]] bool saveToFile(const Certificate& cert, LogBase& log);
 

@@ -72,13 +72,13 @@ bool isTopLevelField(std::string_view line) {
 
 // The rendered e-mail without its message-level fields: the content part of multipart/signed.
 // Works on the text, so that the part is byte for byte what the e-mail renders to (folded
-// fields included), without building the tree a second time.
-std::string contentPartText(std::string_view mime) {
+// fields included), without building the tree a second time; the body is moved down in place
+// rather than copied, which matters for large messages.
+void keepContentPart(std::string& mime) {
     const size_t headerEnd = mime.find("\r\n\r\n");
     const std::string_view header =
-        mime.substr(0, headerEnd == std::string_view::npos ? mime.size() : headerEnd);
-    std::string out;
-    out.reserve(mime.size());
+        std::string_view(mime).substr(0, headerEnd == std::string::npos ? mime.size() : headerEnd);
+    std::string kept;
     bool keep = false;
     for (size_t pos = 0; pos < header.size();) {
         size_t eol = header.find("\r\n", pos);
@@ -88,15 +88,16 @@ std::string contentPartText(std::string_view mime) {
         if (line.empty() || (line[0] != ' ' && line[0] != '\t'))
             keep = !isTopLevelField(line); // a field starts; continuation lines follow it
         if (keep) {
-            out.append(line);
-            out.append("\r\n");
+            kept.append(line);
+            kept.append("\r\n");
         }
         pos = eol + 2;
     }
-    out.append("\r\n");
-    if (headerEnd != std::string_view::npos)
-        out.append(mime.substr(headerEnd + 4));
-    return out;
+    kept.append("\r\n");
+    if (headerEnd == std::string::npos)
+        mime = std::move(kept);
+    else
+        mime.replace(0, headerEnd + 4, kept);
 }
 
 } // namespace
@@ -167,13 +168,14 @@ std::unique_ptr<Email2> SmimeWrap::signDetached(const Email2& src, NV_Crypt& eng
         return fail();
     StringBuffer full;
     src.renderMime(full, "", log);
-    const std::string signedText = contentPartText(full.view());
+    std::string signedText = std::move(full.str());
+    keepContentPart(signedText);
     DataBuffer sig;
     if (!engine.createDetachedSignature(cert.get(), bytesOf(signedText), sig, log))
         return fail();
     // The signed part goes out exactly as signed; the node carries its bytes only.
     auto content = std::make_unique<Email2>(Email2::Blank{});
-    content->setRawText(signedText);
+    content->setRawText(std::move(signedText));
 
     auto top = std::make_unique<Email2>(Email2::Blank{});
     Email2::copyEnvelope(*top, src);

@@ -10,6 +10,7 @@
 #include <openssl/pem.h>
 
 #include <filesystem>
+#include <fstream>
 #include <sys/stat.h>
 
 using namespace norvane;
@@ -111,6 +112,54 @@ TEST_F(SmimeFixture, KeyPasswordOpensPkcs12AndNeverReachesTheLog) {
         EXPECT_EQ(alice != nullptr && alice->hasPrivateKey(), password[0] == 'a');
         EXPECT_EQ(logText(log).find(password), std::string::npos);
         EXPECT_EQ(logText(log).find("PRIVATE"), std::string::npos);
+    }
+}
+
+// Stores are decoded once per process and kept while their files stay unchanged; a file added,
+// or rewritten in place under the same name, must be seen by the next open.
+TEST_F(SmimeFixture, StoreOpensSeeFilesAddedOrRewrittenSinceTheLastOpen) {
+    const std::string dir = pki.userDir() + "/Extra";
+    std::filesystem::create_directories(dir);
+    auto holds = [](const char* address) {
+        LogNull log;
+        auto store = CertificateStore::open({4, 1, "Extra"}, true, log);
+        return store && store->findByAddress(address, true, time(nullptr)) != nullptr;
+    };
+    auto writeAs = [&](const char* pkiName) {
+        std::ifstream in(TestPki::pkiFile(pkiName), std::ios::binary);
+        std::ofstream(dir + "/a.pem", std::ios::binary | std::ios::trunc) << in.rdbuf();
+    };
+    EXPECT_FALSE(holds("carol@example.com"));
+    writeAs("carol.pem");
+    EXPECT_TRUE(holds("carol@example.com"));
+    writeAs("bob-rsa.pem");
+    EXPECT_TRUE(holds("bob@example.com"));
+    EXPECT_FALSE(holds("carol@example.com"));
+}
+
+// What a password opened belongs to that open only: a later open with a wrong password must
+// not find the key decoded earlier.
+TEST_F(SmimeFixture, EncryptedPemKeyOpensOnlyWithEachOpensOwnPassword) {
+    const std::string dir = pki.userDir() + "/Locked";
+    std::filesystem::create_directories(dir);
+    std::filesystem::copy_file(TestPki::pkiFile("bob-rsa.pem"), dir + "/bob.pem");
+    {
+        BioPtr in(BIO_new_file(TestPki::pkiFile("bob-rsa.key").c_str(), "r"));
+        EvpPkeyPtr key(PEM_read_bio_PrivateKey(in.get(), nullptr, nullptr, nullptr));
+        BioPtr out(BIO_new_file((dir + "/bob.key").c_str(), "w"));
+        ASSERT_TRUE(key && out);
+        char pass[] = "key-pass";
+        ASSERT_EQ(PEM_write_bio_PrivateKey(out.get(), key.get(), EVP_aes_256_cbc(), nullptr, 0,
+                                           nullptr, pass),
+                  1);
+    }
+    for (const char* password : {"key-pass", "wrong-pass", "", "key-pass"}) {
+        LogNull log;
+        auto store = CertificateStore::open({4, 1, "Locked"}, true, log, password);
+        ASSERT_NE(store, nullptr);
+        const Certificate* bob = store->findByAddress("bob@example.com", false, time(nullptr));
+        ASSERT_NE(bob, nullptr);
+        EXPECT_EQ(bob->hasPrivateKey(), std::string_view(password) == "key-pass") << password;
     }
 }
 
