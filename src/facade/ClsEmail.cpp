@@ -5,8 +5,8 @@
 
 #include "charset/DateParser.h"
 #include "common/FileAccess.h"
-#include "facade/FacadeText.h"
 #include "email/Email2.h"
+#include "facade/FacadeText.h"
 #include "security/SmimeUnwrapper.h"
 
 #include <cstdio>

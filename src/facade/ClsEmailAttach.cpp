@@ -9,8 +9,8 @@
 #include "facade/ClsEmail.h"
 
 #include "common/FileAccess.h"
-#include "facade/FacadeText.h"
 #include "email/Email2.h"
+#include "facade/FacadeText.h"
 
 #include <sys/stat.h>
 

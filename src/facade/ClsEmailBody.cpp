@@ -8,9 +8,9 @@
 #include "charset/EncodingConvert.h"
 #include "common/FileAccess.h"
 #include "common/Platform.h"
-#include "facade/FacadeText.h"
 #include "email/Email2.h"
 #include "email/HtmlHelp.h"
+#include "facade/FacadeText.h"
 
 namespace norvane {
 

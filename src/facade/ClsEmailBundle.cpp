@@ -1,9 +1,9 @@
 #include "facade/ClsEmailBundle.h"
 
 #include "common/FileAccess.h"
+#include "email/Email2.h"
 #include "facade/ClsStringArray.h"
 #include "facade/FacadeText.h"
-#include "email/Email2.h"
 #include "store/EmailXml.h"
 #include "store/MailBundle.h"
 

@@ -3,9 +3,9 @@
 
 #include "facade/ClsEmail.h"
 
-#include "facade/FacadeText.h"
 #include "email/Email2.h"
 #include "email/ReplacePatterns.h"
+#include "facade/FacadeText.h"
 
 namespace norvane {
 

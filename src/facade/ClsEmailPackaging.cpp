@@ -4,10 +4,10 @@
 #include "facade/ClsEmail.h"
 
 #include "archive/AttachmentArchive.h"
-#include "facade/ClsStringArray.h"
-#include "facade/FacadeText.h"
 #include "email/Email2.h"
 #include "email/EmailHtml.h"
+#include "facade/ClsStringArray.h"
+#include "facade/FacadeText.h"
 
 #include <vector>
 

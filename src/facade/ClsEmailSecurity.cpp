@@ -1,10 +1,10 @@
 // The security members of the e-mail object: what unwrapping found, the signing and
 // encryption choices, and the certificates behind them.
 
+#include "email/Email2.h"
 #include "facade/ClsCSP.h"
 #include "facade/ClsCert.h"
 #include "facade/ClsEmail.h"
-#include "email/Email2.h"
 #include "security/NV_Crypt.h"
 #include "security/SmimeUnwrapper.h"
 

@@ -3,9 +3,9 @@
 #include "facade/ClsEmail.h"
 
 #include "common/FileAccess.h"
+#include "email/Email2.h"
 #include "facade/ClsMime.h"
 #include "facade/FacadeText.h"
-#include "email/Email2.h"
 #include "store/EmailXml.h"
 
 namespace norvane {

@@ -3,9 +3,9 @@
 #include "store/EmailXml.h"
 
 #include "charset/ContentCoding.h"
-#include "store/MailBundle.h"
 #include "mime/Rfc822Address.h"
 #include "mime/TextScan.h"
+#include "store/MailBundle.h"
 
 #include <cctype>
 

@@ -5,8 +5,8 @@
 
 #include "Commands.h"
 
-#include "facade/ClsEmail.h"
 #include "email/Email2.h"
+#include "facade/ClsEmail.h"
 
 #include <cstdio>
 #include <functional>

@@ -1,6 +1,6 @@
 #include "common/Logger.h"
-#include "mime/MimeMessage2.h"
 #include "email/ReplacePatterns.h"
+#include "mime/MimeMessage2.h"
 #include "unit/email/EmailTestSupport.h"
 
 #include <gtest/gtest.h>

@@ -5,8 +5,8 @@
 #include "facade/ClsEmailBundle.h"
 
 #include "common/FileAccess.h"
-#include "facade/ClsStringArray.h"
 #include "email/Email2.h"
+#include "facade/ClsStringArray.h"
 #include "store/MailBundle.h"
 #include "support/TestDirs.h"
 

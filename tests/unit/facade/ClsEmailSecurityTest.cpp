@@ -1,7 +1,7 @@
+#include "email/Email2.h"
 #include "facade/ClsCSP.h"
 #include "facade/ClsCert.h"
 #include "facade/ClsEmail.h"
-#include "email/Email2.h"
 #include "security/SmimeWrap.h"
 #include "support/TestPki.h"
 

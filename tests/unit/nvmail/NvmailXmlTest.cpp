@@ -58,7 +58,8 @@ TEST(NvmailXmlTest, WhatToXmlWritesFromXmlReads) {
     } cases[] = {
         {"", 1, "cannot read IN: the file is empty"},
         {"   ", 1, "no e-mail in IN: no header fields and no body"},
-        {"\r\n", 0, ""},
+        // A blank line alone ends an empty header before an empty body.
+        {"\r\n", 1, "no e-mail in IN: no header fields and no body"},
         {"\n\n\n", 0, ""},
         {"Subject: only a header\r\n", 0, ""},
         {"Subject: s\r\n\r\nbody\r\n", 0, ""},
