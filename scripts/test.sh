@@ -32,7 +32,7 @@ ${b}make test${r}: installs the packages the tests need (the first time; see scr
 builds the library, nvmail and the test programs under AddressSanitizer and UBSan and once more
 optimised (warnings are errors in both), starts mail servers on 127.0.0.1 for the transport
 suites, and runs every test suite with CTest.
-A first run takes about 20 minutes on a 2-core machine. VERBOSE=1 shows every build command.
+A first run takes about 12 minutes on a 2-core machine. VERBOSE=1 shows every build command.
 EOF
 
 bash scripts/setup.sh || exit 1

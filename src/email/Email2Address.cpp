@@ -122,7 +122,24 @@ int Email2::addMultiple(RecipientKind kind, std::string_view text) {
     if (sb::findNoCase(t, "?Q?") != std::string::npos ||
         sb::findNoCase(t, "?B?") != std::string::npos)
         ContentCoding::decodeWordsToUtf8(t);
-    const int n = Rfc822Address::parseAddressList(t, list(kind));
+    // Line breaks and tabs may fold a list; any other control byte (also one an encoded word
+    // carried in) would be dropped by the parser and glue the text around it into an address
+    // nobody wrote.
+    for (const char c : t)
+        if ((static_cast<unsigned char>(c) < 0x20 && c != '\t' && c != '\r' && c != '\n') ||
+            c == 0x7F)
+            return 0;
+    // Each new entry passes the same check as a single recipient: a line break inside the
+    // list would otherwise glue an injected command onto an address and send to it.
+    ExtPtrArray<Rfc822Address>& l = list(kind);
+    const size_t before = l.getSize();
+    int n = Rfc822Address::parseAddressList(t, l);
+    for (size_t i = l.getSize(); i-- > before;) {
+        if (!Rfc822Address::isAcceptable(l.elementAt(i)->getAddress())) {
+            (void)l.removeAt(i);
+            --n;
+        }
+    }
     rewriteRecipientField(kind);
     return n;
 }

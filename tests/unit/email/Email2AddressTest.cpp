@@ -75,6 +75,13 @@ TEST_F(Email2AddressTest, AddressesWithControlBytesOrBracketsAreRefused) {
     Email2 e;
     EXPECT_TRUE(e.addRecipient(RecipientKind::To, "n", " <a@example.com> "));
     EXPECT_TRUE(e.setFrom("Ann Lee <ann@example.com>"));
+    // In a list only the bad entry goes; a list folded over lines stays readable.
+    EXPECT_EQ(e.addMultiple(RecipientKind::Cc,
+                            "b@example.com, a@example.com\r\nRCPT TO:evil@evil.test, c@x.org,\r\n"
+                            " d@x.org"),
+              3);
+    EXPECT_EQ(e.addMultiple(RecipientKind::Cc, "e@example.com, a\x01@example.com"), 0);
+    EXPECT_EQ(e.numRecipients(RecipientKind::Cc), 3);
 }
 
 TEST_F(Email2AddressTest, HeaderFieldNamesAreChecked) {
