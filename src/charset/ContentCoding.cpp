@@ -284,6 +284,15 @@ std::string ContentCoding::base64Encode(std::span<const uint8_t> in) {
     return out;
 }
 
+void ContentCoding::encodeBody(std::string_view encoding, std::string_view body, std::string& out) {
+    if (sb::equalsNoCase(encoding, "base64"))
+        base64EncodeLines(body, out);
+    else if (sb::equalsNoCase(encoding, "quoted-printable"))
+        qpEncode(body, out);
+    else
+        out.append(body);
+}
+
 void ContentCoding::base64EncodeLines(std::span<const uint8_t> in, std::string& out) {
     const size_t n = in.size();
     if (n == 0)

@@ -90,6 +90,10 @@ public:
     // The same scan, appending the decoded bytes of each word to out without conversion.
     static void decodeWordsToBytes(std::string_view text, std::string& out);
 
+    // Appends a body in the named transfer encoding: base64 in lines, quoted-printable, or
+    // as it stands for every other encoding (7bit, 8bit, binary, none).
+    static void encodeBody(std::string_view encoding, std::string_view body, std::string& out);
+
     // Conveniences for text held in strings.
     static void base64EncodeLines(std::string_view in, std::string& out) {
         base64EncodeLines(bytesOf(in), out);

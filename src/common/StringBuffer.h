@@ -92,6 +92,16 @@ int replaceAll(std::string& s, std::string_view from, std::string_view to);
 [[nodiscard]] std::string xmlEscape(std::string_view s);
 [[nodiscard]] std::string htmlEscape(std::string_view s);
 [[nodiscard]] std::string toCRLF(std::string_view s);
+// The value of a hexadecimal digit of either case, or -1.
+[[nodiscard]] constexpr int hexValue(char c) {
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
 } // namespace sb
 
 } // namespace norvane

@@ -8,15 +8,7 @@ namespace norvane {
 
 namespace {
 
-int hexValue(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
+using sb::hexValue;
 
 bool isDigit(char c) {
     return c >= '0' && c <= '9';

@@ -56,15 +56,7 @@ bool parseExtendedName(std::string_view name, std::string_view& base, Section& s
     return r.ec == std::errc() && r.ptr == rest.data() + rest.size() && s.index >= 0;
 }
 
-int hexValue(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
+using sb::hexValue;
 
 void appendPercentDecoded(std::string_view v, std::string& out) {
     for (size_t i = 0; i < v.size(); ++i) {

@@ -54,12 +54,7 @@ void MimeMessage2::renderLeafBody(StringBuffer& out) const {
         (void)conv.convert(kUtf8, cp, data, converted);
         data = converted;
     }
-    if (sb::equalsNoCase(transferEncoding_, "base64"))
-        ContentCoding::base64EncodeLines(data, out.str());
-    else if (sb::equalsNoCase(transferEncoding_, "quoted-printable"))
-        ContentCoding::qpEncode(data, out.str());
-    else
-        out.append(data);
+    ContentCoding::encodeBody(transferEncoding_, data, out.str());
 }
 
 void MimeMessage2::renderChildren(StringBuffer& out) const {

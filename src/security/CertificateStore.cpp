@@ -120,16 +120,16 @@ std::string CertificateStore::userRoot() {
     return envOr("HOME", "") + "/.config/norvane";
 }
 
-std::string CertificateStore::locationOf(const CertStoreSpec& spec) {
-    switch (spec.kind) {
+std::string CertificateStore::locationOf(const CertStoreLocation& where) {
+    switch (where.kind) {
     case 1:
         return userRoot() + "/MY";
     case 2:
         return machineRoot() + "/MY";
     case 3:
-        return spec.path;
+        return where.path;
     default:
-        return (spec.hive == 2 ? machineRoot() : userRoot()) + "/" + spec.path;
+        return (where.hive == 2 ? machineRoot() : userRoot()) + "/" + where.path;
     }
 }
 
@@ -137,12 +137,13 @@ std::unique_ptr<CertificateStore> CertificateStore::inMemory() {
     return std::unique_ptr<CertificateStore>(new CertificateStore());
 }
 
-std::unique_ptr<CertificateStore> CertificateStore::open(const CertStoreSpec& spec, bool readOnly,
-                                                         LogBase& log, std::string_view password) {
+std::unique_ptr<CertificateStore> CertificateStore::open(const CertStoreLocation& where,
+                                                         bool readOnly, LogBase& log,
+                                                         std::string_view password) {
     auto store = inMemory();
-    store->location_ = locationOf(spec);
+    store->location_ = locationOf(where);
     store->readOnly_ = readOnly;
-    switch (spec.kind) {
+    switch (where.kind) {
     case 1:
         store->description_ = "[Current User Certificate Store]";
         break;
@@ -150,12 +151,12 @@ std::unique_ptr<CertificateStore> CertificateStore::open(const CertStoreSpec& sp
         store->description_ = "[Local Machine Certificate Store]";
         break;
     case 3:
-        store->description_ = "(file) " + spec.path;
+        store->description_ = "(file) " + where.path;
         break;
     case 4:
         store->description_ = std::string("(registry) ") +
-                              (spec.hive == 2 ? "HKEY_LOCAL_MACHINE" : "HKEY_CURRENT_USER") + "/" +
-                              spec.path;
+                              (where.hive == 2 ? "HKEY_LOCAL_MACHINE" : "HKEY_CURRENT_USER") + "/" +
+                              where.path;
         break;
     default:
         store->description_ = "unknown";
@@ -164,7 +165,7 @@ std::unique_ptr<CertificateStore> CertificateStore::open(const CertStoreSpec& sp
     const std::string pw(password);
     namespace fs = std::filesystem;
     std::error_code ec;
-    if (spec.kind == 3) {
+    if (where.kind == 3) {
         store->isFile_ = true;
         if (fs::exists(store->location_, ec))
             store->loadFile(store->location_, pw, log);

@@ -27,7 +27,7 @@
 
 namespace norvane {
 
-struct CertStoreSpec {
+struct CertStoreLocation {
     int kind = 1;
     // 1 = current user, 2 = local machine (kind 4 only).
     int hive = 1;
@@ -36,18 +36,19 @@ struct CertStoreSpec {
 
 class CertificateStore {
 public:
-    // Opens the store the spec names; null (logged) when it cannot be opened. A writable open
+    // Opens the store at where; null (logged) when it cannot be opened. A writable open
     // of a directory store creates the directory. password opens encrypted keys and PKCS#12
     // files (may be empty).
-    [[nodiscard]] static std::unique_ptr<CertificateStore>
-    open(const CertStoreSpec& spec, bool readOnly, LogBase& log, std::string_view password = {});
+    [[nodiscard]] static std::unique_ptr<CertificateStore> open(const CertStoreLocation& where,
+                                                                bool readOnly, LogBase& log,
+                                                                std::string_view password = {});
     // "[In-Memory Certificate Store]", empty.
     [[nodiscard]] static std::unique_ptr<CertificateStore> inMemory();
 
     [[nodiscard]] static std::string machineRoot();
     [[nodiscard]] static std::string userRoot();
-    // The directory (or file) a spec maps onto.
-    [[nodiscard]] static std::string locationOf(const CertStoreSpec& spec);
+    // The directory (or file) a store location maps onto.
+    [[nodiscard]] static std::string locationOf(const CertStoreLocation& where);
 
     [[nodiscard]] const std::string& description() const { return description_; }
     [[nodiscard]] const std::vector<std::unique_ptr<Certificate>>& certificates() const {

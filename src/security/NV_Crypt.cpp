@@ -84,8 +84,8 @@ NV_Crypt::NV_Crypt() : loggedOnUser_(accountName()) {
 
 NV_Crypt::~NV_Crypt() = default;
 
-std::vector<CertStoreSpec> NV_Crypt::storeSearchList(bool webAccount) {
-    std::vector<CertStoreSpec> list{
+std::vector<CertStoreLocation> NV_Crypt::storeSearchList(bool webAccount) {
+    std::vector<CertStoreLocation> list{
         {2, 2, ""},
         {4, 2, "Software/Norvane/SystemCertificates"},
         {4, 1, "Software/Microsoft/SystemCertificates/AddressBook"},
@@ -104,8 +104,8 @@ void NV_Crypt::setStores(std::vector<std::unique_ptr<CertificateStore>> stores) 
 const std::vector<std::unique_ptr<CertificateStore>>& NV_Crypt::stores(LogBase& log) {
     if (!storesLoaded_) {
         storesLoaded_ = true;
-        for (const auto& spec : storeSearchList(webAccount_))
-            if (auto s = CertificateStore::open(spec, true, log, password_))
+        for (const auto& where : storeSearchList(webAccount_))
+            if (auto s = CertificateStore::open(where, true, log, password_))
                 stores_.push_back(std::move(s));
     }
     return stores_;

@@ -104,7 +104,7 @@ public:
                                       std::unique_ptr<Certificate>& decryptCert, LogBase& log);
 
     // The store search list; only its first entry for a web account.
-    [[nodiscard]] static std::vector<CertStoreSpec> storeSearchList(bool webAccount);
+    [[nodiscard]] static std::vector<CertStoreLocation> storeSearchList(bool webAccount);
     [[nodiscard]] bool isWebAccount() const { return webAccount_; }
 
 private:

@@ -47,7 +47,7 @@ UNSPLIT_MULTIPART = re.compile(r"multipart/[a-z0-9.+-]+$")
 
 
 def python_test_email_dir():
-    """Python's own test messages, found the way tests/interop/mime/python_tree.py finds them."""
+    """Python's own test messages, found through the test package of the running interpreter."""
     try:
         import test.test_email
         return os.path.join(os.path.dirname(test.test_email.__file__), "data")

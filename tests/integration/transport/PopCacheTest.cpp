@@ -89,7 +89,7 @@ TEST(PopCacheTest, FetchesWithLimitsCachesHeadersAndDeletesByUidl) {
         for (int i = 0; i < bundle->count(); ++i)
             got.push_back(field(*bundle->get(i), "X-UIDL"));
         EXPECT_EQ(got, want);
-        const std::string received = fileText(logPath);
+        const std::string received = readFile(logPath);
         EXPECT_EQ(occurrences(received, "--BEGIN RECEIVED NORVANE EMAIL--\n"), want.size());
         EXPECT_NE(received.find("\n--END RECEIVED NORVANE EMAIL--\n"), std::string::npos);
 

@@ -125,10 +125,6 @@ size_t mailboxCount(const std::string& user) {
     return n;
 }
 
-std::string fileText(const std::string& path) {
-    return readFile(path);
-}
-
 std::vector<SpoolMessage> waitForSpool(std::string_view marker, size_t count, int seconds) {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
     std::vector<SpoolMessage> found;
@@ -151,12 +147,6 @@ std::vector<SpoolMessage> waitForSpool(std::string_view marker, size_t count, in
             return found;
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-}
-
-std::string logText(const LogBase& log) {
-    StringBuffer sb;
-    log.getLastErrorText(sb);
-    return sb.str();
 }
 
 ScriptedServer::Script& ScriptedServer::Script::connection() {

@@ -4,6 +4,8 @@
 // read and change their state: maildirs, the sink's spool, and scripted fault peers.
 
 #include "common/Logger.h"
+#include "support/LogText.h"
+#include "support/TestDirs.h"
 #include "transport/SmtpMail.h"
 
 #include <string>
@@ -37,11 +39,6 @@ struct SpoolMessage {
 };
 // Waits (at most seconds) until the sink holds count messages whose DATA contains marker.
 std::vector<SpoolMessage> waitForSpool(std::string_view marker, size_t count, int seconds = 10);
-
-// Whole text of a log.
-std::string logText(const LogBase& log);
-// A file's content ("" when it cannot be read).
-std::string fileText(const std::string& path);
 
 // A scripted peer (tests/servers/scripted.py) on loopback, stopped by its PID.
 class ScriptedServer {

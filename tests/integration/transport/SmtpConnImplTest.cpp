@@ -78,7 +78,7 @@ TEST(SmtpConnImplTest, LoginPlainAndCramMd5AuthenticateAgainstExim) {
         expectDelivered(s, log, method, "carol@test.invalid");
         expectNoSecret(log, s, "carol", "s3cret pass!");
     }
-    std::string mainlog = fileText(env.eximCyrusLog);
+    std::string mainlog = readFile(env.eximCyrusLog);
     EXPECT_NE(mainlog.find("A=login:carol"), std::string::npos);
     EXPECT_NE(mainlog.find("A=plain:carol"), std::string::npos);
     EXPECT_NE(mainlog.find("A=cram_md5:carol"), std::string::npos);
@@ -113,8 +113,8 @@ TEST(SmtpConnImplTest, NtlmV2AndMsnSucceedAgainstCyrus) {
         expectDelivered(s, log, method, "alice@test.invalid");
         expectNoSecret(log, s, "alice", "alicepw");
     }
-    EXPECT_NE(fileText(env.eximCyrusLog).find("A=ntlm:alice"), std::string::npos);
-    EXPECT_NE(fileText(env.eximCyrusLog).find("A=msn:alice"), std::string::npos);
+    EXPECT_NE(readFile(env.eximCyrusLog).find("A=ntlm:alice"), std::string::npos);
+    EXPECT_NE(readFile(env.eximCyrusLog).find("A=msn:alice"), std::string::npos);
 }
 
 TEST(SmtpConnImplTest, NtlmV1OnlyServerNeedsV1AllowedExplicitly) {
@@ -155,7 +155,7 @@ TEST(SmtpConnImplTest, CramMd5IsPreferredOverCleartextMechanisms) {
     // Dovecot submission offers PLAIN, LOGIN and CRAM-MD5; the written order would send LOGIN.
     ASSERT_TRUE(connectTo(s, env.submissionPort, log, "dave", "davepw")) << logText(log);
     EXPECT_NE(logText(log).find("login_method: CRAM_MD5"), std::string::npos);
-    EXPECT_NE(fileText(env.dovecotLog).find("user=<dave>, method=CRAM-MD5"), std::string::npos);
+    EXPECT_NE(readFile(env.dovecotLog).find("user=<dave>, method=CRAM-MD5"), std::string::npos);
     expectDelivered(s, log, "submission", "dave@test.invalid");
 }
 
@@ -274,7 +274,7 @@ TEST(SmtpConnImplTest, IndividualSendingAndSentMailLog) {
     for (size_t i = 0; i < 3; ++i)
         EXPECT_NE(got[i].data.find("To: p" + std::to_string(i + 1) + "@test.invalid\r\n"),
                   std::string::npos);
-    std::string logged = fileText(sentLog);
+    std::string logged = readFile(sentLog);
     EXPECT_EQ(std::count(logged.begin(), logged.end(), '\n') > 0, true);
     EXPECT_TRUE(logged.starts_with("--BEGIN SENT NORVANE EMAIL--\nFrom: solo@test.invalid\r\n"));
     EXPECT_NE(logged.find("\r\n\r\n..dot line\r\n\n--END SENT NORVANE EMAIL--\n"),

@@ -33,6 +33,13 @@ Script greeted() {
     return s;
 }
 
+// Greeted, sender and one recipient accepted, DATA answered: the peer now reads the message.
+Script atData() {
+    Script s = greeted();
+    s.line().send("250 ok\r\n").line().send("250 ok\r\n").line().send("354 go\r\n");
+    return s;
+}
+
 double secondsSince(std::chrono::steady_clock::time_point t0) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
 }
@@ -78,15 +85,7 @@ TEST(SmtpFaultTest, RefusedEhloFallsBackToHeloTwice) {
 }
 
 TEST(SmtpFaultTest, DropInDataIsFatal) {
-    ScriptedServer srv(greeted()
-                           .line()
-                           .send("250 ok\r\n")
-                           .line()
-                           .send("250 ok\r\n")
-                           .line()
-                           .send("354 go\r\n")
-                           .until("body-start")
-                           .close());
+    ScriptedServer srv(atData().until("body-start").close());
     SmtpConnImpl s;
     Logger log;
     ASSERT_TRUE(open(s, srv.port(), log));
@@ -141,17 +140,7 @@ TEST(SmtpFaultTest, DrippingServerFailsWithinTheReplyDeadline) {
              .line()
              .send("250 x\r\n"),
          4000, false},
-        {"DATA reply",
-         greeted()
-             .line()
-             .send("250 ok\r\n")
-             .line()
-             .send("250 ok\r\n")
-             .line()
-             .send("354 go\r\n")
-             .until("\r\n.\r\n")
-             .drip("250 " + longLine, 0.3),
-         1000, true},
+        {"DATA reply", atData().until("\r\n.\r\n").drip("250 " + longLine, 0.3), 1000, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -308,17 +297,8 @@ TEST(SmtpFaultTest, RefusedNtlmV2IsAnsweredWithV1OnlyWhenAllowed) {
 }
 
 TEST(SmtpFaultTest, LineBreaksFromCallersNeverReachTheWire) {
-    ScriptedServer srv(greeted()
-                           .line()
-                           .send("250 ok\r\n")
-                           .line()
-                           .send("250 ok\r\n")
-                           .line()
-                           .send("354 go\r\n")
-                           .until("\r\n.\r\n")
-                           .send("250 queued\r\n")
-                           .line()
-                           .send("221 bye\r\n"));
+    ScriptedServer srv(
+        atData().until("\r\n.\r\n").send("250 queued\r\n").line().send("221 bye\r\n"));
     {
         SmtpConnImpl s;
         Logger log;

@@ -178,43 +178,38 @@ TEST_F(MimeHeaderTest, MboxFromLinesAreSkipped) {
     EXPECT_EQ(valueOf(h, "from"), "a@b.c");
 }
 
-TEST_F(MimeHeaderTest, CharsetDetectedFromFirstEncodedWord) {
-    MimeHeader q;
-    q.loadFromText("Subject: =?windows-1252?q?caf=E9?=\r\nX: =?utf-8?B?YQ==?=\r\n");
-    EXPECT_EQ(q.headerCodePage(), 1252);
-    MimeHeader b;
-    b.loadFromText("Subject: =?KOI8-R?B?8NLJ18XU?=\r\n");
-    EXPECT_EQ(b.headerCodePage(), 20866);
-    MimeHeader unknown;
-    unknown.loadFromText("Subject: =?x-nonsense?Q?a?=\r\n");
-    EXPECT_EQ(unknown.headerCodePage(), 0);
-}
-
-TEST_F(MimeHeaderTest, RawEightBitTextIsReadInTheDetectedCharset) {
-    MimeHeader utf8;
-    utf8.loadFromText("Subject: Gr\xC3\xBC\xC3\x9F"
-                      "e\r\n");
-    EXPECT_EQ(utf8.headerCodePage(), 65001);
-    EXPECT_EQ(valueOf(utf8, "Subject"), "Gr\xC3\xBC\xC3\x9F"
-                                        "e");
-    // Not UTF-8: read as ISO-8859-1, so no byte is lost.
-    MimeHeader latin1;
-    latin1.loadFromText("Subject: Gr\xFC\xDF"
-                        "e\r\n");
-    EXPECT_EQ(latin1.headerCodePage(), 28591);
-    EXPECT_EQ(valueOf(latin1, "Subject"), "Gr\xC3\xBC\xC3\x9F"
-                                          "e");
-    MimeHeader ascii;
-    ascii.loadFromText("Subject: plain\r\n");
-    EXPECT_EQ(ascii.headerCodePage(), 0);
-}
-
-TEST_F(MimeHeaderTest, BytesOutsideTheEncodedWordCharsetAreKept) {
-    // The first encoded word says UTF-8, but another line carries raw ISO-8859-1.
-    MimeHeader h;
-    h.loadFromText("Subject: =?utf-8?Q?a?=\r\nX-Raw: caf\xE9\r\n");
-    EXPECT_EQ(h.headerCodePage(), 65001);
-    EXPECT_EQ(valueOf(h, "X-Raw"), "caf\xC3\xA9");
+TEST_F(MimeHeaderTest, HeaderCharsetComesFromTheFirstEncodedWordOrTheRawBytes) {
+    // Raw 8-bit text that is not UTF-8 is read as ISO-8859-1, so no byte is lost; a raw line
+    // in another charset than the first encoded word's keeps its bytes too.
+    const struct {
+        const char* text;
+        int codePage;
+        const char* field;
+        const char* value;
+    } cases[] = {
+        {"Subject: =?windows-1252?q?caf=E9?=\r\nX: =?utf-8?B?YQ==?=\r\n", 1252, "X", "a"},
+        {"Subject: =?KOI8-R?B?8NLJ18XU?=\r\n", 20866, nullptr, nullptr},
+        {"Subject: =?x-nonsense?Q?a?=\r\n", 0, nullptr, nullptr},
+        {"Subject: Gr\xC3\xBC\xC3\x9F"
+         "e\r\n",
+         65001, "Subject",
+         "Gr\xC3\xBC\xC3\x9F"
+         "e"},
+        {"Subject: Gr\xFC\xDF"
+         "e\r\n",
+         28591, "Subject",
+         "Gr\xC3\xBC\xC3\x9F"
+         "e"},
+        {"Subject: plain\r\n", 0, "Subject", "plain"},
+        {"Subject: =?utf-8?Q?a?=\r\nX-Raw: caf\xE9\r\n", 65001, "X-Raw", "caf\xC3\xA9"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        MimeHeader h;
+        h.loadFromText(c.text);
+        EXPECT_EQ(h.headerCodePage(), c.codePage);
+        EXPECT_EQ(valueOf(h, c.field), c.value);
+    }
 }
 
 // ---- editing ----
