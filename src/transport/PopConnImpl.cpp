@@ -102,14 +102,8 @@ bool PopConnImpl::readMultiLine(std::string& out, bool tailOnly, LogBase& log,
                                 ProgressMonitor* monitor) {
     // An empty message is the terminator line alone, with no CR LF before it.
     ReadDeadline deadline = channel_->bodyDeadline();
-    if (!channel_->receiveUntil(out, "\r\n.\r\n", 65536, tailOnly, log, monitor,
-                                ByteChannel::kMaxReceive, ".\r\n", &deadline))
-        return false;
-    if (out.ends_with("\r\n\r\n\r\n.\r\n"))
-        out.replace(out.size() - 9, 9, "\r\n.\r\n");
-    else if (out.ends_with("\r\n\r\n.\r\n"))
-        out.replace(out.size() - 7, 7, "\r\n.\r\n");
-    return true;
+    return channel_->receiveUntil(out, "\r\n.\r\n", 65536, tailOnly, log, monitor,
+                                  ByteChannel::kMaxReceive, ".\r\n", &deadline);
 }
 
 bool PopConnImpl::connectAndLogin(std::string_view host, std::string_view user,
@@ -522,8 +516,6 @@ void PopConnImpl::toMessageText(std::string& text) {
         read = end;
     }
     text.resize(write);
-    if (text.ends_with('\n'))
-        text.resize(text.size() >= 2 ? text.size() - 2 : 0);
 }
 
 } // namespace norvane

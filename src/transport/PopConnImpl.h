@@ -68,15 +68,14 @@ public:
     [[nodiscard]] bool readLine(std::string& out, LogBase& log, ReadDeadline* deadline = nullptr);
     // One status line; true for "+OK" (any case).
     [[nodiscard]] bool readStatus(LogBase& log);
-    // A multi-line reply through its terminator line, with up to two empty lines before the
-    // terminator dropped.
+    // A multi-line reply through its terminator line, every byte before it kept.
     [[nodiscard]] bool readMultiLine(std::string& out, bool tailOnly, LogBase& log,
                                      ProgressMonitor* monitor);
 
     [[nodiscard]] bool isConnected() const { return channel_->isConnected(); }
 
-    // The message in raw multi-line text: dots unstuffed, the terminator line and the final
-    // CR LF removed.
+    // The message in raw multi-line text: dots unstuffed and the terminator line removed. The
+    // CR LF in front of the terminator ends the message's last line and stays.
     [[nodiscard]] static std::string messageText(std::string_view raw);
     // The same in place, without a second copy of a large message.
     static void toMessageText(std::string& text);

@@ -146,26 +146,26 @@ bool SmtpConnImpl::transmitText(const std::string& framed, ProgressMonitor* moni
     } else {
         appendTranscript(framed);
     }
-    static constexpr std::string_view kEnd = "\r\n.\r\n";
+    const std::string_view end = smtp::endOfData(framed);
     bool endSent = false;
     if (framed.size() <= kCoalesceLimit && !monitor) {
         // A small message goes out with its end marker in one write: one segment, and the
         // server has the whole transaction at once.
         std::string all = framed;
-        all.append(kEnd);
+        all.append(end);
         if (!socket_.sendBytes(all.data(), all.size(), log, nullptr)) {
             log.logError("Failed when sending email body");
             logTranscript(log);
             return false;
         }
-        appendTranscript(kEnd);
+        appendTranscript(end);
         endSent = true;
     } else if (!framed.empty() && !socket_.sendBytes(framed.data(), framed.size(), log, monitor)) {
         log.logError("Failed when sending email body");
         logTranscript(log);
         return false;
     }
-    if (!(endSent ? readReply(250, log) : command(kEnd, 250, log))) {
+    if (!(endSent ? readReply(250, log) : command(end, 250, log))) {
         log.logError("Failed when sending body end marker");
         logTranscript(log);
         return false;
@@ -325,6 +325,8 @@ bool SmtpConnImpl::sendMimeTo(std::string_view from, std::span<const std::string
     }
     if (accepted == 0) {
         log.logError("No valid recipients");
+        // The server still holds the sender: the next MAIL FROM would be a nested transaction.
+        (void)command("RSET\r\n", 250, log);
         return false;
     }
     return transmitData(smtp::frameData(mimeText), nullptr, log);
@@ -477,6 +479,7 @@ bool SmtpConnImpl::sendMimePipelined(std::string_view from, std::span<const std:
         return false;
     if (alive && r.accepted == 0) {
         log.logError("No valid recipients");
+        (void)command("RSET\r\n", 250, log);
         return false;
     }
     if (!alive || !r.dataAccepted) {

@@ -30,6 +30,12 @@ std::string frameData(std::string_view text) {
     return out;
 }
 
+std::string_view endOfData(std::string_view framed) {
+    if (framed.empty() || framed.ends_with("\r\n"))
+        return ".\r\n";
+    return "\r\n.\r\n";
+}
+
 int replyCode(std::string_view line) {
     if (line.size() < 3)
         return 0;

@@ -22,6 +22,11 @@ inline constexpr size_t kMaxReplyLines = 1000;
 // data early. Linear in the text.
 [[nodiscard]] std::string frameData(std::string_view text);
 
+// The line that ends the data after framed text. The CR LF that ends the text's last line is
+// also the one in front of the "."; only text that stops inside a line needs one more.
+// Empty text is ended by the "." line alone.
+[[nodiscard]] std::string_view endOfData(std::string_view framed);
+
 // The reply code of a line: its first three characters as a decimal number (0 when they are
 // not digits).
 [[nodiscard]] int replyCode(std::string_view line);

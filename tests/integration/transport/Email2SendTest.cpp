@@ -34,12 +34,6 @@ std::string rendered(const Email2& email) {
     return out.str();
 }
 
-// A message as the sink records it: the unstuffed DATA, which gains the CR LF that begins the
-// end marker.
-std::string asReceived(const std::string& text) {
-    return text + "\r\n";
-}
-
 std::unique_ptr<Email2> plainEmail(const std::string& subject) {
     auto e = std::make_unique<Email2>();
     EXPECT_TRUE(e->setFrom("Sender Name <sender@test.invalid>"));
@@ -66,6 +60,13 @@ void expectEnvelope(const std::string& envelope, const std::string& json) {
     EXPECT_NE(envelope.find(json), std::string::npos) << envelope;
 }
 
+std::string localName() {
+    std::string host;
+    LogNull quiet;
+    (void)NorvaneSocket::getLocalHostName(host, quiet);
+    return host;
+}
+
 } // namespace
 
 TEST(Email2SendTest, PlainEmailArrivesAtTheSinkExactly) {
@@ -81,7 +82,8 @@ TEST(Email2SendTest, PlainEmailArrivesAtTheSinkExactly) {
     auto got = waitForSpool(m, 1);
     ASSERT_EQ(got.size(), 1u);
     std::string text = rendered(*email);
-    EXPECT_EQ(got[0].data, asReceived(text));
+    // The body's last line is left open: the CR LF in front of the end line closes it.
+    EXPECT_EQ(got[0].data, text + "\r\n");
     EXPECT_EQ(got[0].data.find("NVX-"), std::string::npos);
     EXPECT_EQ(got[0].data.find("hidden@test.invalid"), std::string::npos);
     EXPECT_NE(got[0].data.find("\r\n.leading dot\r\n..two dots\r\n.\r\nmiddle\r\n"),
@@ -123,15 +125,70 @@ TEST(Email2SendTest, WireBytesAreDotStuffedWithCrLf) {
     std::string stuffed = text;
     for (size_t pos = 0; (pos = stuffed.find("\n.", pos)) != std::string::npos; pos += 3)
         stuffed.insert(pos + 1, ".");
-    std::string host;
-    LogNull quiet;
-    (void)NorvaneSocket::getLocalHostName(host, quiet);
-    EXPECT_EQ(srv.received(), "EHLO " + host +
+    EXPECT_EQ(srv.received(), "EHLO " + localName() +
                                   "\r\nMAIL FROM:<sender@test.invalid>\r\n"
                                   "RCPT TO:<only@test.invalid>\r\nDATA\r\n" +
                                   stuffed + "\r\n.\r\nQUIT\r\n");
     EXPECT_NE(stuffed.find("\r\n..leading dot\r\n...two dots\r\n..\r\nmiddle\r\n..\r\nend"),
               std::string::npos);
+}
+
+TEST(Email2SendTest, EndLineFollowsTheTextWithoutAnAddedEmptyLine) {
+    Email2 multipart;
+    multipart.setBody("Text part.\r\n", false);
+    (void)multipart.addDataAttachment("a.bin", DataBuffer(std::string("\x01\x02\x03")), "");
+    std::string parts = rendered(multipart);
+    std::string big = "Subject: big\r\n\r\n"; // more than goes out in one write with its end
+    while (big.size() < 70000)
+        big += std::string(70, 'b') + "\r\n";
+    // The message is what comes before the "." line: the text itself, plus the CR LF that
+    // ends a last line the text left open.
+    struct Case {
+        std::string text, wire;
+    };
+    const Case cases[] = {
+        {"Subject: a\r\n\r\nends its line\r\n", "Subject: a\r\n\r\nends its line\r\n.\r\n"},
+        {"Subject: b\r\n\r\nleft open", "Subject: b\r\n\r\nleft open\r\n.\r\n"},
+        {"", ".\r\n"},
+        {parts, parts + ".\r\n"},
+        {big, big + ".\r\n"},
+    };
+    const std::vector<std::string> rcpt = {"only@test.invalid"};
+    for (bool pipelined : {false, true}) {
+        SCOPED_TRACE(pipelined ? "pipelined" : "one command at a time");
+        ScriptedServer::Script script;
+        script.send("220 wire.test ESMTP\r\n")
+            .line()
+            .send(pipelined ? "250-wire.test\r\n250 PIPELINING\r\n" : "250 wire.test\r\n");
+        std::string expected = "EHLO " + localName() + "\r\n";
+        for (const Case& c : cases) {
+            if (pipelined)
+                script.until("DATA\r\n").send("250 ok\r\n250 ok\r\n354 go\r\n");
+            else
+                script.line()
+                    .send("250 ok\r\n")
+                    .line()
+                    .send("250 ok\r\n")
+                    .line()
+                    .send("354 go\r\n");
+            // Stuffing leaves no other line of a lone "."; a wrong ending is reported below.
+            script.until(c.text.empty() ? ".\r\n" : "\r\n.\r\n").send("250 queued\r\n");
+            expected +=
+                "MAIL FROM:<s@test.invalid>\r\nRCPT TO:<only@test.invalid>\r\nDATA\r\n" + c.wire;
+        }
+        ScriptedServer srv(script.line().send("221 bye\r\n"));
+        {
+            SmtpConnImpl s;
+            Logger log;
+            ASSERT_TRUE(s.connect("127.0.0.1", srv.port(), {}, {}, {}, {}, 5, 5000, log));
+            EXPECT_EQ(s.serverPipelines(), pipelined);
+            for (const Case& c : cases)
+                EXPECT_TRUE(s.sendMimeTo("s@test.invalid", rcpt, c.text, log)) << logText(log);
+        }
+        expected += "QUIT\r\n";
+        std::string got = srv.received();
+        EXPECT_TRUE(got == expected) << got.size() << " bytes, not " << expected.size();
+    }
 }
 
 TEST(Email2SendTest, AttachmentAndLongNonAsciiSubjectThroughExim) {
@@ -166,7 +223,7 @@ TEST(Email2SendTest, AttachmentAndLongNonAsciiSubjectThroughExim) {
     size_t rp = text.find("\r\nreturn-path: sender@test.invalid\r\n");
     ASSERT_NE(rp, std::string::npos);
     std::string expected = text.substr(0, rp) + text.substr(text.find("\r\n", rp + 2));
-    EXPECT_TRUE(got[0].data.ends_with(asReceived(expected))) << got[0].data;
+    EXPECT_TRUE(got[0].data.ends_with(expected)) << got[0].data;
     EXPECT_EQ(got[0].data.find("hidden@test.invalid"), std::string::npos);
     expectEnvelope(got[0].envelope, "\"hidden@test.invalid\"");
     for (size_t pos = 0, end; (end = got[0].data.find("\r\n", pos)) != std::string::npos;
@@ -199,7 +256,7 @@ TEST(Email2SendTest, DovecotSubmissionRelaysTheRenderedText) {
     ASSERT_TRUE(send(s, *email, log, counts)) << logText(log);
     auto got = waitForSpool(m, 1);
     ASSERT_EQ(got.size(), 1u);
-    EXPECT_TRUE(got[0].data.ends_with(asReceived(rendered(*email)))) << got[0].data;
+    EXPECT_TRUE(got[0].data.ends_with(rendered(*email) + "\r\n")) << got[0].data;
     expectEnvelope(got[0].envelope, "\"hidden@test.invalid\"");
     EXPECT_EQ(got[0].data.find("NVX-"), std::string::npos);
 }

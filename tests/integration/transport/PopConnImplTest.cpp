@@ -59,14 +59,14 @@ void exerciseSession(PopConnImpl& pop, const std::string& user) {
 
     std::string raw;
     ASSERT_TRUE(pop.retr(raw, num["1000.one"], log, nullptr)) << logText(log);
-    EXPECT_EQ(PopConnImpl::messageText(raw) + "\r\n", kMsg1);
+    EXPECT_EQ(PopConnImpl::messageText(raw), kMsg1);
     EXPECT_TRUE(raw.ends_with("end\r\n.\r\n"));
 
     ASSERT_TRUE(pop.top(num["1001.two"], 0, raw, log));
     EXPECT_EQ(raw, "From: b@test.invalid\r\nSubject: two\r\n\r\nline 1\r\n.\r\n");
 
     ASSERT_TRUE(pop.retr(raw, num["1002.three"], log, nullptr));
-    EXPECT_EQ(PopConnImpl::messageText(raw) + "\r\n", kMsg3);
+    EXPECT_EQ(PopConnImpl::messageText(raw), kMsg3);
 
     EXPECT_FALSE(pop.retr(raw, 9, log, nullptr));
     EXPECT_NE(logText(log).find("RETR_response: -ERR"), std::string::npos);
@@ -121,10 +121,10 @@ TEST(PopConnImplTest, LargeMessageArrivesWholeOverPlainAndTls) {
         std::string raw;
         ASSERT_TRUE(pop->retr(raw, 1, log, nullptr)) << logText(log);
         PopConnImpl::toMessageText(raw);
-        EXPECT_TRUE(raw + "\r\n" == text) << raw.size() << " vs " << text.size();
+        EXPECT_TRUE(raw == text) << raw.size() << " vs " << text.size();
         // The session goes on normally after the large reply.
         ASSERT_TRUE(pop->retr(raw, 1, log, nullptr));
-        EXPECT_TRUE(PopConnImpl::messageText(raw) + "\r\n" == text);
+        EXPECT_TRUE(PopConnImpl::messageText(raw) == text);
         int count = 0;
         long size = 0;
         EXPECT_TRUE(pop->stat(count, size, log));
@@ -261,7 +261,7 @@ TEST(PopConnImplTest, RetrManyReturnsWhatRetrReturnsOverPlainAndTls) {
             std::string one;
             ASSERT_TRUE(pop->retr(one, numbers[i], log, nullptr));
             EXPECT_TRUE(many[i] == one) << "message " << numbers[i];
-            seen.insert(PopConnImpl::messageText(one) + "\r\n");
+            seen.insert(PopConnImpl::messageText(one));
         }
         EXPECT_EQ(seen, std::set<std::string>(texts.begin(), texts.end()));
 

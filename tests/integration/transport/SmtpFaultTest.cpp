@@ -399,7 +399,7 @@ TEST(SmtpFaultTest, PipelinedEnvelopeGoesInOneBatchAndRepliesAreCheckedInOrder) 
                                   "\r\nMAIL FROM:<a@test.invalid>\r\nRCPT TO:<b@test.invalid>\r\n"
                                   "RCPT TO:<bad@test.invalid>\r\nRCPT TO:<c@test.invalid>\r\n"
                                   "DATA\r\nFrom: a@test.invalid\r\nTo: b@test.invalid, "
-                                  "bad@test.invalid\r\nSubject: \r\n\r\nHello.\r\n\r\n.\r\n"
+                                  "bad@test.invalid\r\nSubject: \r\n\r\nHello.\r\n.\r\n"
                                   "QUIT\r\n");
 }
 

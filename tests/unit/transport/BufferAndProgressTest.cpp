@@ -116,7 +116,7 @@ TEST(ProgressMonitorTest, ConsumeReportsRisesAndAbort) {
 }
 
 TEST(PopMessageTextTest, UnstuffsAndDropsTerminator) {
-    EXPECT_EQ(PopConnImpl::messageText("a\r\n..b\r\n.c\r\n\r\n.\r\n"), "a\r\n.b\r\n.c\r\n");
+    EXPECT_EQ(PopConnImpl::messageText("a\r\n..b\r\n.c\r\n\r\n.\r\n"), "a\r\n.b\r\n.c\r\n\r\n");
     EXPECT_EQ(PopConnImpl::messageText(".\r\n"), "");
 }
 
@@ -128,12 +128,12 @@ TEST(PopMessageTextTest, InPlaceUnstuffingOfALargeMessage) {
         raw += (line[0] == '.' ? "." : "") + line;
     }
     raw += "..\r\n.\r\n";
-    expected += ".";
+    expected += ".\r\n";
     std::string text = raw;
     PopConnImpl::toMessageText(text);
     EXPECT_TRUE(text == expected);
     EXPECT_EQ(PopConnImpl::messageText(raw), expected);
     std::string bare = "..\n.x\n.\nafter";
     PopConnImpl::toMessageText(bare);
-    EXPECT_EQ(bare, ".\n.");
+    EXPECT_EQ(bare, ".\n.x\n");
 }
