@@ -3,12 +3,14 @@
 #include "common/FileAccess.h"
 #include "common/Logger.h"
 #include "security/EasyCrypt.h"
+#include "support/Bytes.h"
 #include "support/RunCommand.h"
 #include "support/TestDirs.h"
 
 #include <gtest/gtest.h>
 
 using namespace norvane;
+using namespace norvane::test;
 using test::runCommand;
 using test::shellQuote;
 
@@ -16,10 +18,6 @@ namespace {
 
 constexpr const char* kZeroIv16 = "00000000000000000000000000000000";
 constexpr const char* kZeroIv8 = "0000000000000000";
-
-std::span<const uint8_t> bytesOf(std::string_view s) {
-    return {reinterpret_cast<const uint8_t*>(s.data()), s.size()};
-}
 
 std::string shellOutput(const std::string& cmd) {
     std::string out;

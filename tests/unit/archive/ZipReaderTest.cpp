@@ -2,25 +2,18 @@
 #include "archive/ZipHandle.h"
 #include "archive/ZlibCodec.h"
 #include "common/Logger.h"
+#include "support/Bytes.h"
+#include "support/LogText.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
 using namespace norvane;
+using namespace norvane::test;
 using test::RawEntry;
 
 namespace {
-
-std::string logText(const Logger& log) {
-    StringBuffer sb;
-    log.getLastErrorText(sb);
-    return sb.str();
-}
-
-std::span<const uint8_t> bytesOf(std::string_view s) {
-    return {reinterpret_cast<const uint8_t*>(s.data()), s.size()};
-}
 
 uint32_t crcOf(std::string_view s) {
     return zlibcodec::crc32Of(bytesOf(s));

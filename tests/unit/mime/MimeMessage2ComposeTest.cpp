@@ -3,10 +3,12 @@
 #include "mime/MimeMessage2.h"
 
 #include "common/Platform.h"
+#include "support/Bytes.h"
 
 #include <gtest/gtest.h>
 
 using namespace norvane;
+using namespace norvane::test;
 
 namespace {
 
@@ -22,12 +24,6 @@ protected:
     void TearDown() override { platform::setUuidGeneratorForTesting({}); }
     LogNull log;
 };
-
-Charset charsetNamed(std::string_view name) {
-    Charset cs;
-    cs.setByName(name);
-    return cs;
-}
 
 std::string field(const MimeMessage2& m, std::string_view name) {
     StringBuffer v;

@@ -1,25 +1,14 @@
 #include "security/EasyCrypt.h"
 #include "common/FileAccess.h"
 #include "common/Logger.h"
+#include "support/Bytes.h"
+#include "support/LogText.h"
 #include "support/TestDirs.h"
 
 #include <gtest/gtest.h>
 
 using namespace norvane;
-
-namespace {
-
-std::span<const uint8_t> bytesOf(std::string_view s) {
-    return {reinterpret_cast<const uint8_t*>(s.data()), s.size()};
-}
-
-std::string logText(const Logger& log) {
-    StringBuffer sb;
-    log.getLastErrorText(sb);
-    return sb.str();
-}
-
-} // namespace
+using namespace norvane::test;
 
 TEST(EasyCryptTest, ProtectStringLengthsFollowTheBlocks) {
     LogNull log;
