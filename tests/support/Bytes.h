@@ -1,9 +1,12 @@
 #pragma once
 
 // Small conversions many tests need: text as a byte span, repeatable random bytes, a charset
-// by name.
+// by name, UTF-8 text in another charset.
 
 #include "charset/Charset.h"
+#include "charset/EncodingConvert.h"
+
+#include <gtest/gtest.h>
 
 #include <cstdint>
 #include <random>
@@ -30,6 +33,13 @@ inline Charset charsetNamed(std::string_view name) {
     Charset cs;
     cs.setByName(name);
     return cs;
+}
+
+// UTF-8 text in the named charset.
+inline std::string fromUtf8(std::string_view utf8, std::string_view charset) {
+    std::string out;
+    EXPECT_TRUE(EncodingConvert().convert(65001, Charset::codePageForName(charset), utf8, out));
+    return out;
 }
 
 } // namespace norvane::test
