@@ -3,6 +3,7 @@
 #include "archive/ZipHandle.h"
 #include "common/FileAccess.h"
 #include "common/Logger.h"
+#include "support/Bytes.h"
 #include "support/RunCommand.h"
 #include "support/TestDirs.h"
 
@@ -13,22 +14,11 @@
 #include <random>
 
 using namespace norvane;
+using namespace norvane::test;
 using test::runCommand;
 using test::shellQuote;
 
 namespace {
-
-std::span<const uint8_t> bytesOf(std::string_view s) {
-    return {reinterpret_cast<const uint8_t*>(s.data()), s.size()};
-}
-
-std::string randomBytes(size_t n, unsigned seed) {
-    std::mt19937 gen(seed);
-    std::string s(n, '\0');
-    for (char& c : s)
-        c = static_cast<char>(gen());
-    return s;
-}
 
 std::string sampleText() {
     std::string s;

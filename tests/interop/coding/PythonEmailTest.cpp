@@ -6,6 +6,7 @@
 #include "charset/Uu.h"
 #include "common/FileAccess.h"
 #include "mime/Rfc822Address.h"
+#include "support/Bytes.h"
 #include "support/RunCommand.h"
 #include "support/TestDirs.h"
 
@@ -16,6 +17,7 @@
 #include <vector>
 
 using namespace norvane;
+using namespace norvane::test;
 
 namespace {
 
@@ -40,12 +42,6 @@ std::vector<std::string> runPython(const std::string& args) {
     for (std::string line; std::getline(in, line);)
         lines.push_back(line);
     return lines;
-}
-
-std::string fromUtf8(std::string_view utf8, std::string_view charset) {
-    std::string out;
-    EXPECT_TRUE(EncodingConvert().convert(65001, Charset::codePageForName(charset), utf8, out));
-    return out;
 }
 
 struct Message {

@@ -8,6 +8,7 @@
 
 #include "charset/ContentCoding.h"
 #include "common/FileAccess.h"
+#include "support/Bytes.h"
 #include "support/RunCommand.h"
 #include "support/TestDirs.h"
 
@@ -19,6 +20,7 @@
 #include <vector>
 
 using namespace norvane;
+using namespace norvane::test;
 
 namespace {
 
@@ -130,12 +132,6 @@ protected:
 
     test::TempDir dir_;
 };
-
-Charset charsetNamed(std::string_view name) {
-    Charset cs;
-    cs.setByName(name);
-    return cs;
-}
 
 } // namespace
 

@@ -9,6 +9,7 @@
 #include "mime/MimeMessage2.h"
 #include "security/SmimeUnwrapper.h"
 #include "security/SmimeWrap.h"
+#include "support/LogText.h"
 #include "support/RunCommand.h"
 #include "support/TestPki.h"
 
@@ -18,6 +19,7 @@
 #include <fstream>
 
 using namespace norvane;
+using namespace norvane::test;
 using test::runCommand;
 using test::shellQuote;
 using test::TestPki;
@@ -39,12 +41,6 @@ std::string pki(const std::string& f) {
 void writeFile(const std::string& path, std::string_view data) {
     std::ofstream(path, std::ios::binary)
         .write(data.data(), static_cast<std::streamsize>(data.size()));
-}
-
-std::string logText(const Logger& log) {
-    StringBuffer sb;
-    log.getLastErrorText(sb);
-    return sb.str();
 }
 
 struct SmimeInterop : ::testing::Test {

@@ -4,21 +4,20 @@
 #include "archive/ZipReader.h"
 #include "archive/ZlibCodec.h"
 #include "common/Logger.h"
+#include "support/Bytes.h"
+#include "support/LogText.h"
 #include "unit/archive/ZipTestBytes.h"
 
 #include <gtest/gtest.h>
 
 using namespace norvane;
+using namespace norvane::test;
 using attachment_archive::unzipAttachments;
 using attachment_archive::zipAttachments;
 
 namespace {
 
 using Files = std::vector<std::pair<std::string, std::string>>;
-
-std::span<const uint8_t> bytesOf(std::string_view s) {
-    return {reinterpret_cast<const uint8_t*>(s.data()), s.size()};
-}
 
 // An archive made by our own writer; names ending in '/' are directories.
 std::string makeZip(const Files& files) {
@@ -36,12 +35,6 @@ Files attachmentsOf(const Email2& e) {
     for (const Email2* a : e.attachments())
         out.emplace_back(a->attachmentFilename(), a->body().toString());
     return out;
-}
-
-std::string logText(const Logger& log) {
-    StringBuffer t;
-    log.getLastErrorText(t);
-    return t.str();
 }
 
 std::string logXml(const Logger& log) {

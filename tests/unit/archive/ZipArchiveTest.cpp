@@ -1,6 +1,8 @@
 #include "archive/ZipHandle.h"
 #include "archive/ZlibCodec.h"
 #include "common/Logger.h"
+#include "support/Bytes.h"
+#include "support/LogText.h"
 
 #include <gtest/gtest.h>
 
@@ -8,18 +10,9 @@
 #include <string>
 
 using namespace norvane;
+using namespace norvane::test;
 
 namespace {
-
-std::string logText(const Logger& log) {
-    StringBuffer sb;
-    log.getLastErrorText(sb);
-    return sb.str();
-}
-
-std::span<const uint8_t> bytesOf(std::string_view s) {
-    return {reinterpret_cast<const uint8_t*>(s.data()), s.size()};
-}
 
 std::string fromHex(std::string_view hex) {
     std::string out;
@@ -37,14 +30,6 @@ std::string fromHex(std::string_view hex) {
         }
     }
     return out;
-}
-
-std::string randomBytes(size_t n, unsigned seed) {
-    std::mt19937 gen(seed);
-    std::string s(n, '\0');
-    for (char& c : s)
-        c = static_cast<char>(gen());
-    return s;
 }
 
 std::string inflateAt(ZipHandle& zip, int i, LogBase& log) {
@@ -226,18 +211,6 @@ TEST(ZipArchiveTest, EntryHandlesFailSoftlyOnceTheirEntryIsGone) {
     Logger errors;
     EXPECT_FALSE(e->inflate(out, errors));
     EXPECT_NE(logText(errors).find("Zip entry no longer exists"), std::string::npos);
-
-    // Closing the archive.
-    auto y = zip->getEntryByIndex(0);
-    ASSERT_TRUE(y && y->getFileName(name));
-    EXPECT_EQ(name, "y.txt");
-    zip->closeArchive();
-    EXPECT_FALSE(y->getFileName(name));
-    EXPECT_EQ(zip->numEntries(), 0);
-    EXPECT_FALSE(zip->appendData("z", bytesOf("z"), log));
-    EXPECT_FALSE(zip->writeToMemory(out, log));
-    EXPECT_FALSE(zip->openFromMemory(bytes.span(), log));
-    EXPECT_EQ(zip->getEntryByIndex(0), nullptr);
 
     // Destroying the last zip handle destroys the registry.
     auto w = other->getEntryByIndex(0);

@@ -16,6 +16,9 @@ TEST(ZipEntryTest, SafeFileNameIsTheLastComponentAndNeverADotName) {
     EXPECT_EQ(safe("///"), "unnamed");
     EXPECT_EQ(safe("dir/sub/"), "sub");
     EXPECT_EQ(safe("a..b"), "a..b");
+    EXPECT_EQ(safe("C:\\Windows\\evil.dll"), "evil.dll");
+    EXPECT_EQ(safe("a/b/.."), "unnamed");
+    EXPECT_EQ(safe("ctl\x01\x7f.txt"), "ctl__.txt");
     EXPECT_EQ(safe("nul\0byte"), "nul");
     EXPECT_EQ(ZipEntry(1, std::string("n\0l", 3), false).safeFileName(), "n_l");
 }

@@ -2,25 +2,18 @@
 #include "archive/ZipHandle.h"
 #include "archive/ZlibCodec.h"
 #include "common/Logger.h"
+#include "support/Bytes.h"
+#include "support/LogText.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
 using namespace norvane;
+using namespace norvane::test;
 using test::RawEntry;
 
 namespace {
-
-std::string logText(const Logger& log) {
-    StringBuffer sb;
-    log.getLastErrorText(sb);
-    return sb.str();
-}
-
-std::span<const uint8_t> bytesOf(std::string_view s) {
-    return {reinterpret_cast<const uint8_t*>(s.data()), s.size()};
-}
 
 uint32_t crcOf(std::string_view s) {
     return zlibcodec::crc32Of(bytesOf(s));
@@ -54,27 +47,20 @@ RawEntry deflatedEntry(std::string name, const std::string& plain) {
 
 } // namespace
 
-TEST(ZipReaderTest, EntryNamesAreCutToTheirLastComponent) {
+TEST(ZipReaderTest, EntriesHandOutTheirRawAndSafeNames) {
+    // The safe name's rules are ZipEntry's; the reader hands each entry's name to them.
     std::string archive =
-        test::buildArchive({stored("../../etc/passwd", "a"), stored("C:\\Windows\\evil.dll", "b"),
-                            stored("..", "c"), stored("a/b/..", "d"), stored("ok.txt", "e"),
-                            stored("ctl\x01\x7f.txt", "f"), stored("top/dir/", "")});
+        test::buildArchive({stored("../../etc/passwd", "a"), stored("top/dir/", "")});
     auto zip = ZipHandle::create();
     Logger log;
     ASSERT_TRUE(zip->openFromMemory(bytesOf(archive), log));
-    ASSERT_EQ(zip->numEntries(), 7);
-    std::vector<std::string> safe;
-    for (int i = 0; i < 7; ++i) {
-        std::string s;
-        ASSERT_TRUE(zip->getEntryByIndex(i)->getSafeFileName(s));
-        safe.push_back(s);
-    }
-    EXPECT_EQ(safe, (std::vector<std::string>{"passwd", "evil.dll", "unnamed", "unnamed", "ok.txt",
-                                              "ctl__.txt", "dir"}));
-    std::string raw;
+    ASSERT_EQ(zip->numEntries(), 2);
+    std::string safe, raw;
+    ASSERT_TRUE(zip->getEntryByIndex(0)->getSafeFileName(safe));
+    EXPECT_EQ(safe, "passwd");
     ASSERT_TRUE(zip->getEntryByIndex(0)->getFileName(raw));
     EXPECT_EQ(raw, "../../etc/passwd");
-    EXPECT_TRUE(zip->getEntryByIndex(6)->isDirectory());
+    EXPECT_TRUE(zip->getEntryByIndex(1)->isDirectory());
 }
 
 TEST(ZipReaderTest, DirectoriesAreRecognisedByNameOrByTheirDosAttribute) {

@@ -1,17 +1,13 @@
 #include "archive/ZlibCodec.h"
 #include "common/Logger.h"
+#include "support/Bytes.h"
 
 #include <gtest/gtest.h>
 
 #include <random>
 
 using namespace norvane;
-
-namespace {
-std::span<const uint8_t> bytesOf(std::string_view s) {
-    return {reinterpret_cast<const uint8_t*>(s.data()), s.size()};
-}
-} // namespace
+using namespace norvane::test;
 
 TEST(ZlibCodecTest, Crc32OfKnownValues) {
     EXPECT_EQ(zlibcodec::crc32Of(bytesOf("")), 0u);

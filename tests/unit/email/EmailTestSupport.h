@@ -5,6 +5,7 @@
 
 #include "common/Platform.h"
 #include "email/Email2.h"
+#include "support/Bytes.h"
 
 #include <gtest/gtest.h>
 
@@ -101,12 +102,6 @@ inline std::string shape(const Email2& e) {
 inline Charset charsetOf(int cp) {
     Charset cs;
     cs.setByCodePage(cp);
-    return cs;
-}
-
-inline Charset charsetNamed(std::string_view name) {
-    Charset cs;
-    cs.setByName(name);
     return cs;
 }
 

@@ -41,7 +41,7 @@ std::string attachmentPart(const std::string& filename, const std::string& body)
 TEST(ClsEmailTest, EveryIndexedMemberLogsItsIndexMessage) {
     ClsEmail e;
     ASSERT_TRUE(e.AddStringAttachment("a.txt", "alpha"));
-    (void)e.AddRelatedData(bytes("img"), "p.png");
+    (void)e.AddRelatedData(bytesOf("img"), "p.png");
     struct Case {
         const char* context;
         std::function<void(ClsEmail&, int)> call;
@@ -95,7 +95,7 @@ TEST(ClsEmailTest, AttachmentMembersReadAndChangeTheItems) {
     e.put_Body("see attached");
     EXPECT_EQ(e.AddFileAttachment(path.c_str()), "text/plain");
     EXPECT_TRUE(e.AddFileAttachment2(path.c_str(), "  "));
-    EXPECT_EQ(e.AddDataAttachment(bytes("%PDF"), " r.pdf "), "application/pdf");
+    EXPECT_EQ(e.AddDataAttachment(bytesOf("%PDF"), " r.pdf "), "application/pdf");
     EXPECT_TRUE(e.AddStringAttachment("caf\xC3\xA9.txt", "caf\xC3\xA9"));
     EXPECT_EQ(e.get_NumAttachments(), 4);
     EXPECT_EQ(e.GetAttachmentContentType(1), "application/octet-stream");
@@ -104,7 +104,7 @@ TEST(ClsEmailTest, AttachmentMembersReadAndChangeTheItems) {
     EXPECT_EQ(e.GetAttachmentString(0, "us-ascii"), "line1\nline2\r\n");
     EXPECT_EQ(e.GetAttachmentStringCrLf(0, "utf-8"), "line1\r\nline2\r\n");
     // Latin-1 bytes read as Latin-1 become UTF-8 text.
-    EXPECT_TRUE(e.AddDataAttachment(bytes("caf\xE9"), "l1.txt") == "text/plain");
+    EXPECT_TRUE(e.AddDataAttachment(bytesOf("caf\xE9"), "l1.txt") == "text/plain");
     EXPECT_EQ(e.GetAttachmentString(4, "iso-8859-1"), "caf\xC3\xA9");
 
     EXPECT_EQ(e.GetAttachmentHeader(0, ""), "");
@@ -185,7 +185,7 @@ TEST(ClsEmailTest, RelatedItemsAddReadSaveAndDrop) {
     const std::string cid = e.AddRelatedFile(png.c_str());
     EXPECT_TRUE(std::regex_match(cid, std::regex("NORVANE-CID-[-0-9a-f]+"))) << cid;
     EXPECT_EQ(e.GetRelatedContentID(0), "<" + cid + ">");
-    const std::string cid2 = e.AddRelatedData(bytes("a\nb"), "t.txt");
+    const std::string cid2 = e.AddRelatedData(bytesOf("a\nb"), "t.txt");
     EXPECT_EQ(e.GetRelatedContentID(1), "<" + cid2 + ">");
     EXPECT_EQ(e.get_NumRelatedItems(), 2);
     EXPECT_EQ(e.get_NumAttachments(), 0);
@@ -194,7 +194,7 @@ TEST(ClsEmailTest, RelatedItemsAddReadSaveAndDrop) {
     EXPECT_EQ(e.GetRelatedStringCrLf(1, "us-ascii"), "a\r\nb");
 
     EXPECT_EQ(e.AddRelatedFile(nullptr), "");
-    EXPECT_EQ(e.AddRelatedData(bytes("x"), nullptr), "");
+    EXPECT_EQ(e.AddRelatedData(bytesOf("x"), nullptr), "");
     EXPECT_EQ(e.AddRelatedFile(dir.file("none.png").c_str()), "");
 
     const std::string out = dir.file("rel");

@@ -15,12 +15,6 @@ using namespace norvane::test;
 
 namespace {
 
-std::unique_ptr<ClsEmail> fromMime(const std::string& mime) {
-    auto e = std::make_unique<ClsEmail>();
-    EXPECT_TRUE(e->SetFromMimeText(mime.c_str()));
-    return e;
-}
-
 const std::string kAlternative = "Content-Type: multipart/alternative; boundary=a\r\n\r\n"
                                  "--a\r\nContent-Type: text/plain\r\n\r\nplain\nline\r\n"
                                  "--a\r\nContent-Type: text/html\r\n\r\n<b>html</b>\r\n--a--\r\n";
@@ -91,17 +85,17 @@ TEST(ClsEmailTest, BuildingAlternativesFromPlainAndHtml) {
 TEST(ClsEmailTest, MultiByteBodiesConvertBothWays) {
     const std::string latin1 = "caf\xE9";
     ClsEmail e;
-    ASSERT_TRUE(e.SetMbPlainTextBody("iso-8859-1", bytes(latin1)));
+    ASSERT_TRUE(e.SetMbPlainTextBody("iso-8859-1", bytesOf(latin1)));
     EXPECT_EQ(e.get_Body(), "caf\xC3\xA9");
     EXPECT_EQ(e.GetMbPlainTextBody("iso-8859-1").toString(), latin1);
     EXPECT_EQ(e.GetMbPlainTextBody("utf-8").toString(), "caf\xC3\xA9");
     EXPECT_EQ(e.GetMbPlainTextBody("no-such-charset").toString(), "caf\xC3\xA9");
     EXPECT_TRUE(e.GetMbHtmlBody("utf-8").isEmpty());
 
-    ASSERT_TRUE(e.SetMbHtmlBody("windows-1252", bytes("<p>\x80 5</p>")));
+    ASSERT_TRUE(e.SetMbHtmlBody("windows-1252", bytesOf("<p>\x80 5</p>")));
     EXPECT_NE(e.GetHtmlBody().find("<p>\xE2\x82\xAC 5</p>"), std::string::npos);
     EXPECT_NE(e.GetMbHtmlBody("windows-1252").view().find("<p>\x80 5</p>"), std::string::npos);
-    ASSERT_TRUE(e.SetMbPlainTextBody("utf-8", bytes("new plain")));
+    ASSERT_TRUE(e.SetMbPlainTextBody("utf-8", bytesOf("new plain")));
     EXPECT_EQ(e.GetPlainTextBody(), "new plain");
 
     auto html = fromMime("Content-Type: multipart/alternative; boundary=a\r\n\r\n--a\r\n"
@@ -134,9 +128,10 @@ TEST(ClsEmailTest, EncodedWordsAreExact) {
     // the charset first. These members record nothing.
     ClsEmail e;
     const std::string bom = "\xEF\xBB\xBF";
-    EXPECT_EQ(e.QEncodeBytes(bytes("caf\xE9 ok?"), "iso-8859-1"), "=?iso-8859-1?Q?caf=E9_ok=3F?=");
-    EXPECT_EQ(e.QEncodeBytes(bytes(bom + "ab"), "utf-8"), "=?utf-8?Q?ab?=");
-    EXPECT_EQ(e.BEncodeBytes(bytes(bom + "abc"), "UTF-8"), "=?UTF-8?B?YWJj?=");
+    EXPECT_EQ(e.QEncodeBytes(bytesOf("caf\xE9 ok?"), "iso-8859-1"),
+              "=?iso-8859-1?Q?caf=E9_ok=3F?=");
+    EXPECT_EQ(e.QEncodeBytes(bytesOf(bom + "ab"), "utf-8"), "=?utf-8?Q?ab?=");
+    EXPECT_EQ(e.BEncodeBytes(bytesOf(bom + "abc"), "UTF-8"), "=?UTF-8?B?YWJj?=");
     EXPECT_EQ(e.QEncodeString("caf\xC3\xA9", "iso-8859-1"), "=?iso-8859-1?Q?caf=E9?=");
     EXPECT_EQ(e.BEncodeString("\xC3\xA9", "iso-8859-1"), "=?iso-8859-1?B?6Q==?=");
     EXPECT_EQ(e.get_LastErrorXml(), "");

@@ -16,16 +16,6 @@
 using namespace norvane;
 using namespace norvane::test;
 
-namespace {
-
-std::unique_ptr<ClsEmail> fromMime(const std::string& mime) {
-    auto e = std::make_unique<ClsEmail>();
-    EXPECT_TRUE(e->SetFromMimeText(mime.c_str()));
-    return e;
-}
-
-} // namespace
-
 TEST(ClsEmailTest, AddToChecksOnlyThatAnAddressIsGiven) {
     ClsEmail e;
     EXPECT_FALSE(e.AddTo("Ann", ""));

@@ -2,10 +2,13 @@
 
 // Expected activity logs of the public objects, in the XML form LastErrorXml hands out.
 
-#include <cstdint>
-#include <span>
+#include "facade/ClsEmail.h"
+#include "support/Bytes.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
 #include <string>
-#include <string_view>
 
 namespace norvane::test {
 
@@ -25,8 +28,11 @@ inline std::string data(const std::string& name, const std::string& value) {
     return "    <" + name + ">" + value + "</" + name + ">\r\n";
 }
 
-inline std::span<const uint8_t> bytes(std::string_view s) {
-    return {reinterpret_cast<const uint8_t*>(s.data()), s.size()};
+// An e-mail object holding the given MIME text.
+inline std::unique_ptr<ClsEmail> fromMime(const std::string& mime) {
+    auto e = std::make_unique<ClsEmail>();
+    EXPECT_TRUE(e->SetFromMimeText(mime.c_str()));
+    return e;
 }
 
 } // namespace norvane::test

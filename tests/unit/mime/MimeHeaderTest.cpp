@@ -2,18 +2,14 @@
 
 #include "charset/Charset.h"
 #include "common/Platform.h"
+#include "support/Bytes.h"
 
 #include <gtest/gtest.h>
 
 using namespace norvane;
+using namespace norvane::test;
 
 namespace {
-
-Charset charsetNamed(std::string_view name) {
-    Charset cs;
-    cs.setByName(name);
-    return cs;
-}
 
 std::string valueOf(const MimeHeader& h, std::string_view name) {
     StringBuffer out;
@@ -72,14 +68,6 @@ TEST_F(MimeHeaderTest, RenderedFieldsParseBackExactly) {
         back.loadFromText(wire + "\r\n\r\n");
         EXPECT_EQ(valueOf(back, name), value) << wire;
     }
-}
-
-TEST_F(MimeHeaderTest, EncodedWordsOnConsecutiveLinesJoinDirectly) {
-    MimeHeader h;
-    h.loadFromText("Subject: =?iso-8859-1?Q?Gr=FC?=\r\n   =?iso-8859-1?Q?=DFe?=\r\n");
-    EXPECT_EQ(valueOf(h, "Subject"), "Gr\xC3\xBC\xC3\x9F"
-                                     "e");
-    EXPECT_EQ(h.headerCodePage(), 28591);
 }
 
 TEST_F(MimeHeaderTest, LastContentTypeWinsAndReceivedFieldsAreKept) {
@@ -151,7 +139,9 @@ TEST_F(MimeHeaderTest, FieldLimitCountsFieldsNotLines) {
     std::string many;
     for (size_t i = 0; i < MimeHeader::kMaxFields + 5; ++i)
         many += "X: 1\r\n";
-    (void)h.loadFromText(many + "\r\nbody");
+    const std::string text2 = many + "\r\nbody";
+    // Fields past the limit are dropped; the body is still found after them.
+    EXPECT_EQ(std::string_view(text2).substr(h.loadFromText(text2)), "body");
     EXPECT_EQ(h.fieldCount(), static_cast<int>(MimeHeader::kMaxFields));
 }
 
@@ -171,20 +161,13 @@ TEST_F(MimeHeaderTest, EncodedWordsAreReadInTheirOwnCharset) {
     }
 }
 
-TEST_F(MimeHeaderTest, MboxFromLinesAreSkipped) {
-    MimeHeader h;
-    h.loadFromText("From someone@example.com Sat Aug 21 14:05:09 2004\r\nFrom: a@b.c\r\n");
-    ASSERT_EQ(h.fieldCount(), 1);
-    EXPECT_EQ(valueOf(h, "from"), "a@b.c");
-}
-
 TEST_F(MimeHeaderTest, HeaderCharsetComesFromTheFirstEncodedWordOrTheRawBytes) {
     // Raw 8-bit text that is not UTF-8 is read as ISO-8859-1, so no byte is lost; a raw line
     // in another charset than the first encoded word's keeps its bytes too.
     const struct {
         const char* text;
         int codePage;
-        const char* field;
+        const char* field; // null: only the code page is checked
         const char* value;
     } cases[] = {
         {"Subject: =?windows-1252?q?caf=E9?=\r\nX: =?utf-8?B?YQ==?=\r\n", 1252, "X", "a"},
@@ -208,7 +191,9 @@ TEST_F(MimeHeaderTest, HeaderCharsetComesFromTheFirstEncodedWordOrTheRawBytes) {
         MimeHeader h;
         h.loadFromText(c.text);
         EXPECT_EQ(h.headerCodePage(), c.codePage);
-        EXPECT_EQ(valueOf(h, c.field), c.value);
+        if (c.field) {
+            EXPECT_EQ(valueOf(h, c.field), c.value);
+        }
     }
 }
 
@@ -255,7 +240,7 @@ TEST_F(MimeHeaderTest, LineBreaksLeftInAValueCannotStartANewField) {
     EXPECT_EQ(valueOf(back, "Subject"), "=?utf-8?Q?x?= a b");
 }
 
-TEST_F(MimeHeaderTest, CopyMergeAndRemoveEmptyFields) {
+TEST_F(MimeHeaderTest, CopyAndMerge) {
     MimeHeader src;
     src.loadFromText("Subject: caf\xE9\r\nX-A: 1\r\nX-A: 2\r\n");
     MimeHeader copy;
@@ -273,28 +258,9 @@ TEST_F(MimeHeaderTest, CopyMergeAndRemoveEmptyFields) {
     ASSERT_EQ(merged.fieldCount(), 3);
     EXPECT_EQ(merged.fieldAt(0)->name(), "Keep");
     EXPECT_EQ(merged.fieldAt(2)->value(), "2");
-
-    MimeHeader withEmpty;
-    withEmpty.addField(std::make_unique<MimeField>("X-Empty", " "));
-    withEmpty.addField(std::make_unique<MimeField>("X-Full", "v"));
-    withEmpty.removeEmptyFields();
-    ASSERT_EQ(withEmpty.fieldCount(), 1);
-    EXPECT_EQ(withEmpty.fieldAt(0)->name(), "X-Full");
-    EXPECT_EQ(withEmpty.sizeEstimate(), 6 + 1 + 4);
 }
 
 // ---- rendering ----
-
-TEST_F(MimeHeaderTest, SevenBitContentTypeFoldsAfterItsSemicolon) {
-    MimeHeader h;
-    h.setField("Content-Type", "multipart/mixed;boundary=\"----=_NextPart_000_0001\"");
-    EXPECT_EQ(rendered(h),
-              "Content-Type: multipart/mixed;\r\n\tboundary=\"----=_NextPart_000_0001\"");
-    // Short of column 20 there is no fold, and a ';' inside quotes never folds.
-    MimeHeader s;
-    s.setField("X", "a;b=\"c;d;e;f;g;h;i;j;k;l;m;n;o\"");
-    EXPECT_EQ(rendered(s), "X: a;b=\"c;d;e;f;g;h;i;j;k;l;m;n;o\"");
-}
 
 TEST_F(MimeHeaderTest, SingleFieldsRenderExactly) {
     const std::string jp = "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E\xE3\x81\xAE\xE4\xBB\xB6\xE5\x90"
@@ -316,6 +282,8 @@ TEST_F(MimeHeaderTest, SingleFieldsRenderExactly) {
          "Content-Type: text/plain; charset=\"shift_jis\""},
         {"Content-Type", "text/plain; charset=shift_jis", "iso-8859-1",
          "Content-Type: text/plain;\r\n\t charset=shift_jis"},
+        // Short of column 20 there is no fold, and a ';' inside quotes never folds.
+        {"X", "a;b=\"c;d;e;f;g;h;i;j;k;l;m;n;o\"", "", "X: a;b=\"c;d;e;f;g;h;i;j;k;l;m;n;o\""},
         // Edges around the first semicolon.
         {"Content-Disposition", "; x=1", "utf-8", "Content-Disposition: ; x=\"1\""},
         {"Content-Disposition", "a; x=1", "utf-8", "Content-Disposition: a; x=\"1\""},
@@ -354,19 +322,6 @@ TEST_F(MimeHeaderTest, AddressesStayReadableBesideEncodedNames) {
               "<bob@example.com>");
 }
 
-TEST_F(MimeHeaderTest, LongSevenBitAddressListFoldsAfterCommas) {
-    MimeHeader h;
-    const std::string list =
-        "\"Alice\" <alice@example.com>, \"Bob\" <bob@example.com>, \"Carol\" <carol@example.com>";
-    h.setField("To", list);
-    const std::string wire = rendered(h);
-    EXPECT_EQ(wire, "To: \"Alice\" <alice@example.com>,\r\n\t \"Bob\" <bob@example.com>,\r\n\t "
-                    "\"Carol\" <carol@example.com>");
-    MimeHeader back;
-    back.loadFromText(wire);
-    EXPECT_EQ(valueOf(back, "To"), list);
-}
-
 TEST_F(MimeHeaderTest, LongEightBitSubjectBecomesSeveralWordsAndParsesBack) {
     MimeHeader h;
     const std::string subject = "\xC3\x9C"
@@ -381,17 +336,15 @@ TEST_F(MimeHeaderTest, LongEightBitSubjectBecomesSeveralWordsAndParsesBack) {
     EXPECT_EQ(valueOf(back, "Subject"), subject);
 }
 
-TEST_F(MimeHeaderTest, ParsedCharsetIsUsedWhenTheCallerGivesNone) {
+TEST_F(MimeHeaderTest, ParsedCharsetIsUsedWhenTheCallerGivesNoneAndItIsAsciiCompatible) {
     MimeHeader h;
     h.loadFromText("Subject: caf\xE9\r\n");
     EXPECT_EQ(rendered(h), "Subject: =?iso-8859-1?Q?caf=E9?=");
     EXPECT_EQ(rendered(h, charsetNamed("utf-8")), "Subject: =?utf-8?B?Y2Fmw6k=?=");
-}
-
-TEST_F(MimeHeaderTest, ParsedCharsetThatIsNotAsciiCompatibleIsNotUsed) {
-    MimeHeader h;
-    (void)h.loadFromText("From: Ann <ann@example.com>\r\nSubject: =?utf-16be?B?AGMAYQBmAOk=?=\r\n");
-    EXPECT_EQ(rendered(h), "From: Ann <ann@example.com>\r\nSubject: =?utf-8?B?Y2Fmw6k=?=");
+    MimeHeader wide;
+    (void)wide.loadFromText(
+        "From: Ann <ann@example.com>\r\nSubject: =?utf-16be?B?AGMAYQBmAOk=?=\r\n");
+    EXPECT_EQ(rendered(wide), "From: Ann <ann@example.com>\r\nSubject: =?utf-8?B?Y2Fmw6k=?=");
 }
 
 TEST_F(MimeHeaderTest, WholeHeaderRendersByteForByte) {
@@ -417,10 +370,6 @@ TEST_F(MimeHeaderTest, WholeHeaderRendersByteForByte) {
               "MIME-Version: 1.0\r\n"
               "Content-Type: multipart/mixed;\r\n"
               "\tboundary=\"----=_NextPart_000_0001_01C4A2B3.12345678\"");
-    StringBuffer flat;
-    h.renderUnfolded(flat, "NVX-", Charset());
-    EXPECT_EQ(flat.str().find("\r\n\t"), std::string::npos);
-    EXPECT_NE(flat.str().find("Content-Type: multipart/mixed;boundary="), std::string::npos);
     EXPECT_EQ(rendered(MimeHeader()), "");
 }
 

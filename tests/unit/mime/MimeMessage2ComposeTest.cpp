@@ -3,10 +3,12 @@
 #include "mime/MimeMessage2.h"
 
 #include "common/Platform.h"
+#include "support/Bytes.h"
 
 #include <gtest/gtest.h>
 
 using namespace norvane;
+using namespace norvane::test;
 
 namespace {
 
@@ -23,12 +25,6 @@ protected:
     LogNull log;
 };
 
-Charset charsetNamed(std::string_view name) {
-    Charset cs;
-    cs.setByName(name);
-    return cs;
-}
-
 std::string field(const MimeMessage2& m, std::string_view name) {
     StringBuffer v;
     return m.header().getField(name, v) ? v.str() : "<none>";
@@ -37,12 +33,6 @@ std::string field(const MimeMessage2& m, std::string_view name) {
 std::string renderedHeader(const MimeMessage2& m) {
     StringBuffer out;
     m.renderHeader(out);
-    return out.str();
-}
-
-std::string textCharset(const MimeMessage2& m) {
-    StringBuffer out;
-    m.textCharsetName(out);
     return out.str();
 }
 
@@ -65,19 +55,6 @@ TEST_F(MimeMessage2ComposeTest, BoundaryIsBuiltFromAUuid) {
     MimeMessage2::makeBoundary(r2);
     EXPECT_NE(r1.str(), r2.str());
     EXPECT_EQ(r1.getSize(), b.getSize());
-}
-
-TEST_F(MimeMessage2ComposeTest, InitAlternativeMakesAnEmptyAlternativeNode) {
-    MimeMessage2 m;
-    m.loadFromText("Subject: old\r\n\r\nbody", log);
-    m.initAlternative();
-    EXPECT_EQ(m.header().fieldCount(), 1);
-    EXPECT_EQ(m.contentType(), "multipart/alternative");
-    EXPECT_EQ(m.boundary(), std::string(kBoundary) + "_.ALT");
-    EXPECT_EQ(field(m, "content-type"),
-              "multipart/alternative;boundary=\"" + std::string(kBoundary) + "_.ALT\"");
-    EXPECT_TRUE(m.body().isEmpty());
-    EXPECT_TRUE(m.modified());
 }
 
 TEST_F(MimeMessage2ComposeTest, ContentTypeCompositionQuotesAndFoldsParameters) {
@@ -124,11 +101,6 @@ TEST_F(MimeMessage2ComposeTest, TextTypesGetACharsetAndFormatFlowed) {
     flowed.setNameParam("New.TXT");
     EXPECT_EQ(field(flowed, "Content-Type"),
               "text/plain; charset=\"iso-8859-1\";name=\"New.TXT\";format=flowed");
-    flowed.setContentTypeAndCharset("text/html", charsetNamed("utf-8"));
-    EXPECT_EQ(field(flowed, "Content-Type"), "text/html; charset=\"utf-8\";name=\"New.TXT\"");
-    flowed.setBoundary("x y");
-    EXPECT_EQ(flowed.boundary(), "x y");
-    EXPECT_EQ(textCharset(flowed), "utf-8");
 }
 
 TEST_F(MimeMessage2ComposeTest, SetHeaderFieldKeepsMembersInStep) {
@@ -147,9 +119,6 @@ TEST_F(MimeMessage2ComposeTest, SetHeaderFieldKeepsMembersInStep) {
     EXPECT_FALSE(m.header().hasField("Content-Type"));
     EXPECT_EQ(m.contentType(), "");
     EXPECT_EQ(m.name(), "");
-    StringBuffer none;
-    m.textCharsetName(none);
-    EXPECT_TRUE(none.isEmpty());
 }
 
 TEST_F(MimeMessage2ComposeTest, DispositionCompositionAndFilenames) {
@@ -157,11 +126,6 @@ TEST_F(MimeMessage2ComposeTest, DispositionCompositionAndFilenames) {
     m.setDisposition("attachment", "My\tFile\r\n  name.txt");
     EXPECT_EQ(field(m, "Content-Disposition"), "attachment; filename=\"My File name.txt\"");
     EXPECT_EQ(m.filename(), "My File name.txt");
-    m.setDispositionType("inline");
-    EXPECT_EQ(field(m, "Content-Disposition"), "inline; filename=\"My File name.txt\"");
-    m.setDispositionType("");
-    EXPECT_FALSE(m.header().hasField("Content-Disposition"));
-    EXPECT_EQ(m.filename(), "");
 
     MimeMessage2 f;
     f.setFilename("x.pdf");
@@ -191,7 +155,6 @@ TEST_F(MimeMessage2ComposeTest, PartListAccessAndOwnership) {
     MimeMessage2 m;
     EXPECT_EQ(m.partAt(0), nullptr);
     EXPECT_EQ(m.removePartAt(0), nullptr);
-    EXPECT_FALSE(m.setPartAt(0, std::make_unique<MimeMessage2>()));
     auto a = std::make_unique<MimeMessage2>();
     a->setContentTypeOnly("text/a");
     auto b = std::make_unique<MimeMessage2>();
@@ -201,15 +164,11 @@ TEST_F(MimeMessage2ComposeTest, PartListAccessAndOwnership) {
     ASSERT_EQ(m.partCount(), 2);
     EXPECT_EQ(m.partAt(0)->contentType(), "text/b");
     EXPECT_EQ(m.partAt(-1), nullptr);
-    auto c = std::make_unique<MimeMessage2>();
-    c->setContentTypeOnly("text/c");
-    EXPECT_TRUE(m.setPartAt(1, std::move(c)));
-    EXPECT_EQ(m.partAt(1)->contentType(), "text/c");
     auto removed = m.removePartAt(0);
     ASSERT_NE(removed, nullptr);
     EXPECT_EQ(removed->contentType(), "text/b");
     EXPECT_EQ(m.partCount(), 1);
-    EXPECT_TRUE(m.modified());
+    EXPECT_EQ(m.partAt(0)->contentType(), "text/a");
 }
 
 TEST_F(MimeMessage2ComposeTest, LoadFromPartsDecodesTheBodyAndAdoptsChildren) {
@@ -240,19 +199,6 @@ TEST_F(MimeMessage2ComposeTest, AdoptContentReplacesContentFieldsBodyAndChildren
     EXPECT_EQ(outer.disposition(), "");
     EXPECT_EQ(field(outer, "Subject"), "kept");
     EXPECT_EQ(field(outer, "X-A"), "inner");
-}
-
-TEST_F(MimeMessage2ComposeTest, ContentTypeForExtension) {
-    EXPECT_EQ(MimeMessage2::contentTypeForExtension("PDF"), "application/pdf");
-    EXPECT_EQ(MimeMessage2::contentTypeForExtension("hqx"), "application/mac-binhex40");
-    EXPECT_EQ(MimeMessage2::contentTypeForExtension("Z"), "application/x-compress");
-    EXPECT_EQ(MimeMessage2::contentTypeForExtension("wmlscriptc"),
-              "application/vnd.wap.wmlscriptc");
-    EXPECT_EQ(MimeMessage2::contentTypeForExtension("xml"), "text/xml");
-    EXPECT_EQ(MimeMessage2::contentTypeForExtension("body"), "text/html");
-    EXPECT_EQ(MimeMessage2::contentTypeForExtension("docx"), "application/octet-stream");
-    EXPECT_EQ(MimeMessage2::contentTypeForExtension(""), "application/octet-stream");
-    EXPECT_EQ(MimeMessage2::contentTypeForExtension(".pdf"), "application/octet-stream");
 }
 
 TEST_F(MimeMessage2ComposeTest, WholeMessageRendersByteForByte) {

@@ -27,4 +27,11 @@ inline NvmailResult nvmail(const std::string& args) {
     return r;
 }
 
+// The same with standard error appended to standard output.
+inline NvmailResult nvmailMerged(const std::string& args) {
+    NvmailResult r = nvmail(args);
+    r.out += r.err;
+    return r;
+}
+
 } // namespace norvane::test

@@ -20,14 +20,8 @@ namespace {
 const std::string kSample = std::string(NORVANE_SOURCE_DIR) + "/tools/nvmail/sample";
 
 using test::nvmail;
+using test::nvmailMerged;
 using Result = test::NvmailResult;
-
-// Standard output and standard error together.
-Result run(const std::string& args) {
-    Result r = nvmail(args);
-    r.out += r.err;
-    return r;
-}
 
 std::string attachmentPart(const std::string& filename, const std::string& data) {
     return "--b\r\nContent-Type: application/octet-stream\r\n"
@@ -40,12 +34,12 @@ std::string attachmentPart(const std::string& filename, const std::string& data)
 TEST(NvmailTest, ComposeShowAndExtractTheSample) {
     test::TempDir dir;
     const std::string eml = dir.file("out.eml");
-    Result r = run("compose --from 'Ann <ann@example.com>' --to bob@example.com"
-                   " --subject 'Caf\xC3\xA9 report' --text " +
-                   kSample + "/message.txt --html " + kSample + "/message.html --inline " +
-                   kSample + "/logo.png --attach " + kSample + "/report.pdf -o " + eml);
+    Result r = nvmailMerged("compose --from 'Ann <ann@example.com>' --to bob@example.com"
+                            " --subject 'Caf\xC3\xA9 report' --text " +
+                            kSample + "/message.txt --html " + kSample + "/message.html --inline " +
+                            kSample + "/logo.png --attach " + kSample + "/report.pdf -o " + eml);
     ASSERT_EQ(r.status, 0) << r.out;
-    r = run("show " + eml);
+    r = nvmailMerged("show " + eml);
     ASSERT_EQ(r.status, 0) << r.out;
     EXPECT_NE(r.out.find("From: \"Ann\" <ann@example.com>\n"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("To: bob@example.com\n"), std::string::npos) << r.out;
@@ -61,14 +55,14 @@ TEST(NvmailTest, ComposeShowAndExtractTheSample) {
         << r.out;
 
     const std::string files = dir.file("files");
-    r = run("extract --inline " + eml + " " + files);
+    r = nvmailMerged("extract --inline " + eml + " " + files);
     ASSERT_EQ(r.status, 0) << r.out;
     EXPECT_EQ(test::listDir(files), (std::set<std::string>{"report.pdf", "logo.png"}));
     EXPECT_EQ(test::readFile(files + "/report.pdf"), test::readFile(kSample + "/report.pdf"));
     EXPECT_EQ(test::readFile(files + "/logo.png"), test::readFile(kSample + "/logo.png"));
 
     // A second extraction never overwrites: the copies get numbered names.
-    r = run("extract " + eml + " " + files);
+    r = nvmailMerged("extract " + eml + " " + files);
     ASSERT_EQ(r.status, 0) << r.out;
     EXPECT_EQ(test::listDir(files),
               (std::set<std::string>{"report.pdf", "report (1).pdf", "logo.png"}));
@@ -140,7 +134,7 @@ TEST(NvmailTest, ExtractKeepsHostileNamesInsideTheDirectory) {
     ASSERT_TRUE(file::writeWholeFile(victim, std::string_view("untouched"), nullptr));
     ASSERT_EQ(::symlink(victim.c_str(), (out + "/link.txt").c_str()), 0);
 
-    Result r = run("extract " + eml + " " + out);
+    Result r = nvmailMerged("extract " + eml + " " + out);
     ASSERT_EQ(r.status, 0) << r.out;
     const auto names = test::listDir(out);
     EXPECT_EQ(names.size(), 11u) << r.out;
@@ -163,7 +157,7 @@ TEST(NvmailTest, ShowReplacesControlCharacters) {
     ASSERT_TRUE(file::writeWholeFile(
         eml, std::string_view("Subject: =?utf-8?Q?a=1B]0;title=07b?=\r\n\r\nbody\x1b[2J\r\n"),
         nullptr));
-    Result r = run("show " + eml);
+    Result r = nvmailMerged("show " + eml);
     ASSERT_EQ(r.status, 0) << r.out;
     EXPECT_EQ(r.out.find('\x1b'), std::string::npos) << r.out;
     EXPECT_EQ(r.out.find('\x07'), std::string::npos) << r.out;
@@ -178,36 +172,37 @@ TEST(NvmailTest, ShowLogPrintsTheActivityLogOfTheLoad) {
                                                       "Content-Transfer-Encoding: base64\r\n\r\n"
                                                       "!!not base64!!\r\n"),
                                      nullptr));
-    const Result plain = run("show " + eml);
+    const Result plain = nvmailMerged("show " + eml);
     ASSERT_EQ(plain.status, 0) << plain.out;
     EXPECT_EQ(plain.out.find("Activity log:"), std::string::npos) << plain.out;
-    const Result logged = run("show --log " + eml);
+    const Result logged = nvmailMerged("show --log " + eml);
     ASSERT_EQ(logged.status, 0) << logged.out;
     EXPECT_EQ(logged.out.substr(0, plain.out.size()), plain.out);
     EXPECT_EQ(logged.out.substr(plain.out.size()),
               "\nActivity log:\nBody holds bytes that are not base64; they are skipped.\n"
               "encoded_size: 16\n")
         << logged.out;
-    EXPECT_EQ(run("show --log").status, 2);
+    EXPECT_EQ(nvmailMerged("show --log").status, 2);
 }
 
 TEST(NvmailTest, ZipAndUnzipAttachmentsInPlace) {
     test::TempDir dir;
     const std::string eml = dir.file("in.eml");
-    ASSERT_EQ(run("compose --from a@example.com --to b@example.com --text-string hi --attach " +
-                  kSample + "/report.pdf --attach " + kSample + "/logo.png -o " + eml)
-                  .status,
-              0);
-    Result z = run("zip-attachments " + eml + " " + eml + " files.zip");
+    ASSERT_EQ(
+        nvmailMerged("compose --from a@example.com --to b@example.com --text-string hi --attach " +
+                     kSample + "/report.pdf --attach " + kSample + "/logo.png -o " + eml)
+            .status,
+        0);
+    Result z = nvmailMerged("zip-attachments " + eml + " " + eml + " files.zip");
     ASSERT_EQ(z.status, 0) << z.out;
     EXPECT_NE(z.out.find("2 attachment(s) zipped\n  files.zip ("), std::string::npos) << z.out;
-    Result u = run("unzip-attachments " + eml + " " + eml);
+    Result u = nvmailMerged("unzip-attachments " + eml + " " + eml);
     ASSERT_EQ(u.status, 0) << u.out;
     EXPECT_NE(u.out.find("2 attachment(s) after unzipping\n  report.pdf (613 bytes)\n"
                          "  logo.png (1126 bytes)\n"),
               std::string::npos)
         << u.out;
-    ASSERT_EQ(run("extract " + eml + " " + dir.file("out")).status, 0);
+    ASSERT_EQ(nvmailMerged("extract " + eml + " " + dir.file("out")).status, 0);
     for (const char* name : {"report.pdf", "logo.png"})
         EXPECT_EQ(test::readFile(dir.file(std::string("out/") + name)),
                   test::readFile(kSample + "/" + name))

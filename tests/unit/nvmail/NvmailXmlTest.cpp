@@ -10,19 +10,8 @@
 
 using namespace norvane;
 
-namespace {
-
-using test::nvmail;
-using Result = test::NvmailResult;
-
-// Standard output and standard error together.
-Result run(const std::string& args) {
-    Result r = nvmail(args);
-    r.out += r.err;
-    return r;
-}
-
-} // namespace
+using namespace norvane::test;
+using Result = NvmailResult;
 
 TEST(NvmailXmlTest, ToXmlAndBackKeepTheMessage) {
     test::TempDir dir;
@@ -31,7 +20,7 @@ TEST(NvmailXmlTest, ToXmlAndBackKeepTheMessage) {
                                      "From: Ann <ann@example.com>\r\nSubject: Hi & bye\r\n"
                                      "Content-Type: text/plain\r\n\r\nline 1\r\nline 2\r\n",
                                      nullptr));
-    Result r = run("to-xml " + eml);
+    Result r = nvmailMerged("to-xml " + eml);
     ASSERT_EQ(r.status, 0) << r.out;
     EXPECT_EQ(r.out, "<?xml version=\"1.0\" ?>\n<mime_message>\n<header>\n<from>\n<address>\n"
                      "\t<addr>ann@example.com</addr>\n\t<name>Ann</name>\n</address>\n</from>\n"
@@ -40,9 +29,9 @@ TEST(NvmailXmlTest, ToXmlAndBackKeepTheMessage) {
                      "</body>\n</mime_message>\n");
 
     const std::string xml = dir.file("out.xml");
-    ASSERT_EQ(run("to-xml " + eml + " " + xml).status, 0);
+    ASSERT_EQ(nvmailMerged("to-xml " + eml + " " + xml).status, 0);
     EXPECT_EQ(test::readFile(xml), r.out);
-    r = run("from-xml " + xml);
+    r = nvmailMerged("from-xml " + xml);
     ASSERT_EQ(r.status, 0) << r.out;
     EXPECT_EQ(r.out, "from: \"Ann\" <ann@example.com>\r\nsubject: Hi & bye\r\n"
                      "content-type: text/plain\r\n\r\nline 1\r\nline 2\r\n");

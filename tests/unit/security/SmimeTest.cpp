@@ -3,6 +3,8 @@
 #include "security/NV_Crypt.h"
 #include "security/SmimeUnwrapper.h"
 #include "security/SmimeWrap.h"
+#include "support/Bytes.h"
+#include "support/LogText.h"
 #include "support/TestPki.h"
 
 #include <gtest/gtest.h>
@@ -14,21 +16,12 @@
 #include <sys/stat.h>
 
 using namespace norvane;
+using namespace norvane::test;
 using norvane::test::TestPki;
 
 namespace {
 
 constexpr const char* kAddressBook = "Software/Microsoft/SystemCertificates/AddressBook";
-
-std::string logText(const Logger& log) {
-    StringBuffer sb;
-    log.getLastErrorText(sb);
-    return sb.str();
-}
-
-std::span<const uint8_t> bytesOf(std::string_view s) {
-    return {reinterpret_cast<const uint8_t*>(s.data()), s.size()};
-}
 
 std::unique_ptr<Certificate> loadPem(const std::string& name) {
     BioPtr bio(BIO_new_file(TestPki::pkiFile(name).c_str(), "r"));

@@ -2,6 +2,7 @@
 #include "security/BlowFish.h"
 #include "security/Rijndael2.h"
 #include "security/TwoFish.h"
+#include "support/Bytes.h"
 
 #include <gtest/gtest.h>
 
@@ -9,6 +10,7 @@
 #include <string>
 
 using namespace norvane;
+using namespace norvane::test;
 
 namespace {
 
@@ -27,10 +29,6 @@ DataBuffer unhex(std::string_view h) {
     for (size_t i = 0; i + 1 < h.size(); i += 2)
         out.appendByte(static_cast<uint8_t>(std::stoi(std::string(h.substr(i, 2)), nullptr, 16)));
     return out;
-}
-
-std::span<const uint8_t> bytesOf(std::string_view s) {
-    return {reinterpret_cast<const uint8_t*>(s.data()), s.size()};
 }
 
 // The first block of encrypting one block: padding adds a second block after it.

@@ -1,0 +1,45 @@
+#pragma once
+
+// Small conversions many tests need: text as a byte span, repeatable random bytes, a charset
+// by name, UTF-8 text in another charset.
+
+#include "charset/Charset.h"
+#include "charset/EncodingConvert.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <random>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace norvane::test {
+
+inline std::span<const uint8_t> bytesOf(std::string_view s) {
+    return {reinterpret_cast<const uint8_t*>(s.data()), s.size()};
+}
+
+// n bytes drawn from a generator seeded with seed: the same bytes on every run.
+inline std::string randomBytes(size_t n, unsigned seed) {
+    std::mt19937 gen(seed);
+    std::string s(n, '\0');
+    for (char& c : s)
+        c = static_cast<char>(gen());
+    return s;
+}
+
+inline Charset charsetNamed(std::string_view name) {
+    Charset cs;
+    cs.setByName(name);
+    return cs;
+}
+
+// UTF-8 text in the named charset.
+inline std::string fromUtf8(std::string_view utf8, std::string_view charset) {
+    std::string out;
+    EXPECT_TRUE(EncodingConvert().convert(65001, Charset::codePageForName(charset), utf8, out));
+    return out;
+}
+
+} // namespace norvane::test
