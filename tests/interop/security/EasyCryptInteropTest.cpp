@@ -51,6 +51,41 @@ protected:
 
 } // namespace
 
+TEST_F(EasyCryptInteropTest, ProtectStringIsDecryptedByOpensslEnc) {
+    const std::string password = "q7xkvbe";
+    std::string key = md5Hex(password);
+    ASSERT_EQ(key.size(), 32u);
+    LogNull log;
+    for (size_t len : {1u, 5u, 15u, 16u, 17u, 1000u}) {
+        std::string plain = samplePlain(len);
+        StringBuffer s(plain);
+        ASSERT_TRUE(EasyCrypt::protectString(password.c_str(), s, log));
+        ASSERT_TRUE(file::writeWholeFile(dir.file("p.b64"), s.str() + "\n", nullptr));
+        std::string out;
+        ASSERT_EQ(runCommand("openssl enc -d -aes-128-cbc -a -A -K " + key + " -iv " + kZeroIv16 +
+                                 " -in " + shellQuote(dir.file("p.b64")),
+                             &out),
+                  0);
+        EXPECT_EQ(out, plain) << len;
+    }
+}
+
+TEST_F(EasyCryptInteropTest, OpensslEncOutputIsUnprotected) {
+    const std::string password = "another passw\xC3\xB6rd";
+    std::string key = md5Hex(password);
+    Logger log;
+    for (size_t len : {1u, 16u, 33u, 4096u}) {
+        std::string plain = samplePlain(len);
+        ASSERT_TRUE(file::writeWholeFile(dir.file("plain"), plain, nullptr));
+        std::string b64 = shellOutput("openssl enc -aes-128-cbc -a -A -K " + key + " -iv " +
+                                      kZeroIv16 + " -in " + shellQuote(dir.file("plain")));
+        StringBuffer s(b64);
+        ASSERT_TRUE(EasyCrypt::unprotectString(password.c_str(), s, log));
+        EXPECT_EQ(s.str(), plain) << len;
+    }
+    EXPECT_EQ(log.entryCount(), 0u);
+}
+
 TEST_F(EasyCryptInteropTest, Aes256AndBlowfishBuffersMatchOpenssl) {
     const std::string password = "buffer password";
     std::string key256 = md5Hex(password) + md5OfBase64Hex(password);
