@@ -18,16 +18,10 @@ using Script = ScriptedServer::Script;
 
 namespace {
 
-std::string field(const Email2& e, std::string_view name) {
-    StringBuffer v;
-    (void)e.getHeaderField(name, v);
-    return v.str();
-}
-
 std::vector<std::string> subjects(const MailBundle& b) {
     std::vector<std::string> r;
     for (int i = 0; i < b.count(); ++i)
-        r.push_back(field(*b.get(i), "Subject"));
+        r.push_back(headerOf(*b.get(i), "Subject"));
     std::sort(r.begin(), r.end());
     return r;
 }
@@ -111,11 +105,11 @@ TEST(MailManReceiveTest, CopyHeadersFetchAndDeleteKeepTheServerState) {
     auto some = m.fetchMultiple({uidls["drop two"], "missing", uidls["keep one"]}, nullptr, log);
     ASSERT_TRUE(some);
     ASSERT_EQ(some->count(), 2);
-    EXPECT_EQ(field(*some->get(0), "Subject"), "drop two");
-    EXPECT_EQ(field(*some->get(1), "X-UIDL"), uidls["keep one"]);
+    EXPECT_EQ(headerOf(*some->get(0), "Subject"), "drop two");
+    EXPECT_EQ(headerOf(*some->get(1), "X-UIDL"), uidls["keep one"]);
     auto one = m.fetchEmail(uidls["drop two"], nullptr, log);
     ASSERT_TRUE(one);
-    EXPECT_EQ(field(*one, "X-UIDL"), uidls["drop two"]);
+    EXPECT_EQ(headerOf(*one, "X-UIDL"), uidls["drop two"]);
 
     ASSERT_TRUE(m.deleteBundle(*copied, nullptr, log)) << logText(log);
     EXPECT_EQ(serverUidls(m), std::vector<std::string>{uidls["drop two"]});
@@ -142,14 +136,7 @@ TEST(MailManReceiveTest, EmptyMailboxAndRefusedLogin) {
 // A message whose RETR is cut is neither handed back nor deleted; the one before it is
 // handed back, and deleted only if the session that numbered it is still there.
 TEST(MailManReceiveTest, CutTransferDeletesNothingUnreceived) {
-    Script s;
-    s.send("+OK ready\r\n")
-        .line()
-        .send("+OK\r\n")
-        .line()
-        .send("+OK\r\n")
-        .line()
-        .send("+OK 2 20\r\n");
+    Script s = popLoggedIn("+OK 2 20\r\n");
     s.line().send("+OK\r\n1 10\r\n2 10\r\n.\r\n");
     s.line().send("+OK\r\n1 a\r\n2 b\r\n.\r\n");
     s.line().send("+OK\r\nSubject: 1\r\n\r\nx\r\n.\r\n");

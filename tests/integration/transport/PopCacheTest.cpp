@@ -6,7 +6,6 @@
 #include "common/Logger.h"
 #include "support/TestDirs.h"
 #include "transport/PopCache.h"
-#include "transport/SChannel.h"
 
 #include <gtest/gtest.h>
 
@@ -27,35 +26,11 @@ std::string message(const std::string& subject, size_t size) {
     return m + std::string(size - m.size() - 2, 'x') + "\r\n";
 }
 
-std::string field(const Email2& e, std::string_view name) {
-    StringBuffer v;
-    (void)e.getHeaderField(name, v);
-    return v.str();
-}
-
-size_t occurrences(std::string_view text, std::string_view what) {
-    size_t n = 0;
-    for (size_t p = text.find(what); p != std::string_view::npos; p = text.find(what, p + 1))
-        ++n;
-    return n;
-}
-
-// Greeting, USER, PASS and the STAT of the login.
-Script& loggedIn(Script& s) {
-    return s.send("+OK ready\r\n")
-        .line()
-        .send("+OK\r\n")
-        .line()
-        .send("+OK\r\n")
-        .line()
-        .send("+OK 3 600\r\n");
-}
-
 } // namespace
 
 TEST(PopCacheTest, FetchesWithLimitsCachesHeadersAndDeletesByUidl) {
     const ServerEnv& env = serverEnv();
-    SChannel::setDefaultCaFile(env.caFile);
+    TrustTestCa ca;
     for (bool tls : {false, true}) {
         SCOPED_TRACE(tls ? "tls" : "plain");
         const std::string user = tls ? "erin" : "dave";
@@ -87,10 +62,10 @@ TEST(PopCacheTest, FetchesWithLimitsCachesHeadersAndDeletesByUidl) {
         ASSERT_TRUE(bundle) << logText(log);
         std::vector<std::string> got;
         for (int i = 0; i < bundle->count(); ++i)
-            got.push_back(field(*bundle->get(i), "X-UIDL"));
+            got.push_back(headerOf(*bundle->get(i), "X-UIDL"));
         EXPECT_EQ(got, want);
         const std::string received = readFile(logPath);
-        EXPECT_EQ(occurrences(received, "--BEGIN RECEIVED NORVANE EMAIL--\n"), want.size());
+        EXPECT_EQ(countOf(received, "--BEGIN RECEIVED NORVANE EMAIL--\n"), want.size());
         EXPECT_NE(received.find("\n--END RECEIVED NORVANE EMAIL--\n"), std::string::npos);
 
         auto headers = cache.fetchAllHeaders(0, 10, nullptr, log);
@@ -98,9 +73,9 @@ TEST(PopCacheTest, FetchesWithLimitsCachesHeadersAndDeletesByUidl) {
         ASSERT_EQ(headers->count(), 3);
         for (int i = 0; i < 3; ++i) {
             const Email2& h = *headers->get(i);
-            EXPECT_EQ(field(h, "NVZ-HeaderOnly"), "true");
-            EXPECT_EQ(field(h, "Subject"), field(h, "X-UIDL"));
-            EXPECT_EQ(field(h, "NVZ-Size"), std::to_string(sizes.at(field(h, "X-UIDL"))));
+            EXPECT_EQ(headerOf(h, "NVZ-HeaderOnly"), "true");
+            EXPECT_EQ(headerOf(h, "Subject"), headerOf(h, "X-UIDL"));
+            EXPECT_EQ(headerOf(h, "NVZ-Size"), std::to_string(sizes.at(headerOf(h, "X-UIDL"))));
         }
         EXPECT_EQ(cache.sizeOfUidls({small, medium, "none"}), 1200);
 
@@ -117,9 +92,8 @@ TEST(PopCacheTest, FetchesWithLimitsCachesHeadersAndDeletesByUidl) {
 }
 
 TEST(PopCacheTest, SecondHeaderListingSendsTopOnlyForNewMessages) {
-    Script s;
-    loggedIn(s)
-        .line()
+    Script s = popLoggedIn();
+    s.line()
         .send("+OK\r\n1 100\r\n2 200\r\n.\r\n")
         .line()
         .send("+OK\r\n1 a\r\n2 b\r\n.\r\n")
@@ -144,17 +118,17 @@ TEST(PopCacheTest, SecondHeaderListingSendsTopOnlyForNewMessages) {
         auto again = cache.fetchAllHeaders(0, 10, nullptr, log);
         ASSERT_TRUE(again) << logText(log);
         ASSERT_EQ(again->count(), 3);
-        EXPECT_EQ(field(*again->get(0), "Subject"), "one");
-        EXPECT_EQ(field(*again->get(2), "X-UIDL"), "c");
+        EXPECT_EQ(headerOf(*again->get(0), "Subject"), "one");
+        EXPECT_EQ(headerOf(*again->get(2), "X-UIDL"), "c");
     }
     const std::string wire = srv.received();
-    EXPECT_EQ(occurrences(wire, "TOP "), 3u) << wire;
-    EXPECT_EQ(occurrences(wire, "TOP 3 1\r\n"), 1u);
+    EXPECT_EQ(countOf(wire, "TOP "), 3u) << wire;
+    EXPECT_EQ(countOf(wire, "TOP 3 1\r\n"), 1u);
 }
 
 TEST(PopCacheTest, FetchStopsAtTheFirstFailedMessage) {
-    Script s;
-    loggedIn(s).line().send("+OK\r\n1 10\r\n2 10\r\n3 10\r\n4 10\r\n5 10\r\n.\r\n");
+    Script s = popLoggedIn();
+    s.line().send("+OK\r\n1 10\r\n2 10\r\n3 10\r\n4 10\r\n5 10\r\n.\r\n");
     s.line().send("+OK\r\n1 a\r\n2 b\r\n3 c\r\n4 d\r\n5 e\r\n.\r\n");
     s.line().send("+OK\r\nSubject: 1\r\n\r\nx\r\n.\r\n");
     s.line().send("+OK\r\nSubject: 2\r\n\r\nx\r\n.\r\n");
@@ -182,8 +156,8 @@ TEST(PopCacheTest, DeleteAfterReconnectFollowsTheUidl) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.secondListing);
         Script s;
-        loggedIn(s).line().send("+OK\r\n1 a\r\n2 b\r\n3 c\r\n.\r\n").line().close();
-        loggedIn(s.connection()).line().send(c.secondListing);
+        s.popLogin().line().send("+OK\r\n1 a\r\n2 b\r\n3 c\r\n.\r\n").line().close();
+        s.connection().popLogin().line().send(c.secondListing);
         if (c.ok)
             s.line().send("+OK\r\n");
         s.line().send("+OK\r\n");
@@ -197,7 +171,7 @@ TEST(PopCacheTest, DeleteAfterReconnectFollowsTheUidl) {
             EXPECT_EQ(cache.deleteByNumber(2, nullptr, log), c.ok) << logText(log);
         }
         const std::string wire = srv.received();
-        EXPECT_EQ(occurrences(wire, "DELE 2\r\n"), 1u) << wire;
+        EXPECT_EQ(countOf(wire, "DELE 2\r\n"), 1u) << wire;
         EXPECT_TRUE(wire.ends_with(c.wireEnd)) << wire;
     }
 }
@@ -213,7 +187,7 @@ TEST(PopCacheTest, DeletionsAreCommittedInBatchesOf500) {
     };
     Script s;
     for (int first : {1, 501, 1001}) {
-        loggedIn(first == 1 ? s : s.connection()).line().send(listing(first, 1200));
+        (first == 1 ? s : s.connection()).popLogin().line().send(listing(first, 1200));
         for (int i = first; i <= std::min(first + 499, 1200); ++i)
             s.line().send("+OK\r\n");
         s.line().send("+OK\r\n");
@@ -227,10 +201,10 @@ TEST(PopCacheTest, DeletionsAreCommittedInBatchesOf500) {
     Logger log;
     EXPECT_TRUE(cache.deleteUidls(uidls, nullptr, true, log));
     const std::string wire = srv.received();
-    EXPECT_EQ(occurrences(wire, "DELE "), 1200u);
-    EXPECT_EQ(occurrences(wire, "QUIT\r\n"), 3u);
+    EXPECT_EQ(countOf(wire, "DELE "), 1200u);
+    EXPECT_EQ(countOf(wire, "QUIT\r\n"), 3u);
     // Each batch starts again at number 1 and ends where its session's listing ends.
-    EXPECT_EQ(occurrences(wire, "DELE 1\r\n"), 3u);
-    EXPECT_EQ(occurrences(wire, "DELE 501\r\n"), 0u);
+    EXPECT_EQ(countOf(wire, "DELE 1\r\n"), 3u);
+    EXPECT_EQ(countOf(wire, "DELE 501\r\n"), 0u);
     EXPECT_TRUE(wire.ends_with("DELE 200\r\nQUIT\r\n"));
 }

@@ -1,6 +1,9 @@
 #include "ServerEnv.h"
 
+#include "common/Platform.h"
 #include "support/TestDirs.h"
+#include "transport/NorvaneSocket.h"
+#include "transport/SChannel.h"
 
 #include <gtest/gtest.h>
 
@@ -91,6 +94,37 @@ void chownToDovecot(const std::string& path) {
 const ServerEnv& serverEnv() {
     static const ServerEnv env = loadEnv();
     return env;
+}
+
+TrustTestCa::TrustTestCa() {
+    SChannel::setDefaultCaFile(serverEnv().caFile);
+}
+TrustTestCa::~TrustTestCa() {
+    SChannel::setDefaultCaFile("");
+}
+
+std::string marker(std::string_view name) {
+    return "marker-" + std::string(name) + "-" + platform::newUuidString();
+}
+
+std::string localHostName() {
+    std::string n;
+    LogNull log;
+    (void)NorvaneSocket::getLocalHostName(n, log);
+    return n.empty() ? "localhost" : n;
+}
+
+size_t countOf(std::string_view text, std::string_view what) {
+    size_t n = 0;
+    for (size_t p = text.find(what); p != std::string_view::npos; p = text.find(what, p + 1))
+        ++n;
+    return n;
+}
+
+std::string headerOf(const Email2& e, std::string_view name) {
+    StringBuffer v;
+    (void)e.getHeaderField(name, v);
+    return v.str();
 }
 
 void clearMailbox(const std::string& user) {
@@ -187,6 +221,9 @@ ScriptedServer::Script& ScriptedServer::Script::drain() {
 }
 ScriptedServer::Script& ScriptedServer::Script::close() {
     return step("\"close\"");
+}
+ScriptedServer::Script& ScriptedServer::Script::popLogin(std::string_view stat) {
+    return send("+OK ready\r\n").line().send("+OK\r\n").line().send("+OK\r\n").line().send(stat);
 }
 std::string ScriptedServer::Script::json() const {
     std::string out = "[";

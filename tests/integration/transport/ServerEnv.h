@@ -4,6 +4,7 @@
 // read and change their state: maildirs, the sink's spool, and scripted fault peers.
 
 #include "common/Logger.h"
+#include "email/Email2.h"
 #include "support/LogText.h"
 #include "support/TestDirs.h"
 #include "transport/SmtpMail.h"
@@ -40,6 +41,24 @@ struct SpoolMessage {
 // Waits (at most seconds) until the sink holds count messages whose DATA contains marker.
 std::vector<SpoolMessage> waitForSpool(std::string_view marker, size_t count, int seconds = 10);
 
+// While it lives, every new TLS channel trusts the fixture's test CA.
+class TrustTestCa {
+public:
+    TrustTestCa();
+    ~TrustTestCa();
+    TrustTestCa(const TrustTestCa&) = delete;
+    TrustTestCa& operator=(const TrustTestCa&) = delete;
+};
+
+// A fresh subject marker that finds one test's messages in the sink's spool.
+std::string marker(std::string_view name);
+// The name our side puts in EHLO.
+std::string localHostName();
+// How often what occurs in text.
+size_t countOf(std::string_view text, std::string_view what);
+// A header field of an e-mail ("" when it has none).
+std::string headerOf(const Email2& e, std::string_view name);
+
 // A scripted peer (tests/servers/scripted.py) on loopback, stopped by its PID.
 class ScriptedServer {
 public:
@@ -57,6 +76,8 @@ public:
         Script& sleep(double seconds);
         Script& drain();
         Script& close();
+        // A POP3 peer's greeting and its replies to USER, PASS and the STAT of the login.
+        Script& popLogin(std::string_view stat = "+OK 1 100\r\n");
         [[nodiscard]] std::string json() const;
 
     private:
@@ -82,6 +103,11 @@ private:
     pid_t pid_ = -1;
     int port_ = 0;
 };
+
+// A new script that begins with a POP3 peer's login.
+inline ScriptedServer::Script popLoggedIn(std::string_view stat = "+OK 1 100\r\n") {
+    return ScriptedServer::Script().popLogin(stat);
+}
 
 // An e-mail for the SMTP session: fixed body, headers rendered from the fields.
 class TestMail : public SmtpMail {

@@ -5,7 +5,6 @@
 #include "ServerEnv.h"
 
 #include "common/Logger.h"
-#include "common/Platform.h"
 #include "support/TestDirs.h"
 #include "transport/NorvaneSSPI.h"
 #include "transport/SaslBase64.h"
@@ -21,10 +20,6 @@ using namespace norvane;
 using namespace norvane::test;
 
 namespace {
-
-std::string marker(const char* name) {
-    return std::string("marker-") + name + "-" + platform::newUuidString();
-}
 
 bool connectTo(SmtpConnImpl& s, int port, Logger& log, std::string_view user = {},
                std::string_view password = {}, std::string_view method = {},
@@ -67,21 +62,28 @@ TEST(SmtpConnImplTest, SinkReceivesFramedTextExactly) {
     EXPECT_NE(got[0].envelope.find("\"mail_from\": \"sender@test.invalid\""), std::string::npos);
 }
 
-TEST(SmtpConnImplTest, LoginPlainAndCramMd5AuthenticateAgainstExim) {
+TEST(SmtpConnImplTest, EveryMechanismAuthenticatesAgainstExim) {
     const ServerEnv& env = serverEnv();
-    for (const char* method : {"LOGIN", "PLAIN", "cram-md5"}) {
-        SCOPED_TRACE(method);
+    // NTLMv1 is off by default: only a correct NTLMv2 response can pass with NTLM and MSN.
+    const struct {
+        const char *method, *user, *password, *domain, *logged;
+    } cases[] = {
+        {"LOGIN", "carol", "s3cret pass!", "", "A=login:carol"},
+        {"PLAIN", "carol", "s3cret pass!", "", "A=plain:carol"},
+        {"cram-md5", "carol", "s3cret pass!", "", "A=cram_md5:carol"},
+        {"NTLM", "alice", "alicepw", "TESTDOM", "A=ntlm:alice"},
+        {"MSN", "alice", "alicepw", "TESTDOM", "A=msn:alice"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.method);
         SmtpConnImpl s;
         Logger log;
-        ASSERT_TRUE(connectTo(s, env.eximCyrusPort, log, "carol", "s3cret pass!", method))
+        ASSERT_TRUE(connectTo(s, env.eximCyrusPort, log, c.user, c.password, c.method, c.domain))
             << logText(log);
-        expectDelivered(s, log, method, "carol@test.invalid");
-        expectNoSecret(log, s, "carol", "s3cret pass!");
+        expectDelivered(s, log, c.method, std::string(c.user) + "@test.invalid");
+        expectNoSecret(log, s, c.user, c.password);
+        EXPECT_NE(readFile(env.eximCyrusLog).find(c.logged), std::string::npos);
     }
-    std::string mainlog = readFile(env.eximCyrusLog);
-    EXPECT_NE(mainlog.find("A=login:carol"), std::string::npos);
-    EXPECT_NE(mainlog.find("A=plain:carol"), std::string::npos);
-    EXPECT_NE(mainlog.find("A=cram_md5:carol"), std::string::npos);
 }
 
 TEST(SmtpConnImplTest, WrongPasswordFailsCleanlyForEveryMechanism) {
@@ -93,28 +95,11 @@ TEST(SmtpConnImplTest, WrongPasswordFailsCleanlyForEveryMechanism) {
         Logger log;
         EXPECT_FALSE(connectTo(s, env.eximCyrusPort, log, "alice", secret, method));
         std::string text = logText(log);
-        std::string name = std::string(method) == "CRAM-MD5" ? "CRAM-MD5" : method;
-        EXPECT_NE(text.find("Failed to login using " + name + " method"), std::string::npos)
+        EXPECT_NE(text.find("Failed to login using " + std::string(method) + " method"),
+                  std::string::npos)
             << text;
         expectNoSecret(log, s, "alice", secret);
     }
-}
-
-TEST(SmtpConnImplTest, NtlmV2AndMsnSucceedAgainstCyrus) {
-    const ServerEnv& env = serverEnv();
-    // NTLMv1 is off by default: only a correct NTLMv2 response can pass.
-    for (const char* method : {"NTLM", "MSN"}) {
-        SCOPED_TRACE(method);
-        SmtpConnImpl s;
-        Logger log;
-        EXPECT_TRUE(connectTo(s, env.eximCyrusPort, log, "alice", "alicepw", method, "TESTDOM"))
-            << logText(log);
-        EXPECT_NE(logText(log).find("login_method: " + std::string(method)), std::string::npos);
-        expectDelivered(s, log, method, "alice@test.invalid");
-        expectNoSecret(log, s, "alice", "alicepw");
-    }
-    EXPECT_NE(readFile(env.eximCyrusLog).find("A=ntlm:alice"), std::string::npos);
-    EXPECT_NE(readFile(env.eximCyrusLog).find("A=msn:alice"), std::string::npos);
 }
 
 TEST(SmtpConnImplTest, NtlmV1OnlyServerNeedsV1AllowedExplicitly) {
@@ -157,32 +142,6 @@ TEST(SmtpConnImplTest, CramMd5IsPreferredOverCleartextMechanisms) {
     EXPECT_NE(logText(log).find("login_method: CRAM_MD5"), std::string::npos);
     EXPECT_NE(readFile(env.dovecotLog).find("user=<dave>, method=CRAM-MD5"), std::string::npos);
     expectDelivered(s, log, "submission", "dave@test.invalid");
-}
-
-TEST(SmtpConnImplTest, PartialRecipientsAreReportedAndStillSent) {
-    const ServerEnv& env = serverEnv();
-    SmtpConnImpl s;
-    Logger log;
-    ASSERT_TRUE(connectTo(s, env.sinkPort, log));
-    TestMail mail;
-    mail.from = "Sender <sender@test.invalid>";
-    mail.subjectText = marker("partial");
-    mail.to = {"one@test.invalid", "reject-me@test.invalid"};
-    mail.bcc = {"three@test.invalid"};
-    SmtpSendCounts counts;
-    DistributionList bad;
-    EXPECT_FALSE(s.sendEmail(mail, nullptr, "", log, nullptr, counts, bad));
-    EXPECT_EQ(counts.numSent, 2);
-    EXPECT_EQ(counts.numTried, 3);
-    EXPECT_FALSE(counts.fatal);
-    EXPECT_EQ(bad.entries(), std::vector<std::string>{"reject-me@test.invalid"});
-    EXPECT_NE(logText(log).find("Warning: failed to send to 1 recipient(s), continuing to send "
-                                "to 2 recipient(s)"),
-              std::string::npos);
-    auto got = waitForSpool(mail.subjectText, 1);
-    ASSERT_EQ(got.size(), 1u);
-    EXPECT_NE(got[0].envelope.find("three@test.invalid"), std::string::npos);
-    EXPECT_EQ(got[0].data.find("three@test.invalid"), std::string::npos); // Bcc not rendered
 }
 
 TEST(SmtpConnImplTest, AllRecipientsRefusedLeavesTheSessionUsable) {
@@ -275,13 +234,13 @@ TEST(SmtpConnImplTest, IndividualSendingAndSentMailLog) {
     ASSERT_TRUE(
         s.sendToDistributionList(list, mail, nullptr, sentLog, log, nullptr, counts, bad, true));
     EXPECT_EQ(counts.numSent, 3);
+    EXPECT_TRUE(mail.to.empty()); // the last address does not stay on the e-mail
     auto got = waitForSpool(mail.subjectText, 3);
     ASSERT_EQ(got.size(), 3u);
     for (size_t i = 0; i < 3; ++i)
         EXPECT_NE(got[i].data.find("To: p" + std::to_string(i + 1) + "@test.invalid\r\n"),
                   std::string::npos);
     std::string logged = readFile(sentLog);
-    EXPECT_EQ(std::count(logged.begin(), logged.end(), '\n') > 0, true);
     EXPECT_TRUE(logged.starts_with("--BEGIN SENT NORVANE EMAIL--\nFrom: solo@test.invalid\r\n"));
     EXPECT_NE(logged.find("\r\n\r\n..dot line\r\n\n--END SENT NORVANE EMAIL--\n"),
               std::string::npos);
