@@ -1,7 +1,7 @@
 #pragma once
 
-// Small conversions many tests need: text as a byte span, repeatable random bytes, a charset
-// by name, UTF-8 text in another charset.
+// Small conversions many tests need: text as a byte span, bytes as hex, repeatable random
+// bytes, a charset by name, UTF-8 text in another charset.
 
 #include "charset/Charset.h"
 #include "charset/EncodingConvert.h"
@@ -18,6 +18,17 @@ namespace norvane::test {
 
 inline std::span<const uint8_t> bytesOf(std::string_view s) {
     return {reinterpret_cast<const uint8_t*>(s.data()), s.size()};
+}
+
+// Bytes as lower-case hex digits, two for each.
+inline std::string hexOf(std::span<const uint8_t> b) {
+    static const char* digits = "0123456789abcdef";
+    std::string s;
+    for (uint8_t c : b) {
+        s.push_back(digits[c >> 4]);
+        s.push_back(digits[c & 15]);
+    }
+    return s;
 }
 
 // n bytes drawn from a generator seeded with seed: the same bytes on every run.

@@ -14,16 +14,6 @@ using namespace norvane::test;
 
 namespace {
 
-std::string hex(std::span<const uint8_t> b) {
-    static const char* digits = "0123456789abcdef";
-    std::string s;
-    for (uint8_t c : b) {
-        s.push_back(digits[c >> 4]);
-        s.push_back(digits[c & 15]);
-    }
-    return s;
-}
-
 DataBuffer unhex(std::string_view h) {
     DataBuffer out;
     for (size_t i = 0; i + 1 < h.size(); i += 2)
@@ -40,7 +30,7 @@ std::string firstBlock(SymmetricAlgorithm2& c, std::string_view keyHex, std::str
     DataBuffer pt = unhex(ptHex);
     EXPECT_TRUE(c.encryptBuffer(pt.span(), out, log));
     EXPECT_EQ(out.getSize(), 2 * c.blockSize());
-    return hex(out.span().first(c.blockSize()));
+    return hexOf(out.span().first(c.blockSize()));
 }
 
 } // namespace
@@ -48,15 +38,15 @@ std::string firstBlock(SymmetricAlgorithm2& c, std::string_view keyHex, std::str
 TEST(SymmetricAlgorithm2Test, DerivedKeyIsMd5OfPasswordThenMd5OfItsBase64) {
     Rijndael2 aes;
     aes.setPassword("secret");
-    EXPECT_EQ(hex(aes.derivedKey().span()), "5ebe2294ecd0e0f08eab7690d2a6ee69"
-                                            "9e9962d184ac052cd8cc4bac9633c848");
+    EXPECT_EQ(hexOf(aes.derivedKey().span()), "5ebe2294ecd0e0f08eab7690d2a6ee69"
+                                              "9e9962d184ac052cd8cc4bac9633c848");
     // Long passwords: the base64 text has no line breaks.
     aes.setPassword(std::string(100, 'x'));
-    EXPECT_EQ(hex(aes.derivedKey().span()), "aed563ecafb4bcc5654c597a421547b2"
-                                            "f4b5a6f23ef6d8cd8d945ae0a922ed3a");
+    EXPECT_EQ(hexOf(aes.derivedKey().span()), "aed563ecafb4bcc5654c597a421547b2"
+                                              "f4b5a6f23ef6d8cd8d945ae0a922ed3a");
     aes.setPassword("");
-    EXPECT_EQ(hex(aes.derivedKey().span()), "d41d8cd98f00b204e9800998ecf8427e"
-                                            "d41d8cd98f00b204e9800998ecf8427e");
+    EXPECT_EQ(hexOf(aes.derivedKey().span()), "d41d8cd98f00b204e9800998ecf8427e"
+                                              "d41d8cd98f00b204e9800998ecf8427e");
 }
 
 TEST(SymmetricAlgorithm2Test, KeyLengthSelection) {
@@ -157,10 +147,10 @@ TEST(SymmetricAlgorithm2Test, CbcChainsBlocksAndEcbDoesNot) {
         ASSERT_TRUE(c->encryptBuffer(bytesOf(twoBlocks), cbc, log));
         c->setCipherMode(CipherMode::Ecb);
         ASSERT_TRUE(c->encryptBuffer(bytesOf(twoBlocks), ecb, log));
-        EXPECT_EQ(hex(ecb.span().subspan(0, bs)), hex(ecb.span().subspan(bs, bs)));
-        EXPECT_NE(hex(cbc.span().subspan(0, bs)), hex(cbc.span().subspan(bs, bs)));
+        EXPECT_EQ(hexOf(ecb.span().subspan(0, bs)), hexOf(ecb.span().subspan(bs, bs)));
+        EXPECT_NE(hexOf(cbc.span().subspan(0, bs)), hexOf(cbc.span().subspan(bs, bs)));
         // With a zero IV the first CBC block is the ECB block.
-        EXPECT_EQ(hex(cbc.span().subspan(0, bs)), hex(ecb.span().subspan(0, bs)));
+        EXPECT_EQ(hexOf(cbc.span().subspan(0, bs)), hexOf(ecb.span().subspan(0, bs)));
     }
 }
 

@@ -1,41 +1,28 @@
+#include "support/Bytes.h"
 #include "transport/CramMD5.h"
 #include "transport/HmacMD5.h"
 #include "transport/SaslBase64.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <string>
 
 using namespace norvane;
-
-namespace {
-std::span<const uint8_t> bytes(std::string_view s) {
-    return {reinterpret_cast<const uint8_t*>(s.data()), s.size()};
-}
-std::string hex(const HmacMD5::Digest& d) {
-    std::string s;
-    char buf[3];
-    for (uint8_t c : d) {
-        std::snprintf(buf, sizeof buf, "%02x", c);
-        s += buf;
-    }
-    return s;
-}
-} // namespace
+using namespace norvane::test;
 
 TEST(HmacMD5Test, MatchesRfc2104Vectors) {
     std::string key(16, '\x0b');
-    EXPECT_EQ(hex(HmacMD5::compute(bytes(key), bytes("Hi There"))),
+    EXPECT_EQ(hexOf(HmacMD5::compute(bytesOf(key), bytesOf("Hi There"))),
               "9294727a3638bb1c13f48ef8158bfc9d");
-    EXPECT_EQ(hex(HmacMD5::compute(bytes("Jefe"), bytes("what do ya want for nothing?"))),
+    EXPECT_EQ(hexOf(HmacMD5::compute(bytesOf("Jefe"), bytesOf("what do ya want for nothing?"))),
               "750c783e6ab0b503eaa86e310a5db738");
 }
 
 TEST(HmacMD5Test, KeyLongerThanBlockActsAsItsDigest) {
     std::string key(80, '\xaa');
     std::string data = "Test Using Larger Than Block-Size Key - Hash Key First";
-    EXPECT_EQ(hex(HmacMD5::compute(bytes(key), bytes(data))), "6b1ab7fe4bd7bf8f0b62e6ce61b9d0cd");
+    EXPECT_EQ(hexOf(HmacMD5::compute(bytesOf(key), bytesOf(data))),
+              "6b1ab7fe4bd7bf8f0b62e6ce61b9d0cd");
 }
 
 TEST(CramMD5Test, MatchesRfc2195Example) {

@@ -52,6 +52,8 @@ TEST(Email2SmtpMailTest, RecipientChangesReachTheEmailAndItsHeader) {
     mail.addRecipient(K::Bcc, "hidden@test.invalid");
     EXPECT_EQ(e->numRecipients(RecipientKind::To), 1);
     EXPECT_EQ(e->numRecipients(RecipientKind::Cc), 0);
+    // Each copy of a list mailing sets its own: the last one replaces the earlier ones.
+    mail.setMessageId("<NORVANE-MID-first@host>");
     mail.setMessageId("<NORVANE-MID-fixed@host>");
     std::string text;
     LogNull log;
@@ -60,6 +62,7 @@ TEST(Email2SmtpMailTest, RecipientChangesReachTheEmailAndItsHeader) {
     EXPECT_EQ(text.find("Cc:"), std::string::npos);
     EXPECT_EQ(text.find("hidden@"), std::string::npos);
     EXPECT_NE(text.find("\r\nMessage-ID: <NORVANE-MID-fixed@host>\r\n"), std::string::npos);
+    EXPECT_EQ(text.find("first@"), std::string::npos);
     EXPECT_EQ(mail.recipients(K::Bcc), std::vector<std::string>{"hidden@test.invalid"});
 }
 
