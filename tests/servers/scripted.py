@@ -12,7 +12,6 @@ FILE holds JSON: a list of connections, each a list of steps, served one after a
     ["drip", TEXT, SECONDS] send TEXT one byte at a time, SECONDS apart
     ["line"]                read through the next LF
     ["until", TEXT]         read through the next occurrence of TEXT
-    ["bytes", N]            read N bytes
     ["sleep", SECONDS]
     ["drain"]               read until the client closes
     ["close"]               close the connection now
@@ -50,11 +49,6 @@ class Conn:
         i = self.buf.index(delim) + len(delim)
         self.buf = self.buf[i:]
 
-    def read_bytes(self, n):
-        while len(self.buf) < n:
-            self.fill()
-        self.buf = self.buf[n:]
-
 
 def run(conn, steps):
     for step in steps:
@@ -79,8 +73,6 @@ def run(conn, steps):
             conn.read_until(b"\n")
         elif op == "until":
             conn.read_until(step[1].encode("latin-1"))
-        elif op == "bytes":
-            conn.read_bytes(step[1])
         elif op == "sleep":
             time.sleep(step[1])
         elif op == "drain":

@@ -55,23 +55,21 @@ subst() { sed -e "s#@STATE@#$D#g" -e "s#@POP3_PORT@#$POP3_PORT#g" \
   openssl req -x509 -newkey rsa:2048 -nodes -sha256 -days 7 -keyout ca.key -out ca.pem \
     -subj "/CN=Norvane Test CA" -addext "basicConstraints=critical,CA:TRUE" \
     -addext "keyUsage=critical,keyCertSign,cRLSign" 2>/dev/null
-  issue() {  # issue NAME SAN
+  issue() {  # issue NAME CN [SAN]
     openssl req -newkey rsa:2048 -nodes -sha256 -keyout "$1.key" -out "$1.csr" \
-      -subj "/CN=$1" 2>/dev/null
-    printf 'subjectAltName=%s\nbasicConstraints=CA:FALSE\nextendedKeyUsage=serverAuth\n' "$2" > "$1.ext"
+      -subj "/CN=$2" 2>/dev/null
+    {
+      [ -z "${3:-}" ] || echo "subjectAltName=$3"
+      printf 'basicConstraints=CA:FALSE\nextendedKeyUsage=serverAuth\n'
+    } > "$1.ext"
     openssl x509 -req -in "$1.csr" -CA ca.pem -CAkey ca.key -CAcreateserial -days 7 \
       -sha256 -extfile "$1.ext" -out "$1.pem" 2>/dev/null
     rm -f "$1.csr" "$1.ext"
   }
-  issue server "DNS:localhost,IP:127.0.0.1,IP:::1"
-  issue wronghost "DNS:elsewhere.test.invalid"
+  issue server server "DNS:localhost,IP:127.0.0.1,IP:::1"
+  issue wronghost wronghost "DNS:elsewhere.test.invalid"
   # The right host name in the subject's CN only, with no subjectAltName at all.
-  openssl req -newkey rsa:2048 -nodes -sha256 -keyout cnonly.key -out cnonly.csr \
-    -subj "/CN=localhost" 2>/dev/null
-  printf 'basicConstraints=CA:FALSE\nextendedKeyUsage=serverAuth\n' > cnonly.ext
-  openssl x509 -req -in cnonly.csr -CA ca.pem -CAkey ca.key -CAcreateserial -days 7 \
-    -sha256 -extfile cnonly.ext -out cnonly.pem 2>/dev/null
-  rm -f cnonly.csr cnonly.ext
+  issue cnonly localhost
   chmod 644 ./*.pem; chmod 600 ./*.key
 )
 
@@ -122,18 +120,13 @@ done
 {
   echo "STATE_DIR=$D"
   echo "CA_FILE=$D/tls/ca.pem"
-  echo "SERVER_CERT=$D/tls/server.pem"
-  echo "SERVER_KEY=$D/tls/server.key"
-  echo "WRONGHOST_CERT=$D/tls/wronghost.pem"
-  echo "WRONGHOST_KEY=$D/tls/wronghost.key"
-  echo "CNONLY_CERT=$D/tls/cnonly.pem"
-  echo "CNONLY_KEY=$D/tls/cnonly.key"
-  echo "POP3_PORT=$POP3_PORT"
-  echo "POP3S_PORT=$POP3S_PORT"
-  echo "SUBMISSION_PORT=$SUBMISSION_PORT"
-  echo "SINK_PORT=$SINK_PORT"
-  echo "EXIM_CYRUS_PORT=$EXIM_CYRUS_PORT"
-  echo "EXIM_SPA_PORT=$EXIM_SPA_PORT"
+  for c in server wronghost cnonly; do
+    echo "${c^^}_CERT=$D/tls/$c.pem"
+    echo "${c^^}_KEY=$D/tls/$c.key"
+  done
+  for p in POP3_PORT POP3S_PORT SUBMISSION_PORT SINK_PORT EXIM_CYRUS_PORT EXIM_SPA_PORT; do
+    echo "$p=${!p}"
+  done
   echo "SPOOL=$D/spool"
   echo "MAIL_ROOT=$D/mail"
   echo "EXIM_CYRUS_LOG=$D/exim-cyrus/log/mainlog"
