@@ -23,59 +23,6 @@ const std::string kMsg2 = "From: b@test.invalid\r\nSubject: two\r\n\r\nline 1\r\
 const std::string kMsg3 = "Subject: three\r\n\r\nGr\xc3\xb6\xc3\x9f"
                           "e\r\n";
 
-void fillMailbox(const std::string& user) {
-    clearMailbox(user);
-    addMessage(user, "1000.one", kMsg1);
-    addMessage(user, "1001.two", kMsg2);
-    addMessage(user, "1002.three", kMsg3);
-}
-
-// The session-independent checks of a logged-in session over either channel.
-void exerciseSession(PopConnImpl& pop, const std::string& user) {
-    Logger log;
-    int count = 0;
-    long size = 0;
-    ASSERT_TRUE(pop.stat(count, size, log)) << logText(log);
-    EXPECT_EQ(count, 3);
-    EXPECT_EQ(size, static_cast<long>(kMsg1.size() + kMsg2.size() + kMsg3.size()));
-
-    // The server numbers the messages in an order of its own; the UIDLs tell which is which.
-    std::vector<int> unums;
-    std::vector<std::string> uidls;
-    ASSERT_TRUE(pop.uidl(unums, uidls, log));
-    ASSERT_EQ(uidls.size(), 3u);
-    std::map<std::string, int> num;
-    for (size_t i = 0; i < uidls.size(); ++i)
-        num[uidls[i]] = unums[i];
-    ASSERT_EQ(num.size(), 3u);
-    ASSERT_TRUE(num.count("1000.one") && num.count("1001.two") && num.count("1002.three"));
-
-    std::vector<int> numbers;
-    std::vector<long> sizes;
-    ASSERT_TRUE(pop.list(numbers, sizes, log));
-    EXPECT_EQ(numbers, (std::vector<int>{1, 2, 3}));
-    EXPECT_EQ(sizes[num["1001.two"] - 1], static_cast<long>(kMsg2.size()));
-
-    std::string raw;
-    ASSERT_TRUE(pop.retr(raw, num["1000.one"], log, nullptr)) << logText(log);
-    EXPECT_EQ(PopConnImpl::messageText(raw), kMsg1);
-    EXPECT_TRUE(raw.ends_with("end\r\n.\r\n"));
-
-    ASSERT_TRUE(pop.top(num["1001.two"], 0, raw, log));
-    EXPECT_EQ(raw, "From: b@test.invalid\r\nSubject: two\r\n\r\nline 1\r\n.\r\n");
-
-    ASSERT_TRUE(pop.retr(raw, num["1002.three"], log, nullptr));
-    EXPECT_EQ(PopConnImpl::messageText(raw), kMsg3);
-
-    EXPECT_FALSE(pop.retr(raw, 9, log, nullptr));
-    EXPECT_NE(logText(log).find("RETR_response: -ERR"), std::string::npos);
-
-    ASSERT_TRUE(pop.dele(num["1001.two"], log));
-    EXPECT_EQ(mailboxCount(user), 3u); // nothing is deleted before QUIT
-    ASSERT_TRUE(pop.quit(log)) << logText(log);
-    EXPECT_EQ(mailboxCount(user), 2u);
-}
-
 // A logged-in session with Dovecot: TLS by the name in the certificate, plain by address.
 std::unique_ptr<PopConnImpl> dovecot(bool tls, const std::string& user, const std::string& pw,
                                      Logger& log, uint32_t readSec = 5) {
@@ -91,7 +38,10 @@ TEST(PopConnImplTest, SessionListsFetchesAndDeletesOverPlainAndTls) {
     for (bool tls : {false, true}) {
         SCOPED_TRACE(tls ? "tls" : "plain");
         const std::string user = tls ? "erin" : "dave";
-        fillMailbox(user);
+        clearMailbox(user);
+        addMessage(user, "1000.one", kMsg1);
+        addMessage(user, "1001.two", kMsg2);
+        addMessage(user, "1002.three", kMsg3);
         Logger log;
         auto pop = dovecot(tls, user, user + "pw", log);
         ASSERT_TRUE(pop) << logText(log);
@@ -103,13 +53,51 @@ TEST(PopConnImplTest, SessionListsFetchesAndDeletesOverPlainAndTls) {
                         t.find("protocol: TLSv1.2") != std::string::npos)
                 << t;
         }
+        int count = 0;
+        long size = 0;
+        ASSERT_TRUE(pop->stat(count, size, log)) << logText(log);
+        EXPECT_EQ(count, 3);
+        EXPECT_EQ(size, static_cast<long>(kMsg1.size() + kMsg2.size() + kMsg3.size()));
+
+        // The server numbers the messages in an order of its own; the UIDLs tell which is which.
+        std::vector<int> unums;
+        std::vector<std::string> uidls;
+        ASSERT_TRUE(pop->uidl(unums, uidls, log));
+        ASSERT_EQ(uidls.size(), 3u);
+        std::map<std::string, int> num;
+        for (size_t i = 0; i < uidls.size(); ++i)
+            num[uidls[i]] = unums[i];
+        ASSERT_EQ(num.size(), 3u);
+        ASSERT_TRUE(num.count("1000.one") && num.count("1001.two") && num.count("1002.three"));
+
+        std::vector<int> numbers;
+        std::vector<long> sizes;
+        ASSERT_TRUE(pop->list(numbers, sizes, log));
+        EXPECT_EQ(numbers, (std::vector<int>{1, 2, 3}));
+        EXPECT_EQ(sizes[num["1001.two"] - 1], static_cast<long>(kMsg2.size()));
+
+        std::string raw;
+        ASSERT_TRUE(pop->retr(raw, num["1000.one"], log, nullptr)) << logText(log);
+        EXPECT_EQ(PopConnImpl::messageText(raw), kMsg1);
+        EXPECT_TRUE(raw.ends_with("end\r\n.\r\n"));
+
         // The written TLS session answered TOP with an empty success and never sent DELE.
-        exerciseSession(*pop, user);
+        ASSERT_TRUE(pop->top(num["1001.two"], 0, raw, log));
+        EXPECT_EQ(raw, "From: b@test.invalid\r\nSubject: two\r\n\r\nline 1\r\n.\r\n");
+
+        ASSERT_TRUE(pop->retr(raw, num["1002.three"], log, nullptr));
+        EXPECT_EQ(PopConnImpl::messageText(raw), kMsg3);
+
+        EXPECT_FALSE(pop->retr(raw, 9, log, nullptr));
+        EXPECT_NE(logText(log).find("RETR_response: -ERR"), std::string::npos);
+
+        ASSERT_TRUE(pop->dele(num["1001.two"], log));
+        EXPECT_EQ(mailboxCount(user), 3u); // nothing is deleted before QUIT
+        ASSERT_TRUE(pop->quit(log)) << logText(log);
+        EXPECT_EQ(mailboxCount(user), 2u);
         Logger again;
         auto next = dovecot(tls, user, user + "pw", again);
         ASSERT_TRUE(next);
-        int count = 0;
-        long size = 0;
         ASSERT_TRUE(next->stat(count, size, again));
         EXPECT_EQ(count, 2);
     }

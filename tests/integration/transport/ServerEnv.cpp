@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <pwd.h>
 #include <sstream>
@@ -152,10 +153,7 @@ size_t mailboxCount(const std::string& user) {
     size_t n = 0;
     std::error_code ec;
     for (const char* sub : {"new", "cur"})
-        for (const auto& e : fs::directory_iterator(md + "/" + sub, ec)) {
-            (void)e;
-            ++n;
-        }
+        n += static_cast<size_t>(std::distance(fs::directory_iterator(md + "/" + sub, ec), {}));
     return n;
 }
 

@@ -112,6 +112,9 @@ inline ScriptedServer::Script popLoggedIn(std::string_view stat = "+OK 1 100\r\n
 // An e-mail for the SMTP session: fixed body, headers rendered from the fields.
 class TestMail : public SmtpMail {
 public:
+    explicit TestMail(std::string sender = {}, std::vector<std::string> toList = {})
+        : from(std::move(sender)), to(std::move(toList)) {}
+
     std::string from, returnPath, subjectText, body = "Hello.\r\n", messageId, distListFile;
     std::vector<std::string> to, cc, bcc;
     int renderCount = 0;

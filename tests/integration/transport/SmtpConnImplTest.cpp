@@ -155,9 +155,7 @@ TEST(SmtpConnImplTest, AllRecipientsRefusedLeavesTheSessionUsable) {
         ASSERT_TRUE(pipelined ? connectTo(s, env.eximCyrusPort, log, "alice", "alicepw", "PLAIN")
                               : connectTo(s, env.sinkPort, log));
         EXPECT_EQ(s.serverPipelines(), pipelined);
-        TestMail mail;
-        mail.from = "alice@test.invalid";
-        mail.to = {"reject1@test.invalid"};
+        TestMail mail("alice@test.invalid", {"reject1@test.invalid"});
         SmtpSendCounts counts;
         DistributionList bad;
         EXPECT_FALSE(s.sendEmail(mail, nullptr, "", log, nullptr, counts, bad));
@@ -185,10 +183,8 @@ TEST(SmtpConnImplTest, DistributionListFileSendsBccBatchesOfHundred) {
     SmtpConnImpl s;
     Logger log;
     ASSERT_TRUE(connectTo(s, env.sinkPort, log));
-    TestMail mail;
-    mail.from = "lists@test.invalid";
+    TestMail mail("lists@test.invalid", {"ignored@test.invalid"});
     mail.subjectText = marker("distlist");
-    mail.to = {"ignored@test.invalid"};
     mail.distListFile = listPath;
     SmtpSendCounts counts;
     DistributionList bad;
@@ -224,8 +220,7 @@ TEST(SmtpConnImplTest, IndividualSendingAndSentMailLog) {
     DistributionList list;
     for (const char* a : {"p1@test.invalid", "p2@test.invalid", "p3@test.invalid"})
         list.add(a);
-    TestMail mail;
-    mail.from = "solo@test.invalid";
+    TestMail mail("solo@test.invalid");
     mail.subjectText = marker("individual");
     mail.body = ".dot line\r\n";
     SmtpSendCounts counts;
@@ -264,10 +259,8 @@ TEST(SmtpConnImplTest, CheckConnectivityAndEmptyCredentials) {
 
 TEST(SmtpConnImplTest, PipelinedTransactionsDeliverTheSameBytesAsOneByOne) {
     const ServerEnv& env = serverEnv();
-    TestMail mail;
-    mail.from = "sender@test.invalid";
+    TestMail mail("sender@test.invalid", {"one@test.invalid", "reject-me@test.invalid"});
     mail.subjectText = marker("pipelined");
-    mail.to = {"one@test.invalid", "reject-me@test.invalid"};
     mail.cc = {"two@test.invalid"};
     mail.bcc = {"three@test.invalid"};
     mail.body = ".dot-led line\r\nmiddle\r\n.\r\nlast\r\n";

@@ -81,9 +81,7 @@ TEST(SmtpFaultTest, DropInDataIsFatal) {
     SmtpConnImpl s;
     Logger log;
     ASSERT_TRUE(open(s, srv.port(), log));
-    TestMail mail;
-    mail.from = "a@test.invalid";
-    mail.to = {"b@test.invalid"};
+    TestMail mail("a@test.invalid", {"b@test.invalid"});
     mail.body = "body-start\r\n" + std::string(200000, 'x') + "\r\n";
     SmtpSendCounts counts;
     DistributionList bad;
@@ -112,6 +110,10 @@ TEST(SmtpFaultTest, DrippingServerFailsWithinTheReplyDeadline) {
     // Every byte or line arrives within the read time-out, so only the deadline of the whole
     // reply (two read time-outs) can end these.
     std::string longLine = std::string(200, 'x') + "\r\n";
+    Script slowLines; // every line within the 4 s read time-out, the whole not within 8 s
+    for (const char* line : {"220-a\r\n", "220-b\r\n", "220-c\r\n"})
+        slowLines.send(line).sleep(3.5);
+    slowLines.send("220 d\r\n").line().send("250 x\r\n");
     struct Case {
         const char* name;
         Script script;
@@ -120,18 +122,7 @@ TEST(SmtpFaultTest, DrippingServerFailsWithinTheReplyDeadline) {
     };
     const Case cases[] = {
         {"greeting", Script().drip("220 " + longLine, 0.3), 1000, false},
-        {"multi-line greeting",
-         Script()
-             .send("220-a\r\n")
-             .sleep(3.5)
-             .send("220-b\r\n")
-             .sleep(3.5)
-             .send("220-c\r\n")
-             .sleep(3.5)
-             .send("220 d\r\n")
-             .line()
-             .send("250 x\r\n"),
-         4000, false},
+        {"multi-line greeting", slowLines, 4000, false},
         {"DATA reply", atData().until("\r\n.\r\n").drip("250 " + longLine, 0.3), 1000, true},
     };
     for (const Case& c : cases) {
@@ -271,9 +262,7 @@ TEST(SmtpFaultTest, LineBreaksFromCallersNeverReachTheWire) {
         SmtpConnImpl s;
         Logger log;
         ASSERT_TRUE(open(s, srv.port(), log));
-        TestMail mail;
-        mail.from = "a@test.invalid";
-        mail.to = {"good@test.invalid"};
+        TestMail mail("a@test.invalid", {"good@test.invalid"});
         mail.bcc = {"victim@test.invalid>\r\nRCPT TO:<evil@test.invalid"};
         SmtpSendCounts counts;
         DistributionList bad;
@@ -337,9 +326,7 @@ TEST(SmtpFaultTest, PipelinedEnvelopeGoesInOneBatchAndRepliesAreCheckedInOrder) 
         Logger log;
         ASSERT_TRUE(open(s, srv.port(), log, 2000));
         EXPECT_TRUE(s.serverPipelines());
-        TestMail mail;
-        mail.from = "a@test.invalid";
-        mail.to = {"b@test.invalid", "bad@test.invalid"};
+        TestMail mail("a@test.invalid", {"b@test.invalid", "bad@test.invalid"});
         mail.bcc = {"c@test.invalid"};
         SmtpSendCounts counts;
         DistributionList bad;
@@ -376,9 +363,7 @@ TEST(SmtpFaultTest, PipelinedAllRefusedResetsAndARefusedSenderIsFatal) {
         SmtpConnImpl s;
         Logger log;
         ASSERT_TRUE(open(s, srv.port(), log, 2000));
-        TestMail mail;
-        mail.from = "a@test.invalid";
-        mail.to = {"x@test.invalid"};
+        TestMail mail("a@test.invalid", {"x@test.invalid"});
         SmtpSendCounts counts;
         DistributionList bad;
         EXPECT_FALSE(s.sendEmail(mail, nullptr, "", log, nullptr, counts, bad));

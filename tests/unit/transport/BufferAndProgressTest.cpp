@@ -115,11 +115,6 @@ TEST(ProgressMonitorTest, ConsumeReportsRisesAndAbort) {
     EXPECT_FALSE(m.hasTag("fetchMultiple"));
 }
 
-TEST(PopMessageTextTest, UnstuffsAndDropsTerminator) {
-    EXPECT_EQ(PopConnImpl::messageText("a\r\n..b\r\n.c\r\n\r\n.\r\n"), "a\r\n.b\r\n.c\r\n\r\n");
-    EXPECT_EQ(PopConnImpl::messageText(".\r\n"), "");
-}
-
 TEST(PopMessageTextTest, InPlaceUnstuffingOfALargeMessage) {
     std::string expected, raw;
     for (int i = 0; i < 20000; ++i) {

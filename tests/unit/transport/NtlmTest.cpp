@@ -94,16 +94,6 @@ TEST(NtlmMessagesTest, NegotiateMessageAsksForNoExtendedSessionSecurity) {
     EXPECT_NE(le32(m, 12) & kNegotiateNtlm, 0u);
 }
 
-TEST(NtlmMessagesTest, ChallengeFieldsAreParsed) {
-    LogNull log;
-    auto c = parseChallenge(
-        challengeMessage(kNegotiateUnicode | kNegotiateTargetInfo, vectorTargetInfo()), log);
-    ASSERT_TRUE(c);
-    EXPECT_EQ(c->serverChallenge, kServerChallenge);
-    EXPECT_EQ(c->targetInfo, vectorTargetInfo());
-    EXPECT_FALSE(c->timestamp);
-}
-
 TEST(NtlmMessagesTest, LyingLengthsAndOffsetsAreRefused) {
     LogNull log;
     auto good = challengeMessage(kNegotiateUnicode, vectorTargetInfo());
@@ -138,6 +128,8 @@ TEST(NtlmMessagesTest, LyingLengthsAndOffsetsAreRefused) {
         (void)parseChallenge(std::vector<uint8_t>(good.begin(), good.begin() + n), log);
 }
 
+// The challenge's fields (server challenge, target info, no time stamp) are what the vectors
+// are computed over: a field parsed wrongly changes the responses checked here.
 TEST(NtlmMessagesTest, AuthenticateMessageCarriesV2ResponsesAndUnicodeNames) {
     LogNull log;
     auto c = parseChallenge(
