@@ -71,8 +71,4 @@ bool ZipHandle::setMaxEntrySize(uint64_t bytes) {
     return true;
 }
 
-void ZipHandle::closeArchive() {
-    registry_->removeArchive(archiveId_);
-}
-
 } // namespace norvane

@@ -2,7 +2,7 @@
 
 // The way callers reach the archive engine: a zip handle names one archive, an entry handle
 // one entry. Both hold identifiers resolved through the shared registry on every call, so a
-// handle whose archive or entry has gone away (closed, reopened, or its registry destroyed)
+// handle whose archive or entry has gone away (reopened, or its registry destroyed)
 // does nothing and reports failure (false, 0 or null) instead of touching freed memory.
 // Handles belong to whoever created them; they are plain objects, deleted by their owner.
 
@@ -44,8 +44,6 @@ public:
     [[nodiscard]] bool setInflateBudget(uint64_t bytes);
     // What one entry read from an archive may inflate to (see ZipArchive).
     [[nodiscard]] bool setMaxEntrySize(uint64_t bytes);
-    // Removes the archive and its entries; every later call on this handle or its entries fails.
-    void closeArchive();
 
 private:
     ZipHandle(std::shared_ptr<ZipRegistry> registry, uint64_t archiveId);

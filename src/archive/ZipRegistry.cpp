@@ -25,11 +25,6 @@ ZipArchive* ZipRegistry::createArchive() {
     return archives_.appendObject(std::make_unique<ZipArchive>(*this, nextId_++));
 }
 
-void ZipRegistry::removeArchive(uint64_t id) {
-    removeEntriesOf(id);
-    std::erase_if(archives_.items(), [id](const auto& a) { return a->id() == id; });
-}
-
 ZipEntry* ZipRegistry::adoptEntry(std::unique_ptr<ZipEntry> entry) {
     entry->setId(nextId_++);
     return entries_.appendObject(std::move(entry));

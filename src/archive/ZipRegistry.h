@@ -23,8 +23,6 @@ public:
 
     // A new, empty archive owned by the registry.
     ZipArchive* createArchive();
-    // Removes the archive and all its entries.
-    void removeArchive(uint64_t id);
 
     // Takes ownership and gives the entry its identifier.
     ZipEntry* adoptEntry(std::unique_ptr<ZipEntry> entry);

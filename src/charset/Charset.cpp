@@ -59,17 +59,9 @@ int Charset::codePageForName(std::string_view name) {
     return it == index.end() ? 0 : it->second;
 }
 
-bool Charset::isKnownCharset(std::string_view name) {
-    return codePageForName(name) != 0;
-}
-
 std::string Charset::nameForCodePage(int cp) {
     const char* n = preferredName(cp);
     return n ? std::string(n) : std::string();
-}
-
-std::string Charset::ansiCharsetName() {
-    return nameForCodePage(platform::ansiCodePage());
 }
 
 void Charset::clear() {

@@ -16,11 +16,8 @@ public:
     // The code page of a charset name after trimming, ASCII/Latin-1 lower-casing and '_' → '-';
     // 0 when the name is unknown or shorter than 3 bytes.
     [[nodiscard]] static int codePageForName(std::string_view name);
-    [[nodiscard]] static bool isKnownCharset(std::string_view name);
     // The name written for cp; empty when cp has none.
     [[nodiscard]] static std::string nameForCodePage(int cp);
-    // The preferred name of the process's ANSI code page; empty when it has none.
-    [[nodiscard]] static std::string ansiCharsetName();
 
     // Takes cp and its preferred name; a code page without one clears the charset. Returns
     // whether a charset is set afterwards.

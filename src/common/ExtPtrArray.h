@@ -47,13 +47,6 @@ public:
         items_.erase(items_.begin() + static_cast<std::ptrdiff_t>(i));
         return out;
     }
-    // Replaces the object at i; the old one is deleted. False when out of range.
-    bool replaceAt(size_t i, std::unique_ptr<T> obj) {
-        if (i >= items_.size())
-            return false;
-        items_[i] = std::move(obj);
-        return true;
-    }
     void removeAllObjects() { items_.clear(); }
 
     auto begin() { return items_.begin(); }

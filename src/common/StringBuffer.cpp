@@ -14,18 +14,6 @@ unsigned char lowerAsciiByte(unsigned char c) {
     return (c >= 'A' && c <= 'Z') ? c + 32 : c;
 }
 
-unsigned char lowerLatin1(unsigned char c) {
-    if ((c >= 'A' && c <= 'Z') || (c >= 192 && c <= 223))
-        return c + 32;
-    return c;
-}
-
-unsigned char upperLatin1(unsigned char c) {
-    if ((c >= 'a' && c <= 'z') || c >= 224)
-        return c - 32;
-    return c;
-}
-
 } // namespace
 
 void StringBuffer::appendInt(long long v) {
@@ -46,22 +34,8 @@ void StringBuffer::shorten(size_t n) {
     s_.resize(n >= s_.size() ? 0 : s_.size() - n);
 }
 
-void StringBuffer::toLowerCase() {
-    for (char& c : s_)
-        c = static_cast<char>(lowerLatin1(static_cast<unsigned char>(c)));
-}
-
-void StringBuffer::toUpperCase() {
-    for (char& c : s_)
-        c = static_cast<char>(upperLatin1(static_cast<unsigned char>(c)));
-}
-
 void StringBuffer::toLowerAscii() {
     sb::toLowerAscii(s_);
-}
-
-bool StringBuffer::equalsIgnoreCase(std::string_view s) const {
-    return sb::equalsNoCase(s_, s);
 }
 
 bool StringBuffer::containsSubstringNoCase(std::string_view s) const {
@@ -100,14 +74,6 @@ std::vector<std::string> StringBuffer::split(std::string_view delimiters, bool h
     if (keepEmpty || !cur.empty())
         out.push_back(std::move(cur));
     return out;
-}
-
-void StringBuffer::encodeXMLSpecial() {
-    s_ = sb::xmlEscape(s_);
-}
-
-void StringBuffer::encodeHtmlSpecial() {
-    s_ = sb::htmlEscape(s_);
 }
 
 void StringBuffer::toCRLF() {

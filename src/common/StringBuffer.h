@@ -45,15 +45,10 @@ public:
     // Drops the last n bytes (all of them when n >= size).
     void shorten(size_t n);
 
-    // Case folding of ASCII letters and of the Latin-1 letters, bytes 192-223 <-> 224-255.
-    // Meant for single-byte text; UTF-8 callers use the Ascii variants.
-    void toLowerCase();
-    void toUpperCase();
+    // Folds ASCII letters only, so UTF-8 text stays intact.
     void toLowerAscii();
 
     [[nodiscard]] bool equals(std::string_view s) const { return s_ == s; }
-    // Compares ASCII letters without regard to case.
-    [[nodiscard]] bool equalsIgnoreCase(std::string_view s) const;
     [[nodiscard]] bool containsSubstring(std::string_view s) const {
         return s_.find(s) != std::string::npos;
     }
@@ -66,9 +61,6 @@ public:
     [[nodiscard]] std::vector<std::string> split(std::string_view delimiters, bool honourQuotes,
                                                  bool honourEscapes, bool keepEmpty = false) const;
 
-    // "&" "<" ">" become "&amp;" "&lt;" "&gt;"; the HTML variant also turns '"' into "&quot;".
-    void encodeXMLSpecial();
-    void encodeHtmlSpecial();
     // Removes every CR, then turns every LF into CR LF.
     void toCRLF();
 
@@ -89,6 +81,7 @@ void trim(std::string& s);
 void toLowerAscii(std::string& s);
 [[nodiscard]] std::string lowerAscii(std::string_view s);
 int replaceAll(std::string& s, std::string_view from, std::string_view to);
+// "&" "<" ">" become "&amp;" "&lt;" "&gt;"; the HTML variant also turns '"' into "&quot;".
 [[nodiscard]] std::string xmlEscape(std::string_view s);
 [[nodiscard]] std::string htmlEscape(std::string_view s);
 [[nodiscard]] std::string toCRLF(std::string_view s);

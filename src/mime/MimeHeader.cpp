@@ -284,10 +284,6 @@ void MimeHeader::removeField(std::string_view name) {
     std::erase_if(fields_.items(), [&](const auto& f) { return f->nameIs(name); });
 }
 
-void MimeHeader::removeEmptyFields() {
-    std::erase_if(fields_.items(), [](const auto& f) { return isBlankValue(f->value()); });
-}
-
 void MimeHeader::copyFrom(const MimeHeader& other) {
     if (&other == this) {
         headerCodePage_ = 0;
@@ -305,8 +301,8 @@ void MimeHeader::mergeFrom(const MimeHeader& other) {
         setField(f->name(), f->value());
 }
 
-void MimeHeader::renderFields(StringBuffer& out, std::string_view excludePrefix, const Charset& cs,
-                              bool unfold) const {
+void MimeHeader::render(StringBuffer& out, std::string_view excludePrefix,
+                        const Charset& cs) const {
     Charset effective = cs;
     if (cs.getCodePage() == 0 && headerCodePage_ != 0)
         effective.setByCodePage(headerCodePage_);
@@ -315,8 +311,6 @@ void MimeHeader::renderFields(StringBuffer& out, std::string_view excludePrefix,
             continue;
         StringBuffer one;
         f->render(one, effective);
-        if (unfold)
-            one.replaceAllOccurances("\r\n\t", "");
         out.append(one);
         out.append("\r\n");
     }
@@ -324,16 +318,6 @@ void MimeHeader::renderFields(StringBuffer& out, std::string_view excludePrefix,
     std::string& s = out.str();
     while (!s.empty() && s.back() == '\n')
         s.resize(s.size() >= 2 ? s.size() - 2 : 0);
-}
-
-void MimeHeader::render(StringBuffer& out, std::string_view excludePrefix,
-                        const Charset& cs) const {
-    renderFields(out, excludePrefix, cs, false);
-}
-
-void MimeHeader::renderUnfolded(StringBuffer& out, std::string_view excludePrefix,
-                                const Charset& cs) const {
-    renderFields(out, excludePrefix, cs, true);
 }
 
 int MimeHeader::sizeEstimate() const {

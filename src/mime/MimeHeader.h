@@ -57,7 +57,6 @@ public:
     // Appends as it is, duplicates allowed; the header takes ownership.
     void addField(std::unique_ptr<MimeField> field);
     void removeField(std::string_view name);
-    void removeEmptyFields();
     void copyFrom(const MimeHeader& other);
     // setField for each field of other, in order.
     void mergeFrom(const MimeHeader& other);
@@ -66,8 +65,6 @@ public:
     // encoded for cs (or the charset detected when parsing, if cs is none), separated by CR LF.
     // The result carries no trailing line break.
     void render(StringBuffer& out, std::string_view excludePrefix, const Charset& cs) const;
-    // As render, with each field on one line (the folds "\r\n\t" removed).
-    void renderUnfolded(StringBuffer& out, std::string_view excludePrefix, const Charset& cs) const;
     // Sum of name length + value length + 4 over the fields.
     [[nodiscard]] int sizeEstimate() const;
 
@@ -81,8 +78,6 @@ public:
 private:
     void detectCharset(std::string_view block);
     void flushLine(std::string& acc);
-    void renderFields(StringBuffer& out, std::string_view excludePrefix, const Charset& cs,
-                      bool unfold) const;
 
     ExtPtrArray<MimeField> fields_;
     int headerCodePage_ = 0;

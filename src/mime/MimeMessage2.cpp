@@ -6,7 +6,6 @@
 #include "common/Platform.h"
 #include "mime/ContentParams.h"
 #include "mime/ContentTypeValue.h"
-#include "mime/ContentTypes.h"
 #include "mime/TextScan.h"
 
 namespace norvane {
@@ -127,7 +126,6 @@ void MimeMessage2::setHeaderField(std::string_view name, std::string_view value)
         header_.removeField(n);
     else
         header_.setField(n, v);
-    modified_ = true;
     if (sb::equalsNoCase(n, "content-type"))
         deriveContentType();
     else if (sb::equalsNoCase(n, "content-disposition"))
@@ -240,7 +238,6 @@ void MimeMessage2::setContentType(std::string_view type, std::string_view name,
 }
 
 void MimeMessage2::composeContentType() {
-    modified_ = true;
     if (sb::startsWithNoCase(contentType_, "text") && charset_.getCodePage() == 0)
         charset_.setByCodePage(kUsAscii);
     // Qualified: the member of the same name is the one that stores the field.
@@ -268,18 +265,6 @@ void MimeMessage2::setNameParam(std::string_view name) {
     composeContentType();
 }
 
-void MimeMessage2::setBoundary(std::string_view boundary) {
-    boundary_ = boundary;
-    composeContentType();
-}
-
-void MimeMessage2::setContentTypeAndCharset(std::string_view type, const Charset& charset) {
-    const Charset cs = charset;
-    contentType_ = type;
-    charset_ = cs;
-    composeContentType();
-}
-
 void MimeMessage2::setFormatFlowed(bool on) {
     formatFlowed_ = on;
     if (!contentType_.empty())
@@ -287,7 +272,6 @@ void MimeMessage2::setFormatFlowed(bool on) {
 }
 
 void MimeMessage2::setDisposition(std::string_view type, std::string_view filename) {
-    modified_ = true;
     if (type.empty() && filename.empty()) {
         header_.removeField("content-disposition");
         deriveDisposition();
@@ -308,18 +292,7 @@ void MimeMessage2::setFilename(std::string_view filename) {
     setDisposition(disp, std::string(filename));
 }
 
-void MimeMessage2::setDispositionType(std::string_view type) {
-    if (type.empty()) {
-        modified_ = true;
-        header_.removeField("content-disposition");
-        deriveDisposition();
-        return;
-    }
-    setDisposition(std::string(type), std::string(filename_));
-}
-
 void MimeMessage2::setTransferEncoding(std::string_view token) {
-    modified_ = true;
     const std::string t(token);
     transferEncoding_ = t;
     header_.setField("content-transfer-encoding", t);
@@ -334,7 +307,6 @@ bool MimeMessage2::isTextType() const {
 
 void MimeMessage2::setBodyEncoded(std::string_view encoding, std::string_view bytes,
                                   const Charset& charset, LogBase& log) {
-    modified_ = true;
     DataBuffer decoded;
     if (sb::equalsNoCase(encoding, "base64")) {
         if (!ContentCoding::base64DecodeStrict(bytes, decoded)) {
@@ -361,14 +333,6 @@ void MimeMessage2::setBodyEncoded(std::string_view encoding, std::string_view by
     body_ = std::move(decoded);
 }
 
-void MimeMessage2::initAlternative() {
-    clear();
-    StringBuffer b;
-    makeBoundary(b);
-    b.append("_.ALT");
-    setContentType("multipart/alternative", "", "", "", Charset(), b.view(), "", "");
-}
-
 // ---- predicates and lists ----
 
 bool MimeMessage2::isMultipart() const {
@@ -387,11 +351,6 @@ bool MimeMessage2::isOpaqueSigned() const {
     return isPkcs7Mime(contentType_) && smimeType_ == "signed-data";
 }
 
-void MimeMessage2::textCharsetName(StringBuffer& out) const {
-    if (sb::startsWithNoCase(contentType_, "text") || sb::startsWithNoCase(contentType_, "message"))
-        out.append(charset_.getName());
-}
-
 MimeMessage2* MimeMessage2::partAt(int index) const {
     return index < 0 ? nullptr : parts_.elementAt(static_cast<size_t>(index));
 }
@@ -399,31 +358,19 @@ MimeMessage2* MimeMessage2::partAt(int index) const {
 void MimeMessage2::addPart(std::unique_ptr<MimeMessage2> part) {
     if (!part)
         return;
-    modified_ = true;
     parts_.appendObject(std::move(part));
 }
 
 void MimeMessage2::insertPartFirst(std::unique_ptr<MimeMessage2> part) {
     if (!part)
         return;
-    modified_ = true;
     parts_.insertAt(0, std::move(part));
 }
 
 std::unique_ptr<MimeMessage2> MimeMessage2::removePartAt(int index) {
     if (index < 0 || static_cast<size_t>(index) >= parts_.getSize())
         return nullptr;
-    modified_ = true;
     return parts_.removeAt(static_cast<size_t>(index));
-}
-
-bool MimeMessage2::setPartAt(int index, std::unique_ptr<MimeMessage2> part) {
-    if (index < 0 || !part)
-        return false;
-    if (!parts_.replaceAt(static_cast<size_t>(index), std::move(part)))
-        return false;
-    modified_ = true;
-    return true;
 }
 
 // ---- whole-tree helpers ----
@@ -457,7 +404,6 @@ std::unique_ptr<MimeMessage2> MimeMessage2::detachAppleDoubleData() {
 void MimeMessage2::adoptContent(std::unique_ptr<MimeMessage2> content) {
     if (!content || content.get() == this)
         return;
-    modified_ = true;
     parts_ = std::move(content->parts_);
     body_ = std::move(content->body_);
     header_.removeField("content-disposition");
@@ -465,10 +411,6 @@ void MimeMessage2::adoptContent(std::unique_ptr<MimeMessage2> content) {
     header_.removeField("content-transfer-encoding");
     header_.mergeFrom(content->header_);
     deriveAll();
-}
-
-std::string_view MimeMessage2::contentTypeForExtension(std::string_view ext) {
-    return content_types::forExtension(ext);
 }
 
 void MimeMessage2::makeBoundary(StringBuffer& out) {

@@ -62,16 +62,12 @@ public:
     // Rebuild Content-Type with one member replaced.
     void setContentTypeOnly(std::string_view type);
     void setNameParam(std::string_view name);
-    void setBoundary(std::string_view boundary);
-    void setContentTypeAndCharset(std::string_view type, const Charset& charset);
     void setFormatFlowed(bool on);
 
     // Both empty removes Content-Disposition; otherwise writes type and a quoted filename.
     void setDisposition(std::string_view type, std::string_view filename);
     // Keeps the disposition type, "attachment" when there is none and filename is not empty.
     void setFilename(std::string_view filename);
-    // Empty removes Content-Disposition (and with it the filename).
-    void setDispositionType(std::string_view type);
     void setTransferEncoding(std::string_view token);
 
     // Decodes bytes by encoding (base64, quoted-printable, else as is) into the body; a text
@@ -79,9 +75,6 @@ public:
     // outside the alphabet is left empty and logged.
     void setBodyEncoded(std::string_view encoding, std::string_view bytes, const Charset& charset,
                         LogBase& log);
-
-    // Turns this node into an empty multipart/alternative with a fresh boundary.
-    void initAlternative();
 
     [[nodiscard]] bool isMultipart() const;
     [[nodiscard]] bool isMultipartMixed() const { return contentType_ == "multipart/mixed"; }
@@ -91,8 +84,6 @@ public:
     [[nodiscard]] bool isEncrypted() const;
     // application/(x-)pkcs7-mime with smime-type signed-data.
     [[nodiscard]] bool isOpaqueSigned() const;
-    // Appends the charset name for text and message types only.
-    void textCharsetName(StringBuffer& out) const;
 
     [[nodiscard]] int partCount() const { return static_cast<int>(parts_.getSize()); }
     // Null for an index out of range. The node keeps ownership.
@@ -101,8 +92,6 @@ public:
     void insertPartFirst(std::unique_ptr<MimeMessage2> part);
     // Hands the child back to the caller; null for an index out of range.
     std::unique_ptr<MimeMessage2> removePartAt(int index);
-    // Replaces (and deletes) child index; false for an index out of range.
-    bool setPartAt(int index, std::unique_ptr<MimeMessage2> part);
 
     // Cuts every filename and name parameter of the subtree to its last path component.
     void normalizeFileNames();
@@ -115,8 +104,6 @@ public:
     // header; the Content-* fields of this node are replaced by those of content).
     void adoptContent(std::unique_ptr<MimeMessage2> content);
 
-    // "application/octet-stream" when the extension is unknown.
-    [[nodiscard]] static std::string_view contentTypeForExtension(std::string_view ext);
     // Appends a fresh boundary "----=_NextPart_..." built from a new UUID.
     static void makeBoundary(StringBuffer& out);
 
@@ -126,7 +113,6 @@ public:
     // multipart/signed (rendered unchanged so that the signature stays valid) and for the
     // nothing else.
     [[nodiscard]] const std::string& rawText() const { return rawText_; }
-    [[nodiscard]] bool modified() const { return modified_; }
     [[nodiscard]] bool emitPreamble() const { return emitPreamble_; }
     void setEmitPreamble(bool on) { emitPreamble_ = on; }
 
@@ -176,7 +162,6 @@ private:
 
     std::string rawText_;
     bool unsplit_ = false;
-    bool modified_ = false;
     DataBuffer body_;
     MimeHeader header_;
     bool emitPreamble_ = true;
