@@ -71,6 +71,15 @@ TEST(XStringTest, Utf8AndUtf16ConvertBothWays) {
     EXPECT_EQ(utf16ToUtf8(u"\xD800x"), "\xEF\xBF\xBDx");
 }
 
+// The façade hands text out in this form; setting it must drop the UTF-8 form it replaces.
+TEST(XStringTest, Utf16FormConvertsLazilyBothWays) {
+    XString s("Gr\xC3\xBC\xC3\x9F \xF0\x9F\x98\x80");
+    EXPECT_EQ(s.getUtf16(), u"Gr\u00FC\u00DF \U0001F600");
+    s.setFromUtf16(u"\u03B1\u03B2");
+    EXPECT_EQ(s.getUtf8(), "\xCE\xB1\xCE\xB2");
+    EXPECT_EQ(s.getUtf16(), u"\u03B1\u03B2");
+}
+
 TEST(PlatformTest, UuidsAreRandomVersion4s) {
     std::regex shape("[0-9a-f]{8}-[0-9a-f]{4}-4[0-9a-f]{3}-[89ab][0-9a-f]{3}-[0-9a-f]{12}");
     std::set<std::string> seen;
