@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstdint>
 #include <random>
 #include <span>
@@ -29,6 +30,23 @@ inline std::string hexOf(std::span<const uint8_t> b) {
         s.push_back(digits[c & 15]);
     }
     return s;
+}
+
+// Bytes from hex digits; whatever is no hex digit (blanks, a "-" for nothing) is passed over.
+inline std::string fromHex(std::string_view hex) {
+    std::string out;
+    unsigned v = 0, nibbles = 0;
+    for (char c : hex) {
+        const auto u = static_cast<unsigned char>(c);
+        if (!std::isxdigit(u))
+            continue;
+        v = v * 16 + (std::isdigit(u) ? u - '0' : (u | 32u) - 'a' + 10);
+        if (++nibbles % 2 == 0) {
+            out.push_back(static_cast<char>(v));
+            v = 0;
+        }
+    }
+    return out;
 }
 
 // n bytes drawn from a generator seeded with seed: the same bytes on every run.

@@ -14,4 +14,11 @@ inline std::string logText(const LogBase& log) {
     return sb.str();
 }
 
+// The XML form of a log, as LastErrorXml hands it out before line-end conversion.
+inline std::string logXml(const LogBase& log) {
+    StringBuffer sb;
+    log.getLastErrorXml(sb);
+    return sb.str();
+}
+
 } // namespace norvane::test

@@ -4,6 +4,7 @@
 #include "common/FileAccess.h"
 #include "common/Logger.h"
 #include "support/Bytes.h"
+#include "support/LogText.h"
 #include "support/RunCommand.h"
 #include "support/TestDirs.h"
 
@@ -40,9 +41,7 @@ std::map<std::string, std::string> readWithEngine(const std::string& path) {
     EXPECT_TRUE(file::readWholeFile(path, bytes, &log));
     auto zip = ZipHandle::create();
     if (!zip->openFromMemory(bytes.span(), log)) {
-        StringBuffer text;
-        log.getLastErrorText(text);
-        ADD_FAILURE() << path << ": " << text.str();
+        ADD_FAILURE() << path << ": " << logText(log);
         return out;
     }
     for (int i = 0; i < zip->numEntries(); ++i) {

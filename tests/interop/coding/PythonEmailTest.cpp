@@ -24,15 +24,6 @@ namespace {
 const std::string kScript =
     std::string(NORVANE_SOURCE_DIR) + "/tests/interop/coding/email_interop.py";
 
-std::string unhex(std::string_view h) {
-    std::string out;
-    if (h == "-")
-        return out;
-    for (size_t i = 0; i + 1 < h.size(); i += 2)
-        out.push_back(static_cast<char>(std::stoi(std::string(h.substr(i, 2)), nullptr, 16)));
-    return out;
-}
-
 // Runs the helper script and returns its standard output lines.
 std::vector<std::string> runPython(const std::string& args) {
     std::string out;
@@ -74,8 +65,8 @@ void expectPythonReads(const std::vector<Message>& messages) {
         std::istringstream in(lines[i]);
         std::string subject, body;
         in >> subject >> body;
-        EXPECT_EQ(unhex(subject), messages[i].subjectUtf8) << messages[i].text.substr(0, 300);
-        EXPECT_EQ(unhex(body), messages[i].body) << messages[i].text.substr(0, 300);
+        EXPECT_EQ(fromHex(subject), messages[i].subjectUtf8) << messages[i].text.substr(0, 300);
+        EXPECT_EQ(fromHex(body), messages[i].body) << messages[i].text.substr(0, 300);
     }
 }
 
@@ -91,7 +82,7 @@ std::vector<Sample> pythonSamples(const std::string& kind) {
     std::istringstream in(test::readFile(path));
     for (std::string k, e, x; in >> k >> e >> x;)
         if (k == kind)
-            samples.push_back({k, unhex(e), unhex(x)});
+            samples.push_back({k, fromHex(e), fromHex(x)});
     EXPECT_FALSE(samples.empty()) << kind;
     return samples;
 }

@@ -2,7 +2,6 @@
 
 #include "archive/ZipHandle.h"
 #include "archive/ZipReader.h"
-#include "archive/ZlibCodec.h"
 #include "common/Logger.h"
 #include "support/Bytes.h"
 #include "support/LogText.h"
@@ -35,12 +34,6 @@ Files attachmentsOf(const Email2& e) {
     for (const Email2* a : e.attachments())
         out.emplace_back(a->attachmentFilename(), a->body().toString());
     return out;
-}
-
-std::string logXml(const Logger& log) {
-    StringBuffer t;
-    log.getLastErrorXml(t);
-    return t.str();
 }
 
 std::unique_ptr<Email2> withAttachments(const Files& files) {
@@ -159,13 +152,6 @@ TEST(AttachmentArchiveTest, ConsecutiveArchivesAreAllRemovedAndABadOneFailsAndSt
 }
 
 TEST(AttachmentArchiveTest, HostileEntryNamesKeepOnlyTheirLastComponent) {
-    using test::RawEntry;
-    auto stored = [](std::string name, std::string data) {
-        RawEntry r{.name = std::move(name), .data = data};
-        r.crc = zlibcodec::crc32Of(bytesOf(data));
-        r.size = static_cast<uint32_t>(data.size());
-        return r;
-    };
     const std::string archive = test::buildArchive(
         {stored("../../etc/passwd", "p"), stored("/abs/path.txt", "a"),
          stored("C:\\win\\evil.exe", "e"), stored("..", "d"), stored("ok/../..", "o")});
@@ -212,12 +198,7 @@ TEST(AttachmentArchiveTest, AnArchivePastTheEntryLimitStaysWhole) {
 TEST(AttachmentArchiveTest, DeclaredSizesAreNotTrusted) {
     using test::RawEntry;
     const std::string plain(100000, 'a');
-    std::vector<uint8_t> packed;
-    LogNull quiet;
-    ASSERT_TRUE(zlibcodec::deflateRaw(bytesOf(plain), 6, packed, quiet));
-    RawEntry lying{
-        .name = "liar.txt", .data = std::string(packed.begin(), packed.end()), .method = 8};
-    lying.crc = zlibcodec::crc32Of(bytesOf(plain));
+    RawEntry lying = deflatedEntry("liar.txt", plain);
     lying.size = 10; // claims ten bytes
     auto e = withAttachments({{"l.zip", test::buildArchive({lying})}});
     Logger log;

@@ -14,24 +14,6 @@ using namespace norvane::test;
 
 namespace {
 
-std::string fromHex(std::string_view hex) {
-    std::string out;
-    int nibbles = 0;
-    unsigned v = 0;
-    for (char c : hex) {
-        if (!isxdigit(static_cast<unsigned char>(c)))
-            continue;
-        v = v * 16 + static_cast<unsigned>(
-                         isdigit(static_cast<unsigned char>(c)) ? c - '0' : (c | 32) - 'a' + 10);
-        if (++nibbles == 2) {
-            out.push_back(static_cast<char>(v));
-            nibbles = 0;
-            v = 0;
-        }
-    }
-    return out;
-}
-
 std::string inflateAt(ZipHandle& zip, int i, LogBase& log) {
     auto e = zip.getEntryByIndex(i);
     DataBuffer out;
@@ -170,9 +152,7 @@ TEST(ZipArchiveTest, BadEntriesAreRefusedInsideTheAppendDataContext) {
     EXPECT_FALSE(zip->appendData("dir/", bytesOf("data"), log));
     EXPECT_FALSE(zip->appendData(std::string(70000, 'n'), bytesOf("x"), log));
     std::string text = logText(log);
-    StringBuffer xml;
-    log.getLastErrorXml(xml);
-    EXPECT_NE(xml.str().find("<AppendData>"), std::string::npos);
+    EXPECT_NE(logXml(log).find("<AppendData>"), std::string::npos);
     EXPECT_NE(text.find("Invalid zip entry name"), std::string::npos);
     EXPECT_NE(text.find("A directory entry cannot hold data"), std::string::npos);
     EXPECT_EQ(zip->numEntries(), 0);

@@ -3,6 +3,12 @@
 // Hand-made zip records for tests that need archives no well-behaved writer produces: lying
 // sizes, overlapping entries, odd flags and methods.
 
+#include "archive/ZlibCodec.h"
+#include "common/Logger.h"
+#include "support/Bytes.h"
+
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -20,6 +26,26 @@ struct RawEntry {
     uint16_t madeBy = 20;
     uint32_t externalAttr = 0;
 };
+
+// An entry stored as it is, with its true CRC and size.
+inline RawEntry stored(std::string name, std::string data) {
+    RawEntry e{.name = std::move(name), .data = std::move(data)};
+    e.crc = zlibcodec::crc32Of(bytesOf(e.data));
+    e.size = static_cast<uint32_t>(e.data.size());
+    return e;
+}
+
+// An entry deflated at level 9, with the CRC and size of the plain bytes.
+inline RawEntry deflatedEntry(std::string name, std::string_view plain) {
+    std::vector<uint8_t> packed;
+    LogNull log;
+    EXPECT_TRUE(zlibcodec::deflateRaw(bytesOf(plain), 9, packed, log));
+    RawEntry e{
+        .name = std::move(name), .data = std::string(packed.begin(), packed.end()), .method = 8};
+    e.crc = zlibcodec::crc32Of(bytesOf(plain));
+    e.size = static_cast<uint32_t>(plain.size());
+    return e;
+}
 
 inline void le16(std::string& out, uint16_t v) {
     out.push_back(static_cast<char>(v & 0xFF));

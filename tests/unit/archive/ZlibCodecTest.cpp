@@ -1,6 +1,7 @@
 #include "archive/ZlibCodec.h"
 #include "common/Logger.h"
 #include "support/Bytes.h"
+#include "support/LogText.h"
 
 #include <gtest/gtest.h>
 
@@ -41,9 +42,7 @@ TEST(ZlibCodecTest, InflateStopsJustPastTheLimit) {
     Logger errors;
     EXPECT_FALSE(zlibcodec::inflateRaw(packed, 99999, back, errors));
     EXPECT_TRUE(back.empty());
-    StringBuffer text;
-    errors.getLastErrorText(text);
-    EXPECT_NE(text.str().find("Entry inflates past the size limit"), std::string::npos);
+    EXPECT_NE(logText(errors).find("Entry inflates past the size limit"), std::string::npos);
 }
 
 TEST(ZlibCodecTest, TruncatedAndDamagedStreamsFail) {
@@ -59,7 +58,5 @@ TEST(ZlibCodecTest, TruncatedAndDamagedStreamsFail) {
     Logger errors;
     std::vector<uint8_t> junk = {0xFF, 0xFF, 0xFF, 0xFF};
     EXPECT_FALSE(zlibcodec::inflateRaw(junk, 1 << 20, back, errors));
-    StringBuffer text;
-    errors.getLastErrorText(text);
-    EXPECT_NE(text.str().find("Compressed data is damaged"), std::string::npos);
+    EXPECT_NE(logText(errors).find("Compressed data is damaged"), std::string::npos);
 }

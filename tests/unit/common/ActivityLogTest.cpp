@@ -1,23 +1,16 @@
 #include "common/Logger.h"
 #include "facade/ClsBase.h"
+#include "support/LogText.h"
 #include "support/TestDirs.h"
 
 #include <gtest/gtest.h>
 
 using namespace norvane;
+using test::logText;
+using test::logXml;
 
 namespace {
 
-std::string text(const Logger& log) {
-    StringBuffer sb;
-    log.getLastErrorText(sb);
-    return sb.str();
-}
-std::string xml(const Logger& log) {
-    StringBuffer sb;
-    log.getLastErrorXml(sb);
-    return sb.str();
-}
 std::string html(const Logger& log) {
     StringBuffer sb;
     log.getLastErrorHtml(sb);
@@ -45,13 +38,13 @@ TEST(ActivityLogTest, WorkedExampleRendersAsDocumented) {
     log.logData("certificate_store", "My");
     log.logError("Failed to find certificate for digital signature");
     log.leaveContext();
-    EXPECT_EQ(xml(log), "<NorvaneLog>\n"
-                        "<SendEmail>\n"
-                        "    <certificate_store>My</certificate_store>\n"
-                        "    <error>Failed to find certificate for digital signature</error>\n"
-                        "</SendEmail>\n"
-                        "</NorvaneLog>\n");
-    EXPECT_EQ(text(log),
+    EXPECT_EQ(logXml(log), "<NorvaneLog>\n"
+                           "<SendEmail>\n"
+                           "    <certificate_store>My</certificate_store>\n"
+                           "    <error>Failed to find certificate for digital signature</error>\n"
+                           "</SendEmail>\n"
+                           "</NorvaneLog>\n");
+    EXPECT_EQ(logText(log),
               "certificate_store: My\r\nFailed to find certificate for digital signature\r\n");
     EXPECT_EQ(html(log),
               "certificate_store: My<br>Failed to find certificate for digital signature<br>");
@@ -73,14 +66,14 @@ TEST(ActivityLogTest, EmptyMemberLeavesEmptyFormsAndEmptyDocument) {
 TEST(ActivityLogTest, MultiLineErrorBecomesContinuationLinesAndOneCdataElement) {
     Logger log;
     log.logError("first\r\n\r\nsecond");
-    EXPECT_EQ(text(log), "first\r\n  second\r\n");
-    EXPECT_EQ(xml(log),
+    EXPECT_EQ(logText(log), "first\r\n  second\r\n");
+    EXPECT_EQ(logXml(log),
               "<NorvaneLog>\n<error><![CDATA[first\n  second]]></error>\n</NorvaneLog>\n");
     log.enterContext("Ctx");
     log.logError("a\nb");
     log.leaveContext();
-    EXPECT_EQ(xml(log), "<NorvaneLog>\n<error><![CDATA[first\n  second]]></error>\n"
-                        "<Ctx>\n    <error><![CDATA[a\n  b]]></error>\n</Ctx>\n</NorvaneLog>\n");
+    EXPECT_EQ(logXml(log), "<NorvaneLog>\n<error><![CDATA[first\n  second]]></error>\n"
+                           "<Ctx>\n    <error><![CDATA[a\n  b]]></error>\n</Ctx>\n</NorvaneLog>\n");
 }
 
 TEST(ActivityLogTest, MessageArgumentRules) {
@@ -89,7 +82,7 @@ TEST(ActivityLogTest, MessageArgumentRules) {
     EXPECT_TRUE(log.logError("\r\n\r"));
     EXPECT_EQ(log.entryCount(), 0u);
     EXPECT_TRUE(log.logInfo("x", "SendEmail"));
-    EXPECT_EQ(xml(log), "<NorvaneLog>\n<info keyword=\"SendEmail\">x</info>\n</NorvaneLog>\n");
+    EXPECT_EQ(logXml(log), "<NorvaneLog>\n<info keyword=\"SendEmail\">x</info>\n</NorvaneLog>\n");
 }
 
 TEST(ActivityLogTest, DataValuesAreWrappedOrEscapedByContent) {
@@ -98,21 +91,21 @@ TEST(ActivityLogTest, DataValuesAreWrappedOrEscapedByContent) {
     log.logData("b", "letters");
     log.logData("c", "<![CDATA[ & ]]>");
     log.logData("d", "tab\there");
-    EXPECT_EQ(xml(log), "<NorvaneLog>\n"
-                        "<a><![CDATA[x<y]]></a>\n"
-                        "<b>letters</b>\n"
-                        "<c>&lt;![CDATA[ &amp; ]]&gt;</c>\n"
-                        "<d><![CDATA[tab\there]]></d>\n"
-                        "</NorvaneLog>\n");
+    EXPECT_EQ(logXml(log), "<NorvaneLog>\n"
+                           "<a><![CDATA[x<y]]></a>\n"
+                           "<b>letters</b>\n"
+                           "<c>&lt;![CDATA[ &amp; ]]&gt;</c>\n"
+                           "<d><![CDATA[tab\there]]></d>\n"
+                           "</NorvaneLog>\n");
 }
 
 TEST(ActivityLogTest, MessageWithBothCdataMarkersIsWrittenUnescaped) {
     Logger log;
     log.logInfo("<![CDATA[ a&b ]]>");
-    EXPECT_EQ(xml(log), "<NorvaneLog>\n<info><![CDATA[ a&b ]]></info>\n</NorvaneLog>\n");
+    EXPECT_EQ(logXml(log), "<NorvaneLog>\n<info><![CDATA[ a&b ]]></info>\n</NorvaneLog>\n");
     Logger amp;
     amp.logInfo("a&b");
-    EXPECT_EQ(xml(amp), "<NorvaneLog>\n<info><![CDATA[a&b]]></info>\n</NorvaneLog>\n");
+    EXPECT_EQ(logXml(amp), "<NorvaneLog>\n<info><![CDATA[a&b]]></info>\n</NorvaneLog>\n");
 }
 
 TEST(ActivityLogTest, DataNamesAreTrimmedAndBlanksBecomeUnderscores) {
@@ -120,7 +113,7 @@ TEST(ActivityLogTest, DataNamesAreTrimmedAndBlanksBecomeUnderscores) {
     EXPECT_FALSE(log.logData(" \t ", "v"));
     EXPECT_TRUE(log.logData(" num attachments\t", ""));
     EXPECT_TRUE(log.logDataLong("index", -7));
-    EXPECT_EQ(text(log), "num_attachments: \r\nindex: -7\r\n");
+    EXPECT_EQ(logText(log), "num_attachments: \r\nindex: -7\r\n");
 }
 
 TEST(ActivityLogTest, LeaveContextEdgeCases) {
@@ -134,7 +127,7 @@ TEST(ActivityLogTest, LeaveContextEdgeCases) {
     log.leaveContext();
     log.leaveContext(); // nothing open: an 'E' that renders as nothing
     EXPECT_EQ(log.entryCount(), 4u);
-    EXPECT_EQ(xml(log), "<NorvaneLog>\n<Outer>\n    <info>i</info>\n</Outer>\n</NorvaneLog>\n");
+    EXPECT_EQ(logXml(log), "<NorvaneLog>\n<Outer>\n    <info>i</info>\n</Outer>\n</NorvaneLog>\n");
 }
 
 TEST(ActivityLogTest, UnclosedContextsCloseAtEndWithoutIndentation) {
@@ -142,7 +135,7 @@ TEST(ActivityLogTest, UnclosedContextsCloseAtEndWithoutIndentation) {
     log.enterContext("A");
     log.enterContext("B");
     log.logError("e");
-    EXPECT_EQ(xml(log),
+    EXPECT_EQ(logXml(log),
               "<NorvaneLog>\n<A>\n    <B>\n        <error>e</error>\n</B>\n</A>\n</NorvaneLog>\n");
 }
 
@@ -152,8 +145,8 @@ TEST(ActivityLogTest, DebugOnlyInXmlAndRawXmlItemUnindented) {
     log.logDebug("dbg");
     log.logXml("<raw a=\"1\"/>");
     log.leaveContext();
-    EXPECT_EQ(text(log), "__xml__: <raw a=\"1\"/>\r\n");
-    EXPECT_EQ(xml(log),
+    EXPECT_EQ(logText(log), "__xml__: <raw a=\"1\"/>\r\n");
+    EXPECT_EQ(logXml(log),
               "<NorvaneLog>\n<C>\n    <debug>dbg</debug>\n<raw a=\"1\"/>\n</C>\n</NorvaneLog>\n");
 }
 

@@ -1,6 +1,7 @@
 #include "common/Logger.h"
 #include "email/ReplacePatterns.h"
 #include "mime/MimeMessage2.h"
+#include "support/LogText.h"
 #include "unit/email/EmailTestSupport.h"
 
 #include <gtest/gtest.h>
@@ -301,9 +302,7 @@ TEST(ReplacePatternsTest, CopyForSendingLogsEachPairUnderSendEmail) {
     auto c = replace_patterns::copyForSending(e, list, log);
     ASSERT_NE(c, nullptr);
     EXPECT_EQ(c->getBody().toString(), "onetwo");
-    StringBuffer xml;
-    log.getLastErrorXml(xml);
-    const std::string x = xml.str();
+    const std::string x = logXml(log);
     const size_t first = x.find("<info keyword=\"SendEmail\">Replacing [{A}] with [one]</info>");
     const size_t second = x.find("<info keyword=\"SendEmail\">Replacing [{B}] with [two]</info>");
     EXPECT_NE(first, std::string::npos) << x;

@@ -4,6 +4,7 @@
 #include "charset/ContentCoding.h"
 #include "common/Logger.h"
 #include "mime/MimeMessage2.h"
+#include "support/LogText.h"
 
 using namespace norvane;
 using namespace norvane::test;
@@ -299,9 +300,7 @@ TEST_F(Email2FromMimeTest, SecurityUnwrappingIsReportedInTheLog) {
     EXPECT_TRUE(unwrapper.sawSaveCerts);
     EXPECT_TRUE(e->security().secured);
     EXPECT_EQ(e->security().numEncrypted, 1);
-    StringBuffer xml;
-    log.getLastErrorXml(xml);
-    EXPECT_NE(xml.str().find("<security>"), std::string::npos) << xml.str();
+    EXPECT_NE(logXml(log).find("<security>"), std::string::npos) << logXml(log);
 
     auto plain = Email2::fromMime("Subject: x\r\n\r\nbody", log);
     EXPECT_FALSE(plain->security().secured);

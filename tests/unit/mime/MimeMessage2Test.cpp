@@ -2,6 +2,7 @@
 
 #include "common/Logger.h"
 #include "common/Platform.h"
+#include "support/LogText.h"
 
 #include <gtest/gtest.h>
 
@@ -290,9 +291,7 @@ TEST_F(MimeMessage2Test, Base64BodyWithStrayBytesKeepsItsDataAndIsLogged) {
                    "EC!AAEC",
                    logger);
     EXPECT_EQ(m.body().toString(), std::string("\x00\x01\x02\x00\x01\x02", 6));
-    StringBuffer text;
-    logger.getLastErrorText(text);
-    EXPECT_NE(text.str().find("not base64"), std::string::npos) << text.str();
+    EXPECT_NE(test::logText(logger).find("not base64"), std::string::npos) << test::logText(logger);
 }
 
 TEST_F(MimeMessage2Test, GetHeaderFieldDecodesOnlyOnce) {

@@ -3,6 +3,7 @@
 #include "security/Rijndael2.h"
 #include "security/TwoFish.h"
 #include "support/Bytes.h"
+#include "support/LogText.h"
 
 #include <gtest/gtest.h>
 
@@ -14,21 +15,13 @@ using namespace norvane::test;
 
 namespace {
 
-DataBuffer unhex(std::string_view h) {
-    DataBuffer out;
-    for (size_t i = 0; i + 1 < h.size(); i += 2)
-        out.appendByte(static_cast<uint8_t>(std::stoi(std::string(h.substr(i, 2)), nullptr, 16)));
-    return out;
-}
-
 // The first block of encrypting one block: padding adds a second block after it.
 std::string firstBlock(SymmetricAlgorithm2& c, std::string_view keyHex, std::string_view ptHex) {
     LogNull log;
-    EXPECT_TRUE(c.setKeyBytes(unhex(keyHex).span()));
+    EXPECT_TRUE(c.setKeyBytes(bytesOf(fromHex(keyHex))));
     c.setCipherMode(CipherMode::Ecb);
     DataBuffer out;
-    DataBuffer pt = unhex(ptHex);
-    EXPECT_TRUE(c.encryptBuffer(pt.span(), out, log));
+    EXPECT_TRUE(c.encryptBuffer(bytesOf(fromHex(ptHex)), out, log));
     EXPECT_EQ(out.getSize(), 2 * c.blockSize());
     return hexOf(out.span().first(c.blockSize()));
 }
@@ -193,12 +186,11 @@ TEST(SymmetricAlgorithm2Test, PartialBlocksAndMissingKeysFail) {
     EXPECT_FALSE(aes.decryptBuffer(bytesOf("not sixteen"), out, log));
     EXPECT_TRUE(out.isEmpty());
     aes.setKeyLength(256);
-    ASSERT_TRUE(aes.setKeyBytes(unhex("00112233445566778899aabbccddeeff").span()));
+    ASSERT_TRUE(aes.setKeyBytes(bytesOf(fromHex("00112233445566778899aabbccddeeff"))));
     EXPECT_FALSE(aes.encryptBuffer(bytesOf("data"), out, log));
-    StringBuffer text;
-    log.getLastErrorText(text);
-    EXPECT_NE(text.str().find("No password set"), std::string::npos);
-    EXPECT_NE(text.str().find("not a whole number of cipher blocks"), std::string::npos);
-    EXPECT_NE(text.str().find("Key is shorter than the key length"), std::string::npos);
+    const std::string text = logText(log);
+    EXPECT_NE(text.find("No password set"), std::string::npos);
+    EXPECT_NE(text.find("not a whole number of cipher blocks"), std::string::npos);
+    EXPECT_NE(text.find("Key is shorter than the key length"), std::string::npos);
     EXPECT_FALSE(aes.setKeyBytes({}));
 }
