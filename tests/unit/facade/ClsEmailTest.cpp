@@ -110,8 +110,6 @@ TEST(ClsEmailTest, BodyPutChoosesCharsetAndTurnsHtmlIntoPlain) {
         {"Gr\xC3\xBC\xC3\x9F"
          "e",
          "iso-8859-1"},
-        {"Za\xC5\xBC\xC3\xB3\xC5\x82\xC4\x87", "iso-8859-2"},
-        {"\xD0\x9F\xD1\x80\xD0\xB8", "iso-8859-5"},
         // U+0101 is Latin extended yet missing from Latin-2: nothing but UTF-8 holds it.
         {"R\xC4\x81ga", "utf-8"},
         // An emoji beside CJK text: a CJK charset would lose it.

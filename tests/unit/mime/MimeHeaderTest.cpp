@@ -62,8 +62,6 @@ TEST_F(MimeHeaderTest, RenderedFieldsParseBackExactly) {
         MimeHeader h;
         h.setField(name, value);
         const std::string wire = rendered(h);
-        for (size_t p = wire.find('\n'); p != std::string::npos; p = wire.find('\n', p + 1))
-            EXPECT_LE(p > 0 && wire[p - 1] == '\r' ? 1 : 0, 1);
         MimeHeader back;
         back.loadFromText(wire + "\r\n\r\n");
         EXPECT_EQ(valueOf(back, name), value) << wire;

@@ -77,10 +77,10 @@ TEST_F(MimeMessage2ComposeTest, ContentTypeCompositionQuotesAndFoldsParameters) 
     EXPECT_EQ(related.typeParam(), "text/html");
 
     MimeMessage2 smime;
-    smime.setContentType("application/pkcs7-mime", "smime.p7m", "", "", Charset(), "",
+    smime.setContentType("application/pkcs7-mime", "smime.p7m", "p", "sha1", Charset(), "",
                          "enveloped-data", "");
-    EXPECT_EQ(field(smime, "Content-Type"),
-              "application/pkcs7-mime;name=\"smime.p7m\";smime-type=enveloped-data");
+    EXPECT_EQ(field(smime, "Content-Type"), "application/pkcs7-mime;name=\"smime.p7m\";"
+                                            "protocol=\"p\";micalg=sha1;smime-type=enveloped-data");
     EXPECT_TRUE(smime.isEncrypted());
 }
 
@@ -255,13 +255,6 @@ TEST_F(MimeMessage2ComposeTest, WholeMessageRendersByteForByte) {
     StringBuffer noPreamble;
     root.render(noPreamble);
     EXPECT_EQ(noPreamble.str().find("This is a multi-part"), std::string::npos);
-
-    MimeMessage2 back;
-    back.loadFromText(out.view(), log);
-    ASSERT_EQ(back.partCount(), 2);
-    EXPECT_EQ(back.partAt(0)->body().toString(), "caf\xC3\xA9\r\n");
-    EXPECT_EQ(back.partAt(1)->body().toString(), bytes0to59());
-    EXPECT_EQ(back.partAt(1)->filename(), "data.bin");
 }
 
 TEST_F(MimeMessage2ComposeTest, SignedNodeWithoutRawTextRendersItsChildren) {
