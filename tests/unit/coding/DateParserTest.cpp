@@ -12,15 +12,8 @@ using namespace norvane;
 namespace {
 
 SystemTime at(int y, int mo, int d, int h, int mi, int s, int dow) {
-    SystemTime t;
-    t.year = static_cast<uint16_t>(y);
-    t.month = static_cast<uint16_t>(mo);
-    t.day = static_cast<uint16_t>(d);
-    t.hour = static_cast<uint16_t>(h);
-    t.minute = static_cast<uint16_t>(mi);
-    t.second = static_cast<uint16_t>(s);
-    t.dayOfWeek = static_cast<uint16_t>(dow);
-    return t;
+    auto u = [](int v) { return static_cast<uint16_t>(v); };
+    return {u(y), u(mo), u(dow), u(d), u(h), u(mi), u(s)}; // in member order
 }
 
 std::string show(const SystemTime& t) {

@@ -14,6 +14,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 using namespace norvane;
 using namespace norvane::test;
 
@@ -200,18 +202,13 @@ TEST(ClsEmailBundleTest, EachSortMemberSortsByItsOwnKey) {
     // Each key orders the three e-mails differently; the sorts themselves are the internal
     // bundle's.
     ClsEmailBundle b;
-    add(b, {.subject = "b",
-            .from = "cy@example.com",
-            .to = "a@example.com",
-            .date = "Tue, 08 Dec 2026 10:00:00 +0000"});
-    add(b, {.subject = "c",
-            .from = "amy@example.com",
-            .to = "c@example.com",
-            .date = "Mon, 07 Dec 2026 10:00:00 +0000"});
-    add(b, {.subject = "a",
-            .from = "bo@example.com",
-            .to = "b@example.com",
-            .date = "Wed, 09 Dec 2026 10:00:00 +0000"});
+    for (const auto& [subject, from, to, day] : {std::tuple{"b", "cy", "a", "Tue, 08"},
+                                                 {"c", "amy", "c", "Mon, 07"},
+                                                 {"a", "bo", "b", "Wed, 09"}})
+        add(b, {.subject = subject,
+                .from = std::string(from) + "@example.com",
+                .to = std::string(to) + "@example.com",
+                .date = std::string(day) + " Dec 2026 10:00:00 +0000"});
     struct Case {
         void (ClsEmailBundle::*sort)(bool);
         bool ascending;

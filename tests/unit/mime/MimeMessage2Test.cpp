@@ -15,6 +15,11 @@ protected:
     void SetUp() override { platform::setAnsiCodePage(65001); }
     void TearDown() override { platform::setUuidGeneratorForTesting({}); }
     LogNull log;
+    std::unique_ptr<MimeMessage2> parse(std::string_view text, const MimeParseLimits& limits = {}) {
+        auto m = std::make_unique<MimeMessage2>();
+        m->loadFromText(text, log, limits);
+        return m;
+    }
 };
 
 // One line per node: depth, derived members and the body, so two trees compare as text.
@@ -74,18 +79,16 @@ const std::string kMixedTree = "[multipart/mixed||||||XYZ] \n"
 // ---- parsing ----
 
 TEST_F(MimeMessage2Test, ParsesMultipartIntoDecodedChildren) {
-    MimeMessage2 m;
-    m.loadFromText(kMixed, log);
-    EXPECT_EQ(dump(m), kMixedTree);
-    EXPECT_EQ(headerValue(m, "subject"), "t");
-    EXPECT_EQ(m.header().fieldCount(), 4);
+    auto m = parse(kMixed);
+    EXPECT_EQ(dump(*m), kMixedTree);
+    EXPECT_EQ(headerValue(*m, "subject"), "t");
+    EXPECT_EQ(m->header().fieldCount(), 4);
 }
 
 TEST_F(MimeMessage2Test, LineEndVariantsParseToTheSameTree) {
     for (std::string_view eol : {"\n", "\r\r\n", "\r"}) {
-        MimeMessage2 m;
-        m.loadFromText(replaced(kMixed, "\r\n", eol), log);
-        EXPECT_EQ(dump(m), kMixedTree) << "line end of " << eol.size() << " bytes";
+        auto m = parse(replaced(kMixed, "\r\n", eol));
+        EXPECT_EQ(dump(*m), kMixedTree) << "line end of " << eol.size() << " bytes";
     }
 }
 
@@ -142,9 +145,8 @@ TEST_F(MimeMessage2Test, OddTextsParseToTheExpectedTree) {
     };
     for (const auto& [text, tree] : cases) {
         SCOPED_TRACE(text);
-        MimeMessage2 m;
-        m.loadFromText(text, log);
-        EXPECT_EQ(dump(m), tree);
+        auto m = parse(text);
+        EXPECT_EQ(dump(*m), tree);
     }
 }
 
@@ -153,111 +155,75 @@ TEST_F(MimeMessage2Test, MultipartWithoutADelimiterKeepsItsTextAsOnePlainPart) {
                                    "--b--\r\nonly a close delimiter"}) {
         SCOPED_TRACE(body);
         const std::string header = "Content-Type: multipart/mixed; boundary=b";
-        MimeMessage2 m;
-        m.loadFromText(header + "\r\n\r\n" + body, log);
-        ASSERT_EQ(m.partCount(), 1);
-        EXPECT_EQ(m.partAt(0)->contentType(), "text/plain");
-        EXPECT_EQ(m.partAt(0)->body().toString(), body);
+        auto m = parse(header + "\r\n\r\n" + body);
+        ASSERT_EQ(m->partCount(), 1);
+        EXPECT_EQ(m->partAt(0)->contentType(), "text/plain");
+        EXPECT_EQ(m->partAt(0)->body().toString(), body);
         StringBuffer out;
-        m.renderBody(out);
+        m->renderBody(out);
         EXPECT_EQ(out.str(), body);
     }
 }
 
-TEST_F(MimeMessage2Test, QuotedParameterValuesKeepTheirBlanks) {
-    MimeMessage2 quoted;
-    quoted.loadFromText("Content-Type: multipart/mixed; boundary=\"a b  c\"\r\n\r\n", log);
-    EXPECT_EQ(quoted.boundary(), "a b  c");
-    MimeMessage2 bare;
-    bare.loadFromText("Content-Type: Multipart/Mixed ; boundary=a b\tc;charset=x\r\n\r\n", log);
-    EXPECT_EQ(bare.contentType(), "multipart/mixed");
-    EXPECT_EQ(bare.boundary(), "abc");
-    MimeMessage2 semis;
-    semis.loadFromText("Content-Type: text/plain;; name=\"x;y=z\" ;; charset=utf-8\r\n\r\n", log);
-    EXPECT_EQ(semis.name(), "x;y=z");
-    EXPECT_EQ(semis.charset().getCodePage(), 65001);
-}
-
-TEST_F(MimeMessage2Test, NameAndFilenameKeepTheirCase) {
-    MimeMessage2 m;
-    m.loadFromText("Content-Type: application/pdf; name=\"Report.PDF\"\r\n"
-                   "Content-Disposition: ATTACHMENT; filename=\"My\t Report.PDF\"\r\n\r\nx",
-                   log);
-    EXPECT_EQ(m.name(), "Report.PDF");
-    EXPECT_EQ(m.disposition(), "attachment");
-    EXPECT_EQ(m.filename(), "My Report.PDF");
-    EXPECT_TRUE(m.isAttachment());
-}
-
-TEST_F(MimeMessage2Test, ContentTypeParametersAreDerived) {
-    MimeMessage2 m;
-    m.loadFromText("Content-Type: application/x-pkcs7-mime; smime-type=Signed-Data;\r\n"
-                   " name=smime.p7m; protocol=\"A/B\"; micalg=SHA1; type=Text/HTML\r\n"
-                   "Content-ID:  <cid@x> ; junk\r\nContent-Transfer-Encoding: Base64 ;x\r\n\r\n",
-                   log);
-    EXPECT_EQ(m.smimeType(), "signed-data");
-    EXPECT_EQ(m.protocol(), "a/b");
-    EXPECT_EQ(m.micalg(), "sha1");
-    EXPECT_EQ(m.typeParam(), "text/html");
-    EXPECT_EQ(m.contentId(), "<cid@x>");
-    EXPECT_EQ(m.transferEncoding(), "Base64");
-    EXPECT_TRUE(m.isOpaqueSigned());
-    EXPECT_FALSE(m.isEncrypted());
-    MimeMessage2 enc;
-    enc.loadFromText("Content-Type: application/pkcs7-mime; smime-type=enveloped-data\r\n\r\n",
-                     log);
-    EXPECT_TRUE(enc.isEncrypted());
-}
-
-TEST_F(MimeMessage2Test, Rfc2231ParametersAreJoinedAndDecoded) {
-    MimeMessage2 m;
-    m.loadFromText("Content-Type: application/pdf; name*=utf-8''Caf%C3%A9.PDF\r\n"
-                   "Content-Disposition: attachment; filename*0*=iso-8859-1'fr'Caf%E9;\r\n"
-                   " filename*1=\" menu.pdf\"\r\n\r\nx",
-                   log);
-    EXPECT_EQ(m.name(), "Caf\xC3\xA9.PDF");
-    EXPECT_EQ(m.filename(), "Caf\xC3\xA9 menu.pdf");
-    // A plain parameter of the same name wins; a boundary may come in this form too.
-    MimeMessage2 both;
-    both.loadFromText("Content-Type: multipart/signed; boundary*=\"x-any''EeQf%20G\";\r\n"
-                      " name*=utf-8''other.txt; name=plain.txt\r\n\r\n",
-                      log);
-    EXPECT_EQ(both.name(), "plain.txt");
-    EXPECT_EQ(both.boundary(), "EeQf G");
-}
-
-TEST_F(MimeMessage2Test, ParameterValuesNeverShowPlaceholders) {
-    const struct {
-        const char* header;
-        const char* type;
-        const char* boundary;
-        const char* name;
-    } cases[] = {
-        // An unclosed quote runs to the end of the value.
-        {"text/plain; charset=utf-8; name=\"never closed", "text/plain", "", "never closed"},
-        // A parameter folded onto the next line without its ';'.
-        {"multipart/mixed\r\n\tboundary=\"b\"", "multipart/mixed", "b", ""},
-        {"\"text/plain\"; name=x", "text/plain", "", "x"},
+TEST_F(MimeMessage2Test, ParametersAreReadAsWritten) {
+    // type|disposition|name|filename|charset|boundary of the parsed node.
+    const std::pair<std::string, std::string> cases[] = {
+        // Quoted values keep their blanks; bare ones lose them.
+        {"Content-Type: multipart/mixed; boundary=\"a b  c\"", "multipart/mixed|||||a b  c"},
+        {"Content-Type: Multipart/Mixed ; boundary=a b\tc;charset=x", "multipart/mixed|||||abc"},
+        {"Content-Type: text/plain;; name=\"x;y=z\" ;; charset=utf-8", "text/plain||x;y=z||utf-8|"},
+        // Names keep their case.
+        {"Content-Type: application/pdf; name=\"Report.PDF\"\r\n"
+         "Content-Disposition: ATTACHMENT; filename=\"My\t Report.PDF\"",
+         "application/pdf|attachment|Report.PDF|My Report.PDF||"},
+        // RFC 2231 values are joined and decoded; a plain parameter of the same name wins.
+        {"Content-Type: application/pdf; name*=utf-8''Caf%C3%A9.PDF\r\n"
+         "Content-Disposition: attachment; filename*0*=iso-8859-1'fr'Caf%E9;\r\n"
+         " filename*1=\" menu.pdf\"",
+         "application/pdf|attachment|Caf\xC3\xA9.PDF|Caf\xC3\xA9 menu.pdf||"},
+        {"Content-Type: multipart/signed; boundary*=\"x-any''EeQf%20G\";\r\n"
+         " name*=utf-8''other.txt; name=plain.txt",
+         "multipart/signed||plain.txt|||EeQf G"},
+        // Never a placeholder: an unclosed quote runs to the end of the value, and a parameter
+        // folded onto the next line without its ';' is still one.
+        {"Content-Type: text/plain; charset=utf-8; name=\"never closed",
+         "text/plain||never closed||utf-8|"},
+        {"Content-Type: multipart/mixed\r\n\tboundary=\"b\"", "multipart/mixed|||||b"},
+        {"Content-Type: \"text/plain\"; name=x", "text/plain||x|||"},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.header);
-        MimeMessage2 m;
-        m.loadFromText(std::string("Content-Type: ") + c.header + "\r\n\r\n", log);
-        EXPECT_EQ(m.contentType(), c.type);
-        EXPECT_EQ(m.boundary(), c.boundary);
-        EXPECT_EQ(m.name(), c.name);
+    for (const auto& [header, members] : cases) {
+        SCOPED_TRACE(header);
+        auto m = parse(header + "\r\n\r\n");
+        EXPECT_EQ(m->contentType() + "|" + m->disposition() + "|" + m->name() + "|" +
+                      m->filename() + "|" + m->charset().getName() + "|" + m->boundary(),
+                  members);
+        EXPECT_EQ(m->isAttachment(), m->disposition() == "attachment");
     }
 }
 
+TEST_F(MimeMessage2Test, ContentTypeParametersAreDerived) {
+    auto m = parse("Content-Type: application/x-pkcs7-mime; smime-type=Signed-Data;\r\n"
+                   " name=smime.p7m; protocol=\"A/B\"; micalg=SHA1; type=Text/HTML\r\n"
+                   "Content-ID:  <cid@x> ; junk\r\nContent-Transfer-Encoding: Base64 ;x\r\n\r\n");
+    EXPECT_EQ(m->smimeType(), "signed-data");
+    EXPECT_EQ(m->protocol(), "a/b");
+    EXPECT_EQ(m->micalg(), "sha1");
+    EXPECT_EQ(m->typeParam(), "text/html");
+    EXPECT_EQ(m->contentId(), "<cid@x>");
+    EXPECT_EQ(m->transferEncoding(), "Base64");
+    EXPECT_TRUE(m->isOpaqueSigned());
+    EXPECT_FALSE(m->isEncrypted());
+    auto enc = parse("Content-Type: application/pkcs7-mime; smime-type=enveloped-data\r\n\r\n");
+    EXPECT_TRUE(enc->isEncrypted());
+}
+
 TEST_F(MimeMessage2Test, XHtmlBodyTurnsTextIntoHtml) {
-    MimeMessage2 m;
-    m.loadFromText("Content-Type: text/plain\r\n\r\n \r\n<X-HTML><b>hi</b></x-html>", log);
-    EXPECT_EQ(m.contentType(), "text/html");
-    EXPECT_EQ(headerValue(m, "content-type"), "text/html; charset=\"us-ascii\"");
-    EXPECT_EQ(m.body().toString(), " \r\n<X-HTML><b>hi</b></x-html>");
-    MimeMessage2 plain;
-    plain.loadFromText("Content-Type: text/plain\r\n\r\ntext <x-html>", log);
-    EXPECT_EQ(plain.contentType(), "text/plain");
+    auto m = parse("Content-Type: text/plain\r\n\r\n \r\n<X-HTML><b>hi</b></x-html>");
+    EXPECT_EQ(m->contentType(), "text/html");
+    EXPECT_EQ(headerValue(*m, "content-type"), "text/html; charset=\"us-ascii\"");
+    EXPECT_EQ(m->body().toString(), " \r\n<X-HTML><b>hi</b></x-html>");
+    auto plain = parse("Content-Type: text/plain\r\n\r\ntext <x-html>");
+    EXPECT_EQ(plain->contentType(), "text/plain");
 }
 
 TEST_F(MimeMessage2Test, SignedContentKeepsItsExactText) {
@@ -270,13 +236,12 @@ TEST_F(MimeMessage2Test, SignedContentKeepsItsExactText) {
                              "Content-Type: application/pkcs7-signature\r\n"
                              "Content-Transfer-Encoding: base64\r\n\r\n"
                              "AAECAw==\r\n--s--\r\n";
-    MimeMessage2 m;
-    m.loadFromText(text, log);
-    ASSERT_EQ(m.partCount(), 2);
-    EXPECT_EQ(m.partAt(0)->rawText(), signedPart);
-    EXPECT_TRUE(m.partAt(1)->rawText().empty());
+    auto m = parse(text);
+    ASSERT_EQ(m->partCount(), 2);
+    EXPECT_EQ(m->partAt(0)->rawText(), signedPart);
+    EXPECT_TRUE(m->partAt(1)->rawText().empty());
     StringBuffer body;
-    m.renderBody(body);
+    m->renderBody(body);
     EXPECT_EQ(body.str(), "--s\r\n" + signedPart +
                               "\r\n--s\r\n"
                               "Content-Type: application/pkcs7-signature\r\n"
@@ -303,51 +268,42 @@ TEST_F(MimeMessage2Test, GetHeaderFieldDecodesOnlyOnce) {
 }
 
 TEST_F(MimeMessage2Test, AppleDoubleDataForkCanBeDetached) {
-    MimeMessage2 m;
-    m.loadFromText("Content-Type: multipart/appledouble; boundary=ad\r\n\r\n"
+    auto m = parse("Content-Type: multipart/appledouble; boundary=ad\r\n\r\n"
                    "--ad\r\nContent-Type: application/applefile\r\n\r\nres\r\n"
-                   "--ad\r\nContent-Type: application/pdf; name=doc.pdf\r\n\r\ndata\r\n--ad--\r\n",
-                   log);
-    auto fork = m.detachAppleDoubleData();
+                   "--ad\r\nContent-Type: application/pdf; name=doc.pdf\r\n\r\ndata\r\n--ad--\r\n");
+    auto fork = m->detachAppleDoubleData();
     ASSERT_NE(fork, nullptr);
     EXPECT_EQ(fork->contentType(), "application/pdf");
     EXPECT_EQ(fork->body().toString(), "data");
-    EXPECT_EQ(m.partCount(), 1);
-    EXPECT_EQ(m.detachAppleDoubleData(), nullptr); // no child 1 left
-    MimeMessage2 mixed;
-    mixed.loadFromText(kMixed, log);
-    EXPECT_EQ(mixed.detachAppleDoubleData(), nullptr);
-    EXPECT_EQ(mixed.partCount(), 2);
+    EXPECT_EQ(m->partCount(), 1);
+    EXPECT_EQ(m->detachAppleDoubleData(), nullptr); // no child 1 left
+    auto mixed = parse(kMixed);
+    EXPECT_EQ(mixed->detachAppleDoubleData(), nullptr);
+    EXPECT_EQ(mixed->partCount(), 2);
 }
 
 TEST_F(MimeMessage2Test, UuencodedBodyIsDecodedAndRelabelled) {
-    MimeMessage2 m;
-    m.loadFromText("Content-Transfer-Encoding: X-UUencode\r\n\r\n"
-                   "begin 644 a.txt\r\n#86)C\r\n`\r\nend\r\n",
-                   log);
-    m.decodeUuencodedBody(log);
-    EXPECT_EQ(m.body().toString(), "abc");
-    EXPECT_EQ(m.transferEncoding(), "base64");
-    EXPECT_EQ(headerValue(m, "Content-Transfer-Encoding"), "base64");
-    MimeMessage2 none;
-    none.loadFromText("Content-Transfer-Encoding: x-uuencode\r\n\r\nno data", log);
-    none.decodeUuencodedBody(log);
-    EXPECT_TRUE(none.body().isEmpty());
-    MimeMessage2 other;
-    other.loadFromText("Content-Transfer-Encoding: 7bit\r\n\r\nbegin 644 a\r\n#86)C\r\n", log);
-    other.decodeUuencodedBody(log);
-    EXPECT_EQ(other.transferEncoding(), "7bit");
+    auto m = parse("Content-Transfer-Encoding: X-UUencode\r\n\r\n"
+                   "begin 644 a.txt\r\n#86)C\r\n`\r\nend\r\n");
+    m->decodeUuencodedBody(log);
+    EXPECT_EQ(m->body().toString(), "abc");
+    EXPECT_EQ(m->transferEncoding(), "base64");
+    EXPECT_EQ(headerValue(*m, "Content-Transfer-Encoding"), "base64");
+    auto none = parse("Content-Transfer-Encoding: x-uuencode\r\n\r\nno data");
+    none->decodeUuencodedBody(log);
+    EXPECT_TRUE(none->body().isEmpty());
+    auto other = parse("Content-Transfer-Encoding: 7bit\r\n\r\nbegin 644 a\r\n#86)C\r\n");
+    other->decodeUuencodedBody(log);
+    EXPECT_EQ(other->transferEncoding(), "7bit");
 }
 
 TEST_F(MimeMessage2Test, ParseRenderParseKeepsTheTree) {
-    MimeMessage2 m;
-    m.loadFromText(kMixed, log);
+    auto m = parse(kMixed);
     StringBuffer once;
-    m.render(once);
-    MimeMessage2 again;
-    again.loadFromText(once.view(), log);
-    EXPECT_EQ(dump(again), kMixedTree);
+    m->render(once);
+    auto again = parse(once.view());
+    EXPECT_EQ(dump(*again), kMixedTree);
     StringBuffer twice;
-    again.render(twice);
+    again->render(twice);
     EXPECT_EQ(twice.str(), once.str());
 }
