@@ -15,7 +15,7 @@ using namespace norvane;
 
 namespace {
 
-struct Spec {
+struct Shape {
     std::string subject{};
     std::string from{};
     std::string to{};
@@ -23,7 +23,7 @@ struct Spec {
     std::string tag{};
 };
 
-std::unique_ptr<Email2> make(const Spec& s) {
+std::unique_ptr<Email2> make(const Shape& s) {
     auto e = std::make_unique<Email2>();
     if (!s.subject.empty())
         e->setHeaderField("Subject", s.subject);
@@ -39,9 +39,9 @@ std::unique_ptr<Email2> make(const Spec& s) {
     return e;
 }
 
-MailBundle bundleOf(const std::vector<Spec>& specs) {
+MailBundle bundleOf(const std::vector<Shape>& shapes) {
     MailBundle b;
-    for (const Spec& s : specs)
+    for (const Shape& s : shapes)
         b.add(make(s));
     return b;
 }
@@ -137,11 +137,11 @@ TEST(MailBundleTest, SortByDateOrdersByTimeAndKeepsEqualDatesInOrder) {
 }
 
 TEST(MailBundleTest, ConcurrentSortsInOppositeDirectionsDoNotDisturbEachOther) {
-    std::vector<Spec> specs;
+    std::vector<Shape> shapes;
     for (int i = 0; i < 200; ++i)
-        specs.push_back({.subject = "s" + std::to_string(1000 + (i * 37) % 200), .tag = "x"});
-    MailBundle up = bundleOf(specs);
-    MailBundle down = bundleOf(specs);
+        shapes.push_back({.subject = "s" + std::to_string(1000 + (i * 37) % 200), .tag = "x"});
+    MailBundle up = bundleOf(shapes);
+    MailBundle down = bundleOf(shapes);
     std::thread t1([&] {
         for (int i = 0; i < 20; ++i)
             up.sort(MailSortKey::Subject, true);

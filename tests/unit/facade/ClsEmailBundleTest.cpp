@@ -23,7 +23,7 @@ namespace {
 
 using Strings = std::vector<std::string>;
 
-struct Spec {
+struct Shape {
     std::string subject;
     std::string from = "";
     std::string to = "";
@@ -32,7 +32,7 @@ struct Spec {
     std::string messageId = "";
 };
 
-std::unique_ptr<ClsEmail> makeEmail(const Spec& s) {
+std::unique_ptr<ClsEmail> makeEmail(const Shape& s) {
     std::string mime;
     if (!s.from.empty())
         mime += "From: " + s.from + "\r\n";
@@ -49,7 +49,7 @@ std::unique_ptr<ClsEmail> makeEmail(const Spec& s) {
     return e;
 }
 
-void add(ClsEmailBundle& b, const Spec& s) {
+void add(ClsEmailBundle& b, const Shape& s) {
     auto e = makeEmail(s);
     ASSERT_TRUE(b.AddEmail(e.get()));
 }
@@ -106,7 +106,7 @@ TEST(ClsEmailBundleTest, RemoveEmailMatchesUidlThenMessageId) {
     EXPECT_EQ(b.get_LastErrorXml(), xmlOf("RemoveEmail", err("No Email was provided")));
 
     struct Case {
-        Spec probe;
+        Shape probe;
         bool removed;
         Strings left;
     };
