@@ -4,8 +4,10 @@
 #include "ServerEnv.h"
 
 #include "common/Logger.h"
+#include "support/RunCommand.h"
 #include "support/TestDirs.h"
 #include "transport/PopCache.h"
+#include "transport/PopSessions.h"
 
 #include <gtest/gtest.h>
 
@@ -173,6 +175,52 @@ TEST(PopCacheTest, DeleteAfterReconnectFollowsTheUidl) {
         const std::string wire = srv.received();
         EXPECT_EQ(countOf(wire, "DELE 2\r\n"), 1u) << wire;
         EXPECT_TRUE(wire.ends_with(c.wireEnd)) << wire;
+    }
+}
+
+// The same against Dovecot with two real clients: the server cuts our session (our own close
+// would forget the numbers, and deleteByNumber would refuse), and another client expunges a
+// message before we reconnect.
+TEST(PopCacheTest, DeleteByNumberFollowsTheUidlWhenAnotherClientExpunged) {
+    const ServerEnv& env = serverEnv();
+    // A second client: DELE of that number (none for 0), then the UIDLs it lists, and QUIT.
+    auto otherClient = [&](int number) {
+        Logger log;
+        std::vector<int> numbers;
+        std::vector<std::string> uidls;
+        auto s = popConnect("127.0.0.1", "dave", "davepw", env.pop3Port, 5, 5, log);
+        EXPECT_TRUE(s && (number == 0 || s->dele(number, log)) && s->uidl(numbers, uidls, log) &&
+                    s->quit(log))
+            << logText(log);
+        return uidls;
+    };
+    const struct {
+        int otherDeletes;
+        bool ok;
+        std::vector<size_t> left; // positions in the first listing
+    } cases[] = {{1, true, {2}}, {2, false, {0, 2}}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.otherDeletes);
+        clearMailbox("dave");
+        for (int i = 1; i <= 3; ++i) {
+            const std::string uidl = marker("two-clients");
+            addMessage("dave", uidl, "From: a@test.invalid\r\nSubject: " + uidl + "\r\n\r\nx\r\n");
+        }
+        PopCache cache;
+        cache.configure(false, "127.0.0.1", "dave", "davepw", env.pop3Port, 5, 5);
+        Logger log;
+        std::vector<std::string> listed, want;
+        ASSERT_TRUE(cache.getUidls(listed, log)) << logText(log);
+        ASSERT_EQ(listed.size(), 3u);
+        ASSERT_EQ(runCommand("doveadm -c " + shellQuote(env.stateDir + "/dovecot/dovecot.conf") +
+                             " kick dave >/dev/null"),
+                  0);
+        otherClient(c.otherDeletes);
+        EXPECT_EQ(cache.deleteByNumber(2, nullptr, log), c.ok) << logText(log);
+        cache.close();
+        for (size_t i : c.left)
+            want.push_back(listed[i]);
+        EXPECT_EQ(otherClient(0), want);
     }
 }
 
