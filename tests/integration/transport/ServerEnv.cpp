@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <map>
 #include <pwd.h>
@@ -157,28 +158,40 @@ size_t mailboxCount(const std::string& user) {
     return n;
 }
 
-std::vector<SpoolMessage> waitForSpool(std::string_view marker, size_t count, int seconds) {
+// Polls done every 10 ms until it holds or seconds have passed; the last answer of done.
+bool waitUntil(const std::function<bool()>& done, int seconds) {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    bool held = done();
+    for (; !held && std::chrono::steady_clock::now() < deadline; held = done())
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return held;
+}
+
+std::vector<SpoolMessage> waitForSpool(std::string_view marker, size_t count, int seconds) {
     std::vector<SpoolMessage> found;
-    for (;;) {
-        found.clear();
-        std::error_code ec;
-        std::vector<fs::path> envelopes;
-        for (const auto& e : fs::directory_iterator(serverEnv().spool, ec))
-            if (e.path().extension() == ".json")
-                envelopes.push_back(e.path());
-        std::sort(envelopes.begin(), envelopes.end());
-        for (const fs::path& p : envelopes) {
-            fs::path eml = p;
-            eml.replace_extension(".eml");
-            std::string data = readFile(eml.string());
-            if (data.find(marker) != std::string::npos)
-                found.push_back({data, readFile(p.string())});
-        }
-        if (found.size() >= count || std::chrono::steady_clock::now() > deadline)
-            return found;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
+    (void)waitUntil(
+        [&] {
+            found.clear();
+            std::error_code ec;
+            std::vector<fs::path> envelopes;
+            for (const auto& e : fs::directory_iterator(serverEnv().spool, ec))
+                if (e.path().extension() == ".json")
+                    envelopes.push_back(e.path());
+            std::sort(envelopes.begin(), envelopes.end());
+            for (fs::path p : envelopes) {
+                std::string envelope = readFile(p.string());
+                std::string data = readFile(p.replace_extension(".eml").string());
+                if (data.find(marker) != std::string::npos)
+                    found.push_back({data, envelope});
+            }
+            return found.size() >= count;
+        },
+        seconds);
+    return found;
+}
+
+bool waitForLog(const std::string& path, std::string_view text, int seconds) {
+    return waitUntil([&] { return readFile(path).find(text) != std::string::npos; }, seconds);
 }
 
 ScriptedServer::Script& ScriptedServer::Script::connection() {
@@ -278,15 +291,14 @@ ScriptedServer::ScriptedServer(const Script& script, std::string host, std::stri
 }
 
 std::string ScriptedServer::received(int seconds) {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-    while (pid_ > 0 && std::chrono::steady_clock::now() < deadline) {
-        int status = 0;
-        if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-            pid_ = -1;
-            break;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
+    // The peer ends after its script; one still running after the wait is stopped.
+    (void)waitUntil(
+        [&] {
+            if (pid_ > 0 && ::waitpid(pid_, nullptr, WNOHANG) == pid_)
+                pid_ = -1;
+            return pid_ <= 0;
+        },
+        seconds);
     stop();
     return readFile(dir_ + "/received");
 }

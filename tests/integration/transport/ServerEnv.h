@@ -40,6 +40,9 @@ struct SpoolMessage {
 };
 // Waits (at most seconds) until the sink holds count messages whose DATA contains marker.
 std::vector<SpoolMessage> waitForSpool(std::string_view marker, size_t count, int seconds = 10);
+// Waits (at most seconds) until a server's log file holds text: servers write their log
+// lines from a separate process, after they have answered.
+bool waitForLog(const std::string& path, std::string_view text, int seconds = 5);
 
 // While it lives, every new TLS channel trusts the fixture's test CA.
 class TrustTestCa {

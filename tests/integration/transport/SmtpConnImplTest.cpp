@@ -82,7 +82,7 @@ TEST(SmtpConnImplTest, EveryMechanismAuthenticatesAgainstExim) {
             << logText(log);
         expectDelivered(s, log, c.method, std::string(c.user) + "@test.invalid");
         expectNoSecret(log, s, c.user, c.password);
-        EXPECT_NE(readFile(env.eximCyrusLog).find(c.logged), std::string::npos);
+        EXPECT_TRUE(waitForLog(env.eximCyrusLog, c.logged));
     }
 }
 
@@ -140,7 +140,7 @@ TEST(SmtpConnImplTest, CramMd5IsPreferredOverCleartextMechanisms) {
     // Dovecot submission offers PLAIN, LOGIN and CRAM-MD5; the written order would send LOGIN.
     ASSERT_TRUE(connectTo(s, env.submissionPort, log, "dave", "davepw")) << logText(log);
     EXPECT_NE(logText(log).find("login_method: CRAM_MD5"), std::string::npos);
-    EXPECT_NE(readFile(env.dovecotLog).find("user=<dave>, method=CRAM-MD5"), std::string::npos);
+    EXPECT_TRUE(waitForLog(env.dovecotLog, "user=<dave>, method=CRAM-MD5"));
     expectDelivered(s, log, "submission", "dave@test.invalid");
 }
 
@@ -243,15 +243,10 @@ TEST(SmtpConnImplTest, IndividualSendingAndSentMailLog) {
 
 TEST(SmtpConnImplTest, CheckConnectivityAndEmptyCredentials) {
     const ServerEnv& env = serverEnv();
-    {
-        SmtpConnImpl s;
-        Logger log;
-        EXPECT_TRUE(s.checkConnectivity("127.0.0.1", env.eximCyrusPort, 5, log));
-        EXPECT_NE(logText(log).find("is reachable"), std::string::npos);
-    }
-    // An empty password turns authentication off even though Exim offers mechanisms.
     SmtpConnImpl s;
     Logger log;
+    EXPECT_TRUE(SmtpConnImpl().checkConnectivity("127.0.0.1", env.eximCyrusPort, 5, log));
+    // An empty password turns authentication off even though Exim offers mechanisms.
     ASSERT_TRUE(connectTo(s, env.eximCyrusPort, log, "alice", ""));
     EXPECT_TRUE(s.authFlags().ntlm == false && s.authFlags().login == false);
     EXPECT_NE(logText(log).find("smtp_user: NULL"), std::string::npos);

@@ -110,9 +110,6 @@ TEST(ProgressMonitorTest, ConsumeReportsRisesAndAbort) {
     EXPECT_EQ(r.percents, (std::vector<int>{10, 60, 100}));
     m.reset(10);
     EXPECT_FALSE(m.aborted());
-    m.addTag("xferMail");
-    EXPECT_TRUE(m.hasTag("xferMail"));
-    EXPECT_FALSE(m.hasTag("fetchMultiple"));
 }
 
 TEST(PopMessageTextTest, InPlaceUnstuffingOfALargeMessage) {

@@ -10,19 +10,19 @@
 using namespace norvane;
 using namespace norvane::test;
 
-TEST(HmacMD5Test, MatchesRfc2104Vectors) {
-    std::string key(16, '\x0b');
-    EXPECT_EQ(hexOf(HmacMD5::compute(bytesOf(key), bytesOf("Hi There"))),
-              "9294727a3638bb1c13f48ef8158bfc9d");
-    EXPECT_EQ(hexOf(HmacMD5::compute(bytesOf("Jefe"), bytesOf("what do ya want for nothing?"))),
-              "750c783e6ab0b503eaa86e310a5db738");
-}
-
-TEST(HmacMD5Test, KeyLongerThanBlockActsAsItsDigest) {
-    std::string key(80, '\xaa');
-    std::string data = "Test Using Larger Than Block-Size Key - Hash Key First";
-    EXPECT_EQ(hexOf(HmacMD5::compute(bytesOf(key), bytesOf(data))),
-              "6b1ab7fe4bd7bf8f0b62e6ce61b9d0cd");
+TEST(HmacMD5Test, MatchesRfc2202Vectors) {
+    const struct {
+        std::string key, data;
+        const char* mac;
+    } cases[] = {
+        {std::string(16, '\x0b'), "Hi There", "9294727a3638bb1c13f48ef8158bfc9d"},
+        {"Jefe", "what do ya want for nothing?", "750c783e6ab0b503eaa86e310a5db738"},
+        // A key longer than the block is replaced by its digest.
+        {std::string(80, '\xaa'), "Test Using Larger Than Block-Size Key - Hash Key First",
+         "6b1ab7fe4bd7bf8f0b62e6ce61b9d0cd"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(hexOf(HmacMD5::compute(bytesOf(c.key), bytesOf(c.data))), c.mac) << c.data;
 }
 
 TEST(CramMD5Test, MatchesRfc2195Example) {
