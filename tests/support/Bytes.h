@@ -5,10 +5,10 @@
 
 #include "charset/Charset.h"
 #include "charset/EncodingConvert.h"
+#include "common/StringBuffer.h"
 
 #include <gtest/gtest.h>
 
-#include <cctype>
 #include <cstdint>
 #include <random>
 #include <span>
@@ -37,16 +37,24 @@ inline std::string fromHex(std::string_view hex) {
     std::string out;
     unsigned v = 0, nibbles = 0;
     for (char c : hex) {
-        const auto u = static_cast<unsigned char>(c);
-        if (!std::isxdigit(u))
+        const int digit = sb::hexValue(c);
+        if (digit < 0)
             continue;
-        v = v * 16 + (std::isdigit(u) ? u - '0' : (u | 32u) - 'a' + 10);
+        v = v * 16 + static_cast<unsigned>(digit);
         if (++nibbles % 2 == 0) {
             out.push_back(static_cast<char>(v));
             v = 0;
         }
     }
     return out;
+}
+
+// How often what occurs in text (overlapping occurrences counted).
+inline size_t countOf(std::string_view text, std::string_view what) {
+    size_t n = 0;
+    for (size_t p = text.find(what); p != std::string_view::npos; p = text.find(what, p + 1))
+        ++n;
+    return n;
 }
 
 // n bytes drawn from a generator seeded with seed: the same bytes on every run.

@@ -87,6 +87,8 @@ TEST(NorvaneSocketTest, RepliesArriveWholeOverEveryLoopbackName) {
             EXPECT_EQ(line, want);
         }
     }
+    if (!ipv6Loopback())
+        GTEST_SKIP() << "no IPv6 loopback here: the ::1 row did not run";
 }
 
 TEST(NorvaneSocketTest, UnknownNameSetsDnsFailed) {

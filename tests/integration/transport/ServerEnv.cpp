@@ -116,13 +116,6 @@ std::string localHostName() {
     return n.empty() ? "localhost" : n;
 }
 
-size_t countOf(std::string_view text, std::string_view what) {
-    size_t n = 0;
-    for (size_t p = text.find(what); p != std::string_view::npos; p = text.find(what, p + 1))
-        ++n;
-    return n;
-}
-
 std::string headerOf(const Email2& e, std::string_view name) {
     StringBuffer v;
     (void)e.getHeaderField(name, v);

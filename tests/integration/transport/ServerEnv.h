@@ -5,6 +5,7 @@
 
 #include "common/Logger.h"
 #include "email/Email2.h"
+#include "support/Bytes.h"
 #include "support/LogText.h"
 #include "support/TestDirs.h"
 #include "transport/SmtpMail.h"
@@ -57,8 +58,6 @@ public:
 std::string marker(std::string_view name);
 // The name our side puts in EHLO.
 std::string localHostName();
-// How often what occurs in text.
-size_t countOf(std::string_view text, std::string_view what);
 // A header field of an e-mail ("" when it has none).
 std::string headerOf(const Email2& e, std::string_view name);
 

@@ -116,10 +116,6 @@ TEST_F(Email2RenderTest, NestedMultipartsEachWriteTheirPreamble) {
     e.addAlternative(Email2::makeHtmlAlternativePart("<b>x</b>", Charset()));
     (void)e.addDataAttachment("a.bin", DataBuffer(std::string_view("a")), "");
     const std::string text = render(e);
-    size_t count = 0;
-    for (size_t at = text.find("This is a multi-part"); at != std::string::npos;
-         at = text.find("This is a multi-part", at + 1))
-        ++count;
-    EXPECT_EQ(count, 2u);
+    EXPECT_EQ(countOf(text, "This is a multi-part"), 2u);
     EXPECT_TRUE(text.ends_with("--" + e.boundary() + "--\r\n"));
 }
