@@ -1,17 +1,23 @@
 #pragma once
 
-// The receiving half of the mail manager: each member drives the POP3 cache with the current
-// settings, closes the session at its end, and passes the bundles it hands back through the
-// Filter expression (copy, transfer and header listings; not fetches by UIDL).
+// The mail manager's settings and the steps behind its members.
+//
+// Receiving: each member drives the POP3 cache with the current settings, closes the session
+// at its end, and passes the bundles it hands back through the Filter expression (copy,
+// transfer and header listings; not fetches by UIDL).
 //
 // TransferMail deletes only messages that arrived whole (the fetch hands back nothing else)
 // and kept by the filter, by their number in the same session, from the last to the first,
 // and commits by QUIT; a message it could not delete stays on the server.
+//
+// Sending (MailManSend.cpp): the public object opens one SMTP session per call with
+// connectSmtp, prepares each e-mail with prepareForSending and hands it to sendPrepared.
 
 #include "common/LogBase.h"
 #include "common/NorvaneObject.h"
 #include "email/Email2.h"
 #include "store/MailBundle.h"
+#include "transport/DistributionList.h"
 #include "transport/PopCache.h"
 
 #include <cstdint>
@@ -23,6 +29,9 @@
 namespace norvane {
 
 class ProgressEvent;
+class ProgressMonitor;
+class SmtpConnImpl;
+struct SmtpSendCounts;
 
 struct PopSettings {
     bool popSsl = false;
@@ -32,9 +41,27 @@ struct PopSettings {
     uint32_t connectTimeoutSec = 30;
 };
 
+struct SmtpSettings {
+    std::string host = "localhost";
+    int port = 25;
+    // An empty user name or password: no authentication.
+    std::string username, password, loginDomain, authMethod;
+};
+
 class MailMan : public NorvaneObject {
 public:
     PopSettings pop;
+    SmtpSettings smtp;
+    // Distribution lists go out one message per recipient (else in Bcc batches).
+    bool sendIndividual = true;
+    // Each sent e-mail gets a fresh Message-ID.
+    bool autoGenMessageId = true;
+    // Each sent message is appended here; empty: no log.
+    std::string sentLogPath;
+    // QuickSend names its server but always uses the SMTP port; only tests change it.
+    int quickSendPort = 25;
+    // Every recipient a server refused, across sends, until cleared.
+    DistributionList badAddresses;
     std::string filter;
     int maxCount = 999999;
     long sizeLimit = 999999999;
@@ -77,6 +104,24 @@ public:
     void applyFilter(MailBundle& bundle, LogBase& log) const;
 
     [[nodiscard]] PopCache& cache() { return cache_; }
+
+    // ---- sending ----
+
+    // Connects and authenticates with the SMTP settings; host and port replace the settings'
+    // when given (non-empty, non-zero). Uses the POP3 connect time-out and read time-out (0:
+    // 30 s), which the two protocols share.
+    [[nodiscard]] bool connectSmtp(SmtpConnImpl& conn, LogBase& log, std::string_view host = {},
+                                   int port = 0) const;
+    // Turns copy (the caller's e-mail with replace patterns applied) into what is sent: the
+    // receipt request when "NVX-ReturnReceipt" is "YES", then signing and/or encryption when
+    // the e-mail asks for them. Null when securing fails.
+    [[nodiscard]] static std::unique_ptr<Email2> prepareForSending(std::unique_ptr<Email2> copy,
+                                                                   LogBase& log);
+    // One prepared e-mail through an open session, with the sent-mail log, the bad-address
+    // list, SendIndividual and AutoGenMessageId.
+    [[nodiscard]] bool sendPrepared(SmtpConnImpl& conn, Email2& prepared, ProgressMonitor* monitor,
+                                    SmtpSendCounts& counts, LogBase& log);
+    [[nodiscard]] uint32_t smtpReadTimeoutMs() const;
 
 private:
     void configureCache();

@@ -1,0 +1,324 @@
+#include "facade/ClsMailMan.h"
+
+#include "facade/ClsEmail.h"
+#include "facade/ClsEmailBundle.h"
+#include "facade/ClsStringArray.h"
+#include "security/SmimeUnwrapper.h"
+#include "transport/PopSessions.h"
+
+namespace norvane {
+
+namespace {
+
+std::string textOf(const char* s) {
+    return s ? std::string(s) : std::string();
+}
+
+std::vector<std::string> stringsOf(const ClsStringArray& array) {
+    std::vector<std::string> out;
+    out.reserve(static_cast<size_t>(array.count()));
+    std::string s;
+    for (int i = 0; i < array.count(); ++i)
+        if (array.get(i, s))
+            out.push_back(s);
+    return out;
+}
+
+} // namespace
+
+ClsMailMan::ClsMailMan() : unwrapper_(std::make_unique<SmimeUnwrapper>()) {
+    mailMan_.unwrapper = unwrapper_.get();
+}
+
+ClsMailMan::~ClsMailMan() = default;
+
+void ClsMailMan::put_SmtpHost(const char* host) {
+    mailMan_.smtp.host = textOf(host);
+}
+void ClsMailMan::put_SmtpUsername(const char* user) {
+    mailMan_.smtp.username = textOf(user);
+}
+void ClsMailMan::put_SmtpPassword(const char* password) {
+    mailMan_.smtp.password = textOf(password);
+}
+void ClsMailMan::put_SmtpLoginDomain(const char* domain) {
+    mailMan_.smtp.loginDomain = textOf(domain);
+}
+void ClsMailMan::put_SmtpAuthMethod(const char* method) {
+    mailMan_.smtp.authMethod = textOf(method);
+}
+void ClsMailMan::put_LogMailSentFilename(const char* path) {
+    mailMan_.sentLogPath = textOf(path);
+}
+void ClsMailMan::put_MailHost(const char* host) {
+    mailMan_.pop.mailHost = textOf(host);
+}
+void ClsMailMan::put_PopUsername(const char* user) {
+    mailMan_.pop.popUsername = textOf(user);
+}
+void ClsMailMan::put_PopPassword(const char* password) {
+    mailMan_.pop.popPassword = textOf(password);
+}
+void ClsMailMan::put_Filter(const char* filter) {
+    mailMan_.filter = textOf(filter);
+}
+void ClsMailMan::put_LogMailReceivedFilename(const char* path) {
+    mailMan_.receivedLogPath = textOf(path);
+}
+
+void ClsMailMan::put_AutoUnwrapSecurity(bool on) {
+    autoUnwrapSecurity_ = on;
+    mailMan_.unwrapper = on ? unwrapper_.get() : nullptr;
+}
+
+void ClsMailMan::put_AutoSaveCerts(bool on) {
+    autoSaveCerts_ = on;
+    mailMan_.saveCerts = on;
+}
+
+// A negative time-out is taken as 0 (the default) rather than as a huge unsigned value.
+void ClsMailMan::put_ReadTimeout(int seconds) {
+    mailMan_.pop.readTimeoutSec = static_cast<uint32_t>(std::max(seconds, 0));
+}
+void ClsMailMan::put_ConnectTimeout(int seconds) {
+    mailMan_.pop.connectTimeoutSec = static_cast<uint32_t>(std::max(seconds, 0));
+}
+
+void ClsMailMan::PercentDone(int, bool& abort) {
+    abort = false;
+}
+void ClsMailMan::AbortCheck(bool& abort) {
+    abort = false;
+}
+
+std::unique_ptr<ClsEmailBundle> ClsMailMan::toBundle(std::unique_ptr<MailBundle> fetched) {
+    if (!fetched)
+        return nullptr;
+    auto bundle = std::make_unique<ClsEmailBundle>();
+    bundle->transferFrom(*fetched);
+    return bundle;
+}
+
+std::unique_ptr<ClsEmail> ClsMailMan::toEmail(std::unique_ptr<Email2> fetched) {
+    if (!fetched)
+        return nullptr;
+    return std::make_unique<ClsEmail>(std::move(fetched));
+}
+
+// ---- receiving ----
+
+int ClsMailMan::CheckMail() {
+    Frame frame(m_log, "CheckMail");
+    return mailMan_.checkMail(m_log);
+}
+
+std::unique_ptr<ClsStringArray> ClsMailMan::GetUidls() {
+    Frame frame(m_log, "GetUidls");
+    std::vector<std::string> uidls;
+    if (!mailMan_.getUidls(uidls, m_log))
+        return nullptr;
+    auto out = std::make_unique<ClsStringArray>();
+    for (const std::string& u : uidls)
+        out->append(std::string_view(u));
+    return out;
+}
+
+std::unique_ptr<ClsEmailBundle> ClsMailMan::CopyMail() {
+    Frame frame(m_log, "CopyMail");
+    return toBundle(mailMan_.copyMail(this, m_log));
+}
+
+std::unique_ptr<ClsEmailBundle> ClsMailMan::TransferMail() {
+    Frame frame(m_log, "TransferMail");
+    return toBundle(mailMan_.transferMail(this, m_log));
+}
+
+std::unique_ptr<ClsEmailBundle> ClsMailMan::GetAllHeaders(int numBodyLines) {
+    Frame frame(m_log, "GetAllHeaders");
+    return toBundle(mailMan_.getAllHeaders(numBodyLines, this, m_log));
+}
+
+std::unique_ptr<ClsEmailBundle> ClsMailMan::GetHeaders(int numBodyLines, int fromIndex,
+                                                       int toIndex) {
+    Frame frame(m_log, "GetHeaders");
+    return toBundle(mailMan_.getHeaders(numBodyLines, fromIndex, toIndex, this, m_log));
+}
+
+std::unique_ptr<ClsEmail> ClsMailMan::FetchEmail(const char* uidl) {
+    Frame frame(m_log, "FetchEmail");
+    const std::string id = textOf(uidl);
+    if (id.empty()) {
+        m_log.logError("UIDL parameter is empty.");
+        return nullptr;
+    }
+    auto email = toEmail(mailMan_.fetchEmail(id, this, m_log));
+    if (!email) {
+        m_log.logData("uidl", id);
+        m_log.logError("Failed to fetch email from mail server");
+    }
+    return email;
+}
+
+std::unique_ptr<ClsEmail> ClsMailMan::GetFullEmail(ClsEmail* email) {
+    Frame frame(m_log, "GetFullEmail");
+    if (!email) {
+        m_log.logError("NULL parameter");
+        return nullptr;
+    }
+    const std::string id = email->get_Uidl();
+    if (id.empty()) {
+        m_log.logError("This email does not have a UIDL");
+        return nullptr;
+    }
+    auto full = toEmail(mailMan_.fetchEmail(id, this, m_log));
+    if (!full) {
+        m_log.logData("uidl", id);
+        m_log.logError("Failed to fetch email from mail server");
+    }
+    return full;
+}
+
+std::unique_ptr<ClsEmailBundle> ClsMailMan::FetchMultiple(const ClsStringArray* uidls) {
+    Frame frame(m_log, "FetchMultiple");
+    if (!uidls) {
+        m_log.logError("UIDL array input parameter is NULL");
+        return nullptr;
+    }
+    auto bundle = toBundle(mailMan_.fetchMultiple(stringsOf(*uidls), this, m_log));
+    if (!bundle)
+        m_log.logError("Failed to fetch emails by UIDL from mail server");
+    return bundle;
+}
+
+std::unique_ptr<ClsEmailBundle> ClsMailMan::FetchMultipleHeaders(const ClsStringArray* uidls,
+                                                                 int numBodyLines) {
+    Frame frame(m_log, "FetchMultipleHeaders");
+    if (!uidls) {
+        m_log.logError("UIDL array input parameter is NULL");
+        return nullptr;
+    }
+    auto bundle =
+        toBundle(mailMan_.fetchMultipleHeaders(stringsOf(*uidls), numBodyLines, this, m_log));
+    if (!bundle)
+        m_log.logError("Failed to fetch emails by UIDL from mail server");
+    return bundle;
+}
+
+bool ClsMailMan::deleteUidls(const std::vector<std::string>& uidls) {
+    return mailMan_.deleteUidls(uidls, this, m_log);
+}
+
+bool ClsMailMan::DeleteEmail(ClsEmail* email) {
+    Frame frame(m_log, "DeleteEmail");
+    if (!email) {
+        m_log.logError("NULL parameter");
+        return false;
+    }
+    const std::string id = email->get_Uidl();
+    if (id.empty()) {
+        m_log.logError("Cannot delete, message matching UIDL not found on server.");
+        return false;
+    }
+    return deleteUidls({id});
+}
+
+bool ClsMailMan::DeleteByUidl(const char* uidl) {
+    Frame frame(m_log, "DeleteByUidl");
+    const std::string id = textOf(uidl);
+    if (id.empty()) {
+        m_log.logError("UIDL parameter is empty");
+        return false;
+    }
+    return deleteUidls({id});
+}
+
+bool ClsMailMan::DeleteBundle(ClsEmailBundle* bundle) {
+    Frame frame(m_log, "DeleteBundle");
+    if (!bundle) {
+        m_log.logError("Bundle input parameter is NULL");
+        return false;
+    }
+    std::vector<std::string> uidls;
+    for (int i = 0; i < bundle->get_MessageCount(); ++i)
+        if (std::string id = bundle->emailAt(i)->get_Uidl(); !id.empty())
+            uidls.push_back(std::move(id));
+    return deleteUidls(uidls);
+}
+
+bool ClsMailMan::DeleteMultiple(const ClsStringArray* uidls) {
+    Frame frame(m_log, "DeleteMultiple");
+    if (!uidls) {
+        m_log.logError("UIDL array input parameter is NULL");
+        return false;
+    }
+    return deleteUidls(stringsOf(*uidls));
+}
+
+bool ClsMailMan::VerifyPopConnection() {
+    Frame frame(m_log, "VerifyPopConnection");
+    const PopSettings& p = mailMan_.pop;
+    if (p.popSsl)
+        return popTlsCheck(p.mailHost, p.mailPort, p.connectTimeoutSec, p.readTimeoutSec, m_log);
+    return popCheck(p.mailHost, p.mailPort, p.connectTimeoutSec, m_log);
+}
+
+bool ClsMailMan::VerifyPopLogin() {
+    Frame frame(m_log, "VerifyPopLogin");
+    const PopSettings& p = mailMan_.pop;
+    if (p.popSsl)
+        return popTlsConnect(p.mailHost, p.popUsername, p.popPassword, p.mailPort, p.readTimeoutSec,
+                             p.connectTimeoutSec, m_log) != nullptr;
+    return popConnect(p.mailHost, p.popUsername, p.popPassword, p.mailPort, p.readTimeoutSec,
+                      p.connectTimeoutSec, m_log) != nullptr;
+}
+
+// ---- loading ----
+
+std::unique_ptr<ClsEmail> ClsMailMan::LoadMime(const char* mimeText) {
+    if (!mimeText)
+        return nullptr;
+    auto email = std::make_unique<ClsEmail>();
+    (void)email->SetFromMimeText(mimeText);
+    return email;
+}
+
+std::unique_ptr<ClsEmail> ClsMailMan::LoadEml(const char* emlFilename) {
+    Frame frame(m_log, "LoadEml");
+    auto email = std::make_unique<ClsEmail>();
+    if (!email->LoadEml(emlFilename)) {
+        m_log.logError("Failed to load the file");
+        m_log.logData("filename", textOf(emlFilename));
+        return nullptr;
+    }
+    return email;
+}
+
+std::unique_ptr<ClsEmail> ClsMailMan::LoadXmlEmail(const char* emailFilename) {
+    auto email = std::make_unique<ClsEmail>();
+    if (!email->LoadXml(emailFilename))
+        return nullptr;
+    return email;
+}
+
+std::unique_ptr<ClsEmail> ClsMailMan::LoadXmlEmailString(const char* xmlString) {
+    auto email = std::make_unique<ClsEmail>();
+    if (!email->SetFromXmlText(xmlString))
+        return nullptr;
+    return email;
+}
+
+std::unique_ptr<ClsEmailBundle> ClsMailMan::LoadXmlFile(const char* folderPath) {
+    auto bundle = std::make_unique<ClsEmailBundle>();
+    if (!bundle->LoadXml(folderPath))
+        return nullptr;
+    return bundle;
+}
+
+std::unique_ptr<ClsEmailBundle> ClsMailMan::LoadXmlString(const char* xmlString) {
+    auto bundle = std::make_unique<ClsEmailBundle>();
+    if (!bundle->LoadXmlString(xmlString))
+        return nullptr;
+    return bundle;
+}
+
+} // namespace norvane

@@ -1,0 +1,173 @@
+#pragma once
+
+// The public mail manager: SMTP and POP3 settings, the members that send e-mails, bundles,
+// ready MIME and distribution lists, and the members that list, fetch, transfer and delete
+// mail on a POP3 server. Each send member opens its own SMTP session for the call and ends it
+// with QUIT; each receive member opens a POP3 session and ends it before returning.
+//
+// Conventions as for ClsEmail: UTF-8 strings, nullable C-string arguments (null stores ""),
+// 0-based indexes where there are any, objects returned are new and owned by the caller (null
+// on failure), framed members leave the log describing themselves. Passwords are never
+// written to the log, the transcript or the mail logs.
+//
+// Split: ClsMailMan.cpp (settings, loading, receiving), ClsMailManSend.cpp (sending).
+
+#include "facade/ClsBase.h"
+#include "transport/MailMan.h"
+#include "transport/ProgressMonitor.h"
+
+#include <memory>
+#include <string>
+
+namespace norvane {
+
+class ClsEmail;
+class ClsEmailBundle;
+class ClsStringArray;
+class SmimeUnwrapper;
+
+class ClsMailMan : public ClsBase, public ProgressEvent {
+public:
+    ClsMailMan();
+    ~ClsMailMan() override;
+
+    // ---- SMTP settings ----
+    [[nodiscard]] std::string get_SmtpHost() const { return mailMan_.smtp.host; }
+    void put_SmtpHost(const char* host);
+    [[nodiscard]] int get_SmtpPort() const { return mailMan_.smtp.port; }
+    void put_SmtpPort(int port) { mailMan_.smtp.port = port; }
+    // An empty user name or password: no authentication, whatever SmtpAuthMethod says.
+    [[nodiscard]] std::string get_SmtpUsername() const { return mailMan_.smtp.username; }
+    void put_SmtpUsername(const char* user);
+    [[nodiscard]] std::string get_SmtpPassword() const { return mailMan_.smtp.password; }
+    void put_SmtpPassword(const char* password);
+    [[nodiscard]] std::string get_SmtpLoginDomain() const { return mailMan_.smtp.loginDomain; }
+    void put_SmtpLoginDomain(const char* domain);
+    // "" (what the server offers), "LOGIN", "PLAIN", "CRAM-MD5", "NTLM", "MSN" or "NONE".
+    [[nodiscard]] std::string get_SmtpAuthMethod() const { return mailMan_.smtp.authMethod; }
+    void put_SmtpAuthMethod(const char* method);
+    [[nodiscard]] bool get_SendIndividual() const { return mailMan_.sendIndividual; }
+    void put_SendIndividual(bool on) { mailMan_.sendIndividual = on; }
+    [[nodiscard]] bool get_AutoGenMessageId() const { return mailMan_.autoGenMessageId; }
+    void put_AutoGenMessageId(bool on) { mailMan_.autoGenMessageId = on; }
+    [[nodiscard]] std::string get_LogMailSentFilename() const { return mailMan_.sentLogPath; }
+    void put_LogMailSentFilename(const char* path);
+
+    // ---- POP3 settings ----
+    [[nodiscard]] std::string get_MailHost() const { return mailMan_.pop.mailHost; }
+    void put_MailHost(const char* host);
+    [[nodiscard]] int get_MailPort() const { return mailMan_.pop.mailPort; }
+    void put_MailPort(int port) { mailMan_.pop.mailPort = port; }
+    [[nodiscard]] std::string get_PopUsername() const { return mailMan_.pop.popUsername; }
+    void put_PopUsername(const char* user);
+    [[nodiscard]] std::string get_PopPassword() const { return mailMan_.pop.popPassword; }
+    void put_PopPassword(const char* password);
+    [[nodiscard]] bool get_PopSsl() const { return mailMan_.pop.popSsl; }
+    void put_PopSsl(bool on) { mailMan_.pop.popSsl = on; }
+    [[nodiscard]] int get_MaxCount() const { return mailMan_.maxCount; }
+    void put_MaxCount(int n) { mailMan_.maxCount = n; }
+    [[nodiscard]] int get_SizeLimit() const { return static_cast<int>(mailMan_.sizeLimit); }
+    void put_SizeLimit(int n) { mailMan_.sizeLimit = n; }
+    [[nodiscard]] std::string get_Filter() const { return mailMan_.filter; }
+    void put_Filter(const char* filter);
+    [[nodiscard]] std::string get_LogMailReceivedFilename() const {
+        return mailMan_.receivedLogPath;
+    }
+    void put_LogMailReceivedFilename(const char* path);
+    [[nodiscard]] bool get_AutoUnwrapSecurity() const { return autoUnwrapSecurity_; }
+    void put_AutoUnwrapSecurity(bool on);
+    // Reads the object's own flag, which starts false although received certificates are
+    // saved until it is first written; writing sets both.
+    [[nodiscard]] bool get_AutoSaveCerts() const { return autoSaveCerts_; }
+    void put_AutoSaveCerts(bool on);
+    [[nodiscard]] bool get_ResetDateOnLoad() const { return resetDateOnLoad_; }
+    void put_ResetDateOnLoad(bool on) { resetDateOnLoad_ = on; }
+
+    // ---- both protocols ----
+    // Seconds; 0 for reads means 30 s.
+    [[nodiscard]] int get_ReadTimeout() const {
+        return static_cast<int>(mailMan_.pop.readTimeoutSec);
+    }
+    void put_ReadTimeout(int seconds);
+    [[nodiscard]] int get_ConnectTimeout() const {
+        return static_cast<int>(mailMan_.pop.connectTimeoutSec);
+    }
+    void put_ConnectTimeout(int seconds);
+    [[nodiscard]] static std::string get_Version() { return "6.0.0"; }
+
+    // ---- sending (ClsMailManSend.cpp) ----
+    bool SendEmail(ClsEmail* email);
+    // One session for all e-mails, in bundle order; an e-mail that cannot be prepared or sent
+    // does not stop the others. False when any e-mail failed or reached no recipient.
+    bool SendBundle(ClsEmailBundle* bundle);
+    // A plain-text e-mail to smtpServer on port 25 (SmtpPort is not used), with a fresh
+    // Message-ID.
+    bool QuickSend(const char* from, const char* to, const char* subject, const char* body,
+                   const char* smtpServer);
+    // Ready MIME text as it is, to the addresses of recipients (an address list).
+    bool SendMime(const char* from, const char* recipients, const char* mimeMsg);
+    bool SendToDistributionList(ClsEmail* email, const ClsStringArray* distList);
+    // The e-mail as it would be sent, every header field included; empty on failure.
+    [[nodiscard]] std::string RenderToMime(ClsEmail* email);
+    // Appends every refused recipient collected so far.
+    void GetBadEmailAddresses(ClsStringArray* strArray) const;
+    void ClearBadEmailAddresses() { mailMan_.badAddresses.clear(); }
+    bool VerifySmtpConnection();
+    bool VerifySmtpLogin();
+
+    // ---- receiving ----
+    // Number of messages on the server; -1 when it cannot be asked.
+    [[nodiscard]] int CheckMail();
+    [[nodiscard]] std::unique_ptr<ClsStringArray> GetUidls();
+    [[nodiscard]] std::unique_ptr<ClsEmailBundle> CopyMail();
+    // Fetches, then deletes on the server what arrived whole and passed the filter.
+    [[nodiscard]] std::unique_ptr<ClsEmailBundle> TransferMail();
+    [[nodiscard]] std::unique_ptr<ClsEmailBundle> GetAllHeaders(int numBodyLines);
+    // Messages fromIndex..toIndex (0-based, inclusive), header and numBodyLines body lines.
+    [[nodiscard]] std::unique_ptr<ClsEmailBundle> GetHeaders(int numBodyLines, int fromIndex,
+                                                             int toIndex);
+    [[nodiscard]] std::unique_ptr<ClsEmail> FetchEmail(const char* uidl);
+    // The whole message behind a header-only e-mail, found by its UIDL.
+    [[nodiscard]] std::unique_ptr<ClsEmail> GetFullEmail(ClsEmail* email);
+    [[nodiscard]] std::unique_ptr<ClsEmailBundle> FetchMultiple(const ClsStringArray* uidls);
+    [[nodiscard]] std::unique_ptr<ClsEmailBundle> FetchMultipleHeaders(const ClsStringArray* uidls,
+                                                                       int numBodyLines);
+    bool DeleteEmail(ClsEmail* email);
+    bool DeleteByUidl(const char* uidl);
+    bool DeleteBundle(ClsEmailBundle* bundle);
+    bool DeleteMultiple(const ClsStringArray* uidls);
+    bool VerifyPopConnection();
+    bool VerifyPopLogin();
+
+    // ---- loading ----
+    // Never null unless mimeText is null; an empty text gives an empty e-mail.
+    [[nodiscard]] std::unique_ptr<ClsEmail> LoadMime(const char* mimeText);
+    [[nodiscard]] std::unique_ptr<ClsEmail> LoadEml(const char* emlFilename);
+    [[nodiscard]] std::unique_ptr<ClsEmail> LoadXmlEmail(const char* emailFilename);
+    [[nodiscard]] std::unique_ptr<ClsEmail> LoadXmlEmailString(const char* xmlString);
+    [[nodiscard]] std::unique_ptr<ClsEmailBundle> LoadXmlFile(const char* folderPath);
+    [[nodiscard]] std::unique_ptr<ClsEmailBundle> LoadXmlString(const char* xmlString);
+
+    // ProgressEvent: every transfer goes on.
+    void PercentDone(int percent, bool& abort) override;
+    void AbortCheck(bool& abort) override;
+
+    // For in-process peers and tests: the internal mail manager.
+    [[nodiscard]] MailMan& mailMan() { return mailMan_; }
+
+private:
+    [[nodiscard]] std::unique_ptr<ClsEmailBundle> toBundle(std::unique_ptr<MailBundle> fetched);
+    [[nodiscard]] std::unique_ptr<ClsEmail> toEmail(std::unique_ptr<Email2> fetched);
+    [[nodiscard]] bool deleteUidls(const std::vector<std::string>& uidls);
+    // The send steps after the session is open: prepare, send, report.
+    [[nodiscard]] bool sendOne(SmtpConnImpl& conn, const ClsEmail& email, ProgressMonitor* monitor,
+                               bool& fatal);
+
+    MailMan mailMan_;
+    std::unique_ptr<SmimeUnwrapper> unwrapper_;
+    bool autoUnwrapSecurity_ = true;
+    bool autoSaveCerts_ = false;
+    bool resetDateOnLoad_ = false;
+};
+
+} // namespace norvane

@@ -1,0 +1,243 @@
+// The sending members of the mail manager. Each opens one SMTP session for the call; the
+// session ends with QUIT when it goes out of scope, on every path.
+
+#include "facade/ClsEmail.h"
+#include "facade/ClsEmailBundle.h"
+#include "facade/ClsMailMan.h"
+#include "facade/ClsStringArray.h"
+#include "mime/Rfc822Address.h"
+#include "transport/Email2SmtpMail.h"
+#include "transport/SmtpConnImpl.h"
+
+#include <limits>
+
+namespace norvane {
+
+namespace {
+
+constexpr uint32_t kStartUnits = 200;
+constexpr uint32_t kConnectUnits = 200;
+constexpr uint32_t kPrepareOneUnits = 50;
+constexpr uint32_t kPrepareBundleUnits = 75;
+
+// What sending is expected to cost: half again the e-mails' size for the SMTP steps, plus the
+// fixed start.
+uint32_t progressTotal(int64_t bytes) {
+    const int64_t total = bytes * 3 / 2 + kStartUnits;
+    return static_cast<uint32_t>(std::min<int64_t>(total, std::numeric_limits<uint32_t>::max()));
+}
+
+void consume(ProgressMonitor& monitor, uint32_t n) {
+    bool abort = false;
+    monitor.consume(n, abort);
+}
+
+std::string textOf(const char* s) {
+    return s ? std::string(s) : std::string();
+}
+
+// How one e-mail of a send ended. Partial: the message went to some recipients, not all.
+enum class SendOutcome { Sent, Partial, NotSent };
+
+SendOutcome outcomeOf(bool ok, const SmtpSendCounts& counts) {
+    if (ok)
+        return SendOutcome::Sent;
+    if (!counts.fatal && counts.numSent > 0)
+        return SendOutcome::Partial;
+    return SendOutcome::NotSent;
+}
+
+// A send that failed for some recipients only is reported as partial; a message that reached
+// nobody (refused, cut off, or never sent) as failed.
+void logOutcome(SendOutcome outcome, LogBase& log) {
+    if (outcome == SendOutcome::Partial)
+        log.logError("Partial send failure.");
+    else if (outcome == SendOutcome::NotSent)
+        log.logError("Send failed.");
+}
+
+} // namespace
+
+bool ClsMailMan::sendOne(SmtpConnImpl& conn, const ClsEmail& email, ProgressMonitor* monitor,
+                         bool& fatal) {
+    fatal = false;
+    std::unique_ptr<Email2> copy = email.copyForSending(m_log);
+    if (!copy)
+        m_log.logError("Failed to clone with replacements.");
+    std::unique_ptr<Email2> prepared = MailMan::prepareForSending(std::move(copy), m_log);
+    if (!prepared) {
+        m_log.logError("Failed to prepare email for sending.");
+        fatal = true;
+        return false;
+    }
+    if (monitor)
+        consume(*monitor, monitor->hasTag("bundle") ? kPrepareBundleUnits : kPrepareOneUnits);
+    SmtpSendCounts counts;
+    const bool ok = mailMan_.sendPrepared(conn, *prepared, monitor, counts, m_log);
+    const SendOutcome outcome = outcomeOf(ok, counts);
+    logOutcome(outcome, m_log);
+    fatal = outcome == SendOutcome::NotSent;
+    return ok;
+}
+
+bool ClsMailMan::SendEmail(ClsEmail* email) {
+    Frame frame(m_log, "SendEmail");
+    if (!email) {
+        m_log.logError("Email parameter is NULL in SendEmail");
+        return false;
+    }
+    ProgressMonitor monitor(this, progressTotal(email->email2().sendSizeEstimate()));
+    consume(monitor, kStartUnits);
+    SmtpConnImpl conn;
+    if (!mailMan_.connectSmtp(conn, m_log)) {
+        m_log.logError("Failed to connect to SMTP server.");
+        return false;
+    }
+    consume(monitor, kConnectUnits);
+    bool fatal = false;
+    const bool ok = sendOne(conn, *email, &monitor, fatal);
+    monitor.finish();
+    return ok;
+}
+
+bool ClsMailMan::SendBundle(ClsEmailBundle* bundle) {
+    Frame frame(m_log, "SendBundle");
+    if (!bundle) {
+        m_log.logError("Bundle parameter is NULL in SendBundle");
+        return false;
+    }
+    int64_t bytes = 0;
+    for (int i = 0; i < bundle->get_MessageCount(); ++i)
+        bytes += bundle->emailAt(i)->email2().sendSizeEstimate();
+    ProgressMonitor monitor(this, progressTotal(bytes));
+    monitor.addTag("bundle");
+    consume(monitor, kStartUnits);
+    SmtpConnImpl conn;
+    if (!mailMan_.connectSmtp(conn, m_log)) {
+        m_log.logError("Failed to connect to SMTP server.");
+        return false;
+    }
+    consume(monitor, kConnectUnits);
+    // A recipient refused here and there does not fail the bundle (the bad addresses say who);
+    // an e-mail that reached nobody does, and the others are still sent.
+    bool allSent = true;
+    for (int i = 0; i < bundle->get_MessageCount(); ++i) {
+        m_log.logDataLong("emailIndex", i);
+        bool fatal = false;
+        (void)sendOne(conn, *bundle->emailAt(i), &monitor, fatal);
+        if (fatal)
+            allSent = false;
+    }
+    monitor.finish();
+    return allSent;
+}
+
+bool ClsMailMan::QuickSend(const char* from, const char* to, const char* subject, const char* body,
+                           const char* smtpServer) {
+    Frame frame(m_log, "QuickSend");
+    ClsEmail email;
+    email.put_Subject(subject);
+    email.put_Body(body);
+    (void)email.AddMultipleTo(to);
+    email.put_From(from);
+    SmtpConnImpl conn;
+    if (!mailMan_.connectSmtp(conn, m_log, textOf(smtpServer), mailMan_.quickSendPort)) {
+        m_log.logError("Failed to connect to SMTP server.");
+        return false;
+    }
+    Email2SmtpMail mail(email.email2());
+    SmtpSendCounts counts;
+    const bool ok =
+        conn.sendEmailToList(&mail, nullptr, mailMan_.sentLogPath, m_log, nullptr, counts,
+                             mailMan_.badAddresses, mailMan_.sendIndividual, true);
+    if (!ok)
+        m_log.logError("Send failed.");
+    return ok;
+}
+
+bool ClsMailMan::SendMime(const char* from, const char* recipients, const char* mimeMsg) {
+    Frame frame(m_log, "SendMime");
+    const std::string sender = textOf(from), rcpts = textOf(recipients), mime = textOf(mimeMsg);
+    SmtpConnImpl conn;
+    if (!mailMan_.connectSmtp(conn, m_log)) {
+        m_log.logError("Failed to connect to SMTP server.");
+        return false;
+    }
+    return conn.sendMime(sender, rcpts, mime, m_log);
+}
+
+bool ClsMailMan::SendToDistributionList(ClsEmail* email, const ClsStringArray* distList) {
+    Frame frame(m_log, "SendToDistributionList");
+    if (!email || !distList) {
+        m_log.logError("NULL parameter(s)");
+        return false;
+    }
+    if (distList->count() == 0) {
+        m_log.logError("Distribution list is empty.");
+        return false;
+    }
+    DistributionList list;
+    std::string entry;
+    for (int i = 0; i < distList->count(); ++i)
+        if (distList->get(i, entry))
+            (void)list.add(entry);
+    SmtpConnImpl conn;
+    if (!mailMan_.connectSmtp(conn, m_log))
+        return false;
+    std::unique_ptr<Email2> prepared =
+        MailMan::prepareForSending(email->copyForSending(m_log), m_log);
+    if (!prepared) {
+        m_log.logError("Failed to prepare email for sending.");
+        return false;
+    }
+    Email2SmtpMail mail(*prepared);
+    SmtpSendCounts counts;
+    const bool ok =
+        conn.sendToDistributionList(list, mail, nullptr, mailMan_.sentLogPath, m_log, nullptr,
+                                    counts, mailMan_.badAddresses, mailMan_.sendIndividual);
+    logOutcome(outcomeOf(ok, counts), m_log);
+    return ok;
+}
+
+std::string ClsMailMan::RenderToMime(ClsEmail* email) {
+    Frame frame(m_log, "RenderToMime");
+    if (!email) {
+        m_log.logError("NULL parameter");
+        return {};
+    }
+    std::unique_ptr<Email2> prepared =
+        MailMan::prepareForSending(email->copyForSending(m_log), m_log);
+    if (!prepared) {
+        m_log.logError("Failed to prepare email");
+        return {};
+    }
+    StringBuffer mime;
+    prepared->renderMime(mime, "", m_log);
+    return std::move(mime.str());
+}
+
+void ClsMailMan::GetBadEmailAddresses(ClsStringArray* strArray) const {
+    if (!strArray)
+        return;
+    for (const std::string& a : mailMan_.badAddresses.entries())
+        strArray->append(std::string_view(a));
+}
+
+bool ClsMailMan::VerifySmtpConnection() {
+    Frame frame(m_log, "VerifySmtpConnection");
+    SmtpConnImpl conn;
+    return conn.checkConnectivity(mailMan_.smtp.host, mailMan_.smtp.port,
+                                  mailMan_.pop.connectTimeoutSec, m_log);
+}
+
+bool ClsMailMan::VerifySmtpLogin() {
+    Frame frame(m_log, "VerifySmtpLogin");
+    SmtpConnImpl conn;
+    if (!mailMan_.connectSmtp(conn, m_log)) {
+        m_log.logError("Failed to connect to SMTP server.");
+        return false;
+    }
+    return true;
+}
+
+} // namespace norvane
