@@ -292,3 +292,23 @@ TEST(ClsMailManTest, ReceivedMailBecomesPublicObjectsWithTheirUidls) {
     EXPECT_TRUE(mm.DeleteEmail(one.get()));
     EXPECT_EQ(mm.CheckMail(), 0);
 }
+
+TEST(ClsMailManTest, ServerThatLeavesAfterTheRecipientFailsTheSend) {
+    ScriptedServer srv(ScriptedServer::Script()
+                           .send("220 fault.test ESMTP\r\n")
+                           .line()
+                           .send("250 fault.test\r\n")
+                           .line()
+                           .send("250 ok\r\n")
+                           .line()
+                           .send("250 ok\r\n")
+                           .close());
+    ClsMailMan mm;
+    mm.put_SmtpHost("127.0.0.1");
+    mm.put_SmtpPort(srv.port());
+    auto email = newEmail("cut", "a@test.invalid", {"b@test.invalid"});
+    EXPECT_FALSE(mm.SendEmail(email.get()));
+    const std::string log = mm.get_LastErrorText();
+    EXPECT_TRUE(has(log, "Send failed.")) << log;
+    EXPECT_FALSE(has(log, "Partial"));
+}
