@@ -10,7 +10,8 @@
 // on failure), framed members leave the log describing themselves. Passwords are never
 // written to the log, the transcript or the mail logs.
 //
-// Split: ClsMailMan.cpp (settings, loading, receiving), ClsMailManSend.cpp (sending).
+// Split: ClsMailMan.cpp (settings, loading, receiving), ClsMailManSend.cpp (sending),
+// ClsMailManQueue.cpp (queue files).
 
 #include "facade/ClsBase.h"
 #include "transport/MailMan.h"
@@ -115,6 +116,22 @@ public:
     bool VerifySmtpConnection();
     bool VerifySmtpLogin();
 
+    // ---- queued submission (ClsMailManQueue.cpp) ----
+    // The e-mail, prepared as for sending and carrying the SMTP settings, as a new file in the
+    // queue directory (the registry's, else "queue" under the user configuration root) or in
+    // queueDir. Files are private to their owner and never overwrite one another.
+    bool SendQ(ClsEmail* email);
+    bool SendQ2(ClsEmail* email, const char* queueDir);
+    bool SendMimeQ(const char* from, const char* recipients, const char* mimeMsg);
+    // The file the last successful queueing call wrote ("" after a failure).
+    [[nodiscard]] std::string get_LastSendQFilename() const { return lastSendQFilename_; }
+    // The queue runner's step: sends the queue file at path with the settings it carries and,
+    // once the server has taken it, moves it into sentDir (created when missing) before the
+    // session ends. 1: sent and moved; 0: not now (server unreachable, transfer cut), try again
+    // later; -1: it can never be sent (unreadable, no sender or recipient, every recipient
+    // refused); -2: sent, but it could not be moved.
+    [[nodiscard]] int SendQueueFile(const char* path, const char* sentDir);
+
     // ---- receiving ----
     // Number of messages on the server; -1 when it cannot be asked.
     [[nodiscard]] int CheckMail();
@@ -163,7 +180,10 @@ private:
     [[nodiscard]] bool sendOne(SmtpConnImpl& conn, const ClsEmail& email, ProgressMonitor* monitor,
                                bool& fatal);
 
+    [[nodiscard]] bool queueEmail(const ClsEmail& email, std::string_view dir);
+
     MailMan mailMan_;
+    std::string lastSendQFilename_;
     std::unique_ptr<SmimeUnwrapper> unwrapper_;
     bool autoUnwrapSecurity_ = true;
     bool autoSaveCerts_ = false;

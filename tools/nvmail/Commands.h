@@ -25,6 +25,9 @@ int unzipAttachments(const Parsed& p);
 int toXml(const Parsed& p);
 int fromXml(const Parsed& p);
 
+// Sends the queue files of a directory and files them under sent/ or failed/.
+int queueRun(const Parsed& p);
+
 // The commands, in the order the help lists them.
 const std::vector<Command>& commands();
 

@@ -127,6 +127,15 @@ const std::vector<Command>& commands() {
          1,
          2,
          fromXml},
+        {"queue-run",
+         "DIR",
+         "Sends the e-mails queued in DIR, each with the SMTP settings it carries; sent\n"
+         "files move to DIR/sent/, files that can never be sent to DIR/failed/ with a .log.",
+         {{"--once", "", "", "one pass over the directory (the default)"},
+          {"--watch", "", "SECONDS", "pass again every SECONDS until stopped"}},
+         1,
+         1,
+         queueRun},
         {"uuid", "", "Prints a new UUID.", {}, 0, 0, uuid},
         {"log-demo", "", "Shows an activity log as text and as XML.", {}, 0, 0, logDemo},
     };

@@ -151,7 +151,6 @@ size_t mailboxCount(const std::string& user) {
     return n;
 }
 
-// Polls done every 10 ms until it holds or seconds have passed; the last answer of done.
 bool waitUntil(const std::function<bool()>& done, int seconds) {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
     bool held = done();

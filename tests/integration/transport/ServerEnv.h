@@ -10,6 +10,7 @@
 #include "support/TestDirs.h"
 #include "transport/SmtpMail.h"
 
+#include <functional>
 #include <string>
 #include <string_view>
 #include <sys/types.h>
@@ -41,6 +42,8 @@ struct SpoolMessage {
 };
 // Waits (at most seconds) until the sink holds count messages whose DATA contains marker.
 std::vector<SpoolMessage> waitForSpool(std::string_view marker, size_t count, int seconds = 10);
+// Polls done every few milliseconds until it holds or seconds have passed; its last answer.
+bool waitUntil(const std::function<bool()>& done, int seconds);
 // Waits (at most seconds) until a server's log file holds text: servers write their log
 // lines from a separate process, after they have answered.
 bool waitForLog(const std::string& path, std::string_view text, int seconds = 5);

@@ -12,3 +12,5 @@ set_tests_properties(integration.transport.servers.stop PROPERTIES
 set_tests_properties(integration.transport PROPERTIES
                      FIXTURES_REQUIRED transport_servers TIMEOUT 600
                      ENVIRONMENT "NORVANE_TRANSPORT_ENV=${_transport_env}")
+# The queue tests run the nvmail queue runner.
+add_dependencies(${exe} nvmail)

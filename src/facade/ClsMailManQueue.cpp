@@ -1,0 +1,132 @@
+// Queued submission: the mail manager writes an e-mail, with the SMTP settings to send it
+// with, as a file for a queue runner; and the runner's step, sending one such file.
+
+#include "common/FileAccess.h"
+#include "common/Platform.h"
+#include "facade/ClsEmail.h"
+#include "facade/ClsMailMan.h"
+#include "mime/MimeMessage2.h"
+#include "transport/MailQueue.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+
+namespace norvane {
+
+namespace {
+
+std::string textOf(const char* s) {
+    return s ? std::string(s) : std::string();
+}
+
+std::string bccOf(const Email2& email) {
+    std::string joined;
+    for (int i = 0; i < email.numRecipients(RecipientKind::Bcc); ++i) {
+        if (!joined.empty())
+            joined += ',';
+        joined += email.recipient(RecipientKind::Bcc, i)->getAddress();
+    }
+    return joined;
+}
+
+} // namespace
+
+bool ClsMailMan::queueEmail(const ClsEmail& email, std::string_view dir) {
+    std::unique_ptr<Email2> prepared =
+        MailMan::prepareForSending(email.copyForSending(m_log), m_log);
+    if (!prepared) {
+        m_log.logError("Failed to prepare email for sending.");
+        return false;
+    }
+    for (const auto& [name, value] :
+         mail_queue::transferFields(mailMan_, bccOf(*prepared), nullptr, m_log))
+        prepared->setHeaderField(name, value);
+    StringBuffer mime;
+    prepared->renderMime(mime, "NVX-", m_log);
+    std::string path;
+    if (!mail_queue::writeFile(dir, prepared->date(), mime.view(), path, m_log)) {
+        m_log.logError("Failed to write EML file.");
+        return false;
+    }
+    m_log.logData("filename", path);
+    lastSendQFilename_ = path;
+    return true;
+}
+
+bool ClsMailMan::SendQ(ClsEmail* email) {
+    Frame frame(m_log, "SendQ");
+    lastSendQFilename_.clear();
+    if (!email) {
+        m_log.logError("Email parameter is NULL in SendQ");
+        return false;
+    }
+    return queueEmail(*email, mail_queue::defaultDirectory());
+}
+
+bool ClsMailMan::SendQ2(ClsEmail* email, const char* queueDir) {
+    Frame frame(m_log, "SendQ2");
+    lastSendQFilename_.clear();
+    if (!email) {
+        m_log.logError("Email parameter is NULL in SendQ2");
+        return false;
+    }
+    if (!queueDir) {
+        m_log.logError("Queue Directory parameter is NULL in SendQ2");
+        return false;
+    }
+    return queueEmail(*email, queueDir);
+}
+
+bool ClsMailMan::SendMimeQ(const char* from, const char* recipients, const char* mimeMsg) {
+    Frame frame(m_log, "SendMimeQ");
+    lastSendQFilename_.clear();
+    MimeMessage2 mime;
+    mime.loadFromText(textOf(mimeMsg), m_log);
+    const std::pair<std::string, std::string> envelope{textOf(from), textOf(recipients)};
+    for (const auto& [name, value] : mail_queue::transferFields(mailMan_, "", &envelope, m_log))
+        mime.setHeaderField(name, value);
+    StringBuffer text;
+    mime.render(text);
+    std::string path;
+    if (!mail_queue::writeFile(mail_queue::defaultDirectory(), Email2().date(), text.view(), path,
+                               m_log)) {
+        m_log.logError("Failed to write EML file.");
+        return false;
+    }
+    m_log.logData("filename", path);
+    lastSendQFilename_ = path;
+    return true;
+}
+
+int ClsMailMan::SendQueueFile(const char* path, const char* sentDir) {
+    Frame frame(m_log, "SendQueueFile");
+    const std::string from = textOf(path);
+    m_log.logData("filename", from);
+    std::string text;
+    mail_queue::QueuedMessage message;
+    if (from.empty() || !file::readWholeFile(from, text, &m_log) ||
+        !mail_queue::parse(text, message, m_log))
+        return -1;
+    bool moved = false;
+    auto fileAway = [&] {
+        const std::string dir = textOf(sentDir);
+        const std::string to = dir + "/" + from.substr(from.find_last_of('/') + 1);
+        moved = !dir.empty() && (::mkdir(dir.c_str(), 0700) == 0 || errno == EEXIST) &&
+                ::rename(from.c_str(), to.c_str()) == 0;
+        if (!moved)
+            m_log.logError("Sent, but the queue file could not be moved: " +
+                           platform::systemErrorText(errno));
+    };
+    switch (mail_queue::send(message, mailMan_.pop.connectTimeoutSec, m_log, fileAway)) {
+    case mail_queue::SendResult::Sent:
+        return moved ? 1 : -2;
+    case mail_queue::SendResult::RetryLater:
+        return 0;
+    case mail_queue::SendResult::Failed:
+        break;
+    }
+    return -1;
+}
+
+} // namespace norvane

@@ -1,0 +1,181 @@
+// Queue files and the queue runner: names, fields and protection as a runner reads them, no
+// file lost or overwritten when two processes queue at once, and queued mail reaching the
+// sink exactly once through `nvmail queue-run`, also after the runner was killed.
+
+#include "ServerEnv.h"
+
+#include "facade/ClsEmail.h"
+#include "facade/ClsMailMan.h"
+#include "support/RunCommand.h"
+#include "transport/MailQueue.h"
+
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <map>
+#include <regex>
+
+using namespace norvane;
+using namespace norvane::test;
+
+namespace {
+
+const std::string kNvmail = std::string(NORVANE_BINARY_DIR) + "/tools/nvmail";
+
+std::vector<std::string> filesIn(const std::string& dir) {
+    std::vector<std::string> out;
+    if (DIR* d = ::opendir(dir.c_str())) {
+        while (const dirent* e = ::readdir(d))
+            if (e->d_name[0] != '.' && e->d_type == DT_REG)
+                out.emplace_back(e->d_name);
+        ::closedir(d);
+    }
+    return out;
+}
+
+std::unique_ptr<ClsEmail> queuedEmail(const std::string& subject, bool withBcc) {
+    auto e = std::make_unique<ClsEmail>();
+    e->put_Subject(subject.c_str());
+    e->put_From("q@test.invalid");
+    EXPECT_TRUE(e->AddTo("", "to@test.invalid"));
+    if (withBcc) {
+        EXPECT_TRUE(e->AddBcc("", "b1@test.invalid"));
+        EXPECT_TRUE(e->AddBcc("", "b2@test.invalid"));
+    }
+    e->put_Body("queued\r\n");
+    return e;
+}
+
+void sendTo(ClsMailMan& mm, int port) {
+    mm.put_SmtpHost("127.0.0.1");
+    mm.put_SmtpPort(port);
+}
+
+} // namespace
+
+TEST(MailQueueTest, FilesCarryProtectedSettingsAndArePrivate) {
+    TempDir dir;
+    ClsMailMan mm;
+    sendTo(mm, 2525);
+    mm.put_SmtpUsername("queue user");
+    mm.put_SmtpPassword("p@ss word");
+    mm.put_SmtpLoginDomain("DOM");
+    mm.put_SmtpAuthMethod("LOGIN");
+    for (bool withBcc : {false, true}) {
+        SCOPED_TRACE(withBcc);
+        auto email = queuedEmail("fields", withBcc);
+        ASSERT_TRUE(mm.SendQ2(email.get(), (dir.path() + (withBcc ? "/" : "")).c_str()))
+            << mm.get_LastErrorText();
+        const std::string path = mm.get_LastSendQFilename();
+        EXPECT_TRUE(std::regex_match(
+            path, std::regex(dir.path() + "/e_20[0-9]{6}_[0-9]{6}_[0-9a-f]{9}\\.eml")))
+            << path;
+        struct stat st {};
+        ASSERT_EQ(::stat(path.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, 0600u);
+        const std::string text = readFile(path);
+        EXPECT_EQ(text.find("p@ss word"), std::string::npos);
+        EXPECT_EQ(text.find("x-nvBcc") != std::string::npos, withBcc);
+        const std::regex order("x-smtpPort:.*x-smtpHost:.*x-smtpUsername:.*x-smtpPassword:.*"
+                               "x-smtpDomain:.*x-smtpAuthMethod:.*x-sendIndividual: yes\r \r",
+                               std::regex::extended);
+        std::string oneLine = text;
+        std::replace(oneLine.begin(), oneLine.end(), '\n', ' ');
+        EXPECT_TRUE(std::regex_search(oneLine, order)) << text;
+        EXPECT_GT(text.find("x-nvBcc"), text.find("x-smtpAuthMethod"));
+        mail_queue::QueuedMessage q;
+        Logger log;
+        ASSERT_TRUE(mail_queue::parse(text, q, log)) << logText(log);
+        EXPECT_EQ(q.smtp.password, "p@ss word");
+        EXPECT_EQ(q.smtp.username, "queue user");
+        EXPECT_EQ(q.smtp.port, 2525);
+        EXPECT_EQ(q.bcc, withBcc ? "b1@test.invalid,b2@test.invalid" : "");
+        EXPECT_EQ(q.text.find("x-smtp"), std::string::npos);
+    }
+    EXPECT_FALSE(mm.SendQ2(nullptr, dir.path().c_str()));
+    EXPECT_EQ(mm.get_LastSendQFilename(), "");
+}
+
+TEST(MailQueueTest, TwoProcessesQueueingAtOnceLoseNothing) {
+    TempDir dir;
+    constexpr int kEach = 1000;
+    auto queueMany = [&](const char* who) {
+        ClsMailMan mm;
+        sendTo(mm, 25);
+        auto email = queuedEmail(who, false);
+        int ok = 0;
+        for (int i = 0; i < kEach; ++i)
+            ok += mm.SendQ2(email.get(), dir.path().c_str());
+        return ok;
+    };
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0)
+        ::_exit(queueMany("child") == kEach ? 0 : 1);
+    EXPECT_EQ(queueMany("parent"), kEach);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    const auto files = filesIn(dir.path());
+    ASSERT_EQ(files.size(), 2u * kEach);
+    std::map<std::string, int> subjects;
+    for (const std::string& f : files)
+        ++subjects[readFile(dir.file(f)).find(": child\r\n") != std::string::npos ? "c" : "p"];
+    EXPECT_EQ(subjects["c"], kEach);
+    EXPECT_EQ(subjects["p"], kEach);
+}
+
+TEST(MailQueueTest, RunnerSendsEachFileOnceAlsoAfterBeingKilled) {
+    TempDir dir;
+    ClsMailMan mm;
+    sendTo(mm, serverEnv().sinkPort);
+    const std::string m = marker("queue-run");
+    constexpr int kCount = 300;
+    for (int i = 0; i < kCount; ++i) {
+        auto email = queuedEmail(m + " " + std::to_string(i), false);
+        ASSERT_TRUE(mm.SendQ2(email.get(), dir.path().c_str()));
+    }
+    // A runner killed part-way, then a full run.
+    const pid_t runner = ::fork();
+    ASSERT_GE(runner, 0);
+    if (runner == 0) {
+        std::freopen("/dev/null", "w", stdout);
+        ::execl(kNvmail.c_str(), "nvmail", "queue-run", dir.path().c_str(), nullptr);
+        ::_exit(127);
+    }
+    ASSERT_TRUE(waitUntil([&] { return filesIn(dir.file("sent")).size() >= kCount / 3; }, 30));
+    ::kill(runner, SIGKILL);
+    ::waitpid(runner, nullptr, 0);
+    EXPECT_LT(filesIn(dir.file("sent")).size(), size_t{kCount});
+    EXPECT_EQ(runCommand(kNvmail + " queue-run " + shellQuote(dir.path()) + " >/dev/null 2>&1"), 0);
+    EXPECT_EQ(filesIn(dir.file("sent")).size(), size_t{kCount});
+    const auto got = waitForSpool(m, kCount);
+    std::map<std::string, int> perMessageId;
+    for (const auto& g : got) {
+        const size_t at = g.data.find("Message-ID: ");
+        ++perMessageId[g.data.substr(at, g.data.find("\r\n", at) - at)];
+    }
+    EXPECT_EQ(perMessageId.size(), size_t{kCount});
+    for (const auto& [id, n] : perMessageId)
+        EXPECT_EQ(n, 1) << id;
+}
+
+TEST(MailQueueTest, UnsendableFileGoesToFailedWithItsLog) {
+    TempDir dir;
+    ClsMailMan mm;
+    sendTo(mm, serverEnv().eximCyrusPort);
+    auto email = queuedEmail("refused", false);
+    email->ClearTo();
+    ASSERT_TRUE(email->AddTo("", "reject-all@test.invalid"));
+    ASSERT_TRUE(mm.SendQ2(email.get(), dir.path().c_str()));
+    const std::string name = mm.get_LastSendQFilename().substr(dir.path().size() + 1);
+    EXPECT_NE(runCommand(kNvmail + " queue-run " + shellQuote(dir.path()) + " 2>/dev/null"), 0);
+    EXPECT_TRUE(filesIn(dir.path()).empty());
+    const std::string log = readFile(dir.file("failed/" + name + ".log"));
+    EXPECT_NE(log.find("reject-all@test.invalid"), std::string::npos) << log;
+}
