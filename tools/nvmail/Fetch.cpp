@@ -16,9 +16,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <map>
+#include <memory>
+#include <string>
+#include <vector>
 
 using norvane::ClsEmail;
 using norvane::ClsMailMan;
