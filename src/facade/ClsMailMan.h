@@ -71,6 +71,8 @@ public:
     void put_SizeLimit(int n) { mailMan_.sizeLimit = n; }
     [[nodiscard]] std::string get_Filter() const { return mailMan_.filter; }
     void put_Filter(const char* filter);
+    // Every message fetched whole is appended to this file exactly as received, framed as
+    // "--BEGIN RECEIVED NORVANE EMAIL--\n" TEXT "\n--END RECEIVED NORVANE EMAIL--\n".
     [[nodiscard]] std::string get_LogMailReceivedFilename() const {
         return mailMan_.receivedLogPath;
     }

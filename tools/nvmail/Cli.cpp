@@ -52,18 +52,6 @@ void printOption(const Option& o, std::FILE* to) {
     std::fputc('\n', to);
 }
 
-bool writeAll(int fd, std::string_view data) {
-    while (!data.empty()) {
-        const ssize_t n = ::write(fd, data.data(), data.size());
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        data.remove_prefix(static_cast<size_t>(n));
-    }
-    return true;
-}
-
 // The file a write to path changes: through a symbolic link, the file it points to.
 std::string resolveTarget(const std::string& path) {
     struct stat st {};
@@ -266,6 +254,18 @@ bool writeOutput(const std::string& path, std::string_view data) {
     return ok;
 }
 
+bool writeAll(int fd, std::string_view data) {
+    while (!data.empty()) {
+        const ssize_t n = ::write(fd, data.data(), data.size());
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        data.remove_prefix(static_cast<size_t>(n));
+    }
+    return true;
+}
+
 void release(std::string& s) {
     std::string().swap(s);
 }
@@ -291,6 +291,29 @@ void ToolLog::printIfWanted(const Parsed& p) const {
     norvane::StringBuffer text;
     log_.getLastErrorText(text);
     std::fprintf(stderr, "%s", text.getString());
+}
+
+std::string printable(std::string_view s) {
+    std::string out;
+    out.reserve(s.size());
+    for (char c : s) {
+        const auto u = static_cast<unsigned char>(c);
+        if (c == '\r')
+            continue;
+        if ((u < 0x20 && c != '\t' && c != '\n') || u == 0x7F)
+            out.push_back('?');
+        else
+            out.push_back(c);
+    }
+    return out;
+}
+
+std::string oneLine(std::string_view s) {
+    std::string out = printable(s);
+    for (char& c : out)
+        if (c == '\n')
+            c = ' ';
+    return out;
 }
 
 bool useColour() {

@@ -77,6 +77,8 @@ bool readInput(const std::string& path, norvane::DataBuffer& out, bool allowEmpt
 // The data to standard output (path empty or "-") or to the file path, through a temporary
 // file renamed over it; reported and false on failure, leaving any earlier file untouched.
 bool writeOutput(const std::string& path, std::string_view data);
+// All of data to the descriptor, across short writes and interruptions.
+bool writeAll(int fd, std::string_view data);
 // Frees a string's memory now rather than at the end of the command.
 void release(std::string& s);
 
@@ -111,6 +113,11 @@ private:
     norvane::Logger log_;
     std::string firstError_;
 };
+
+// Text from a message made safe for a terminal: control bytes become '?', except tab and line
+// feed; CR is dropped. oneLine also turns line feeds into spaces.
+std::string printable(std::string_view s);
+std::string oneLine(std::string_view s);
 
 // True when standard output is a terminal and NO_COLOR is unset or empty.
 bool useColour();

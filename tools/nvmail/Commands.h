@@ -5,13 +5,26 @@
 
 #include "Cli.h"
 
+#include <memory>
 #include <vector>
+
+namespace norvane {
+class ClsEmail;
+}
 
 namespace nvmail {
 
 // Builds an e-mail from addresses, a subject, text and HTML bodies, inline images and
 // attachments, and writes its MIME text to a file or standard output.
 int compose(const Parsed& p);
+// The e-mail of compose's options (also send's), or the status of the error already reported.
+int buildEmail(const Parsed& p, std::unique_ptr<norvane::ClsEmail>& out);
+// Sends an .eml file or the e-mail of compose's options over SMTP; refused recipients are
+// printed, one a line.
+int sendMail(const Parsed& p);
+// Lists the messages of a POP3 mailbox, or saves them into a directory as .eml files, deleting
+// on the server only what was saved and verified.
+int fetchMail(const Parsed& p);
 // The decoded header, the MIME tree, the text body and the attachments; with --log, then the
 // activity log of loading the message.
 int show(const Parsed& p);

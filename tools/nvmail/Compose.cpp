@@ -1,4 +1,4 @@
-// nvmail compose: an e-mail from the command line.
+// nvmail compose: an e-mail from the command line; send builds its e-mail here too.
 
 #include "Commands.h"
 
@@ -7,6 +7,7 @@
 #include "common/FileAccess.h"
 #include "common/Logger.h"
 #include "email/Email2.h"
+#include "facade/ClsEmail.h"
 #include "mime/Rfc822Address.h"
 
 #include <algorithm>
@@ -184,12 +185,15 @@ int checkAddressOptions(const Parsed& p) {
                 return kFailed;
     if (p.has("--allow-incomplete"))
         return kOk;
+    // Only compose can write a message without them.
+    const std::string name(p.command->name);
+    const std::string escape = p.command->name == "compose" ? " (or --allow-incomplete)" : "";
     if (!p.has("--from")) {
-        error("compose needs --from (or --allow-incomplete)");
+        error(name + " needs --from" + escape);
         return kUsage;
     }
     if (!p.has("--to") && !p.has("--cc") && !p.has("--bcc")) {
-        error("compose needs a recipient: --to, --cc or --bcc (or --allow-incomplete)");
+        error(name + " needs a recipient: --to, --cc or --bcc" + escape);
         return kUsage;
     }
     return kOk;
@@ -210,17 +214,17 @@ void addAddresses(Email2& e, const Parsed& p) {
 
 } // namespace
 
-int compose(const Parsed& p) {
+int buildEmail(const Parsed& p, std::unique_ptr<norvane::ClsEmail>& out) {
     if (const int status = checkAddressOptions(p); status != kOk)
         return status;
-    Email2 e;
+    auto e = std::make_unique<Email2>();
     if (p.has("--charset")) {
         Charset cs;
         if (!cs.setByName(p.value("--charset"))) {
             error("--charset: unknown charset '" + p.value("--charset") + "'");
             return kUsage;
         }
-        e.setCharset(cs);
+        e->setCharset(cs);
     }
     Bodies bodies;
     std::vector<InlineItem> items;
@@ -229,23 +233,31 @@ int compose(const Parsed& p) {
     const std::string subject = p.value("--subject");
     if (!p.has("--charset")) {
         // One charset for subject and bodies, chosen from all of their text.
-        chooseCharset(e, subject + "\n" + bodies.text + "\n" + bodies.html);
+        chooseCharset(*e, subject + "\n" + bodies.text + "\n" + bodies.html);
     }
-    addAddresses(e, p);
+    addAddresses(*e, p);
     if (!subject.empty())
-        e.setHeaderField("subject", subject);
-    setBodies(e, bodies, items);
+        e->setHeaderField("subject", subject);
+    setBodies(*e, bodies, items);
     for (auto& item : items)
-        e.addRelated(std::move(item.part));
+        e->addRelated(std::move(item.part));
     for (const auto& path : p.values("--attach")) {
         DataBuffer data;
         if (!readInput(path, data, true))
             return kFailed;
-        (void)e.addAttachmentPart(Email2::makeAttachmentPart(path, std::move(data), ""));
+        (void)e->addAttachmentPart(Email2::makeAttachmentPart(path, std::move(data), ""));
     }
+    out = std::make_unique<norvane::ClsEmail>(std::move(e));
+    return kOk;
+}
+
+int compose(const Parsed& p) {
+    std::unique_ptr<norvane::ClsEmail> email;
+    if (const int status = buildEmail(p, email); status != kOk)
+        return status;
     ToolLog log;
     norvane::StringBuffer mime;
-    e.renderMime(mime, "", log);
+    email->email2().renderMime(mime, "", log);
     log.printIfWanted(p);
     return writeOutput(p.value("--output"), mime.view()) ? kOk : kFailed;
 }

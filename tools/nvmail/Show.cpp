@@ -21,30 +21,6 @@ namespace {
 
 constexpr int kBodyLines = 30;
 
-// Control bytes become '?', except tab; CR is dropped (line ends print as LF).
-std::string printable(std::string_view s) {
-    std::string out;
-    out.reserve(s.size());
-    for (char c : s) {
-        const auto u = static_cast<unsigned char>(c);
-        if (c == '\r')
-            continue;
-        if ((u < 0x20 && c != '\t' && c != '\n') || u == 0x7F)
-            out.push_back('?');
-        else
-            out.push_back(c);
-    }
-    return out;
-}
-
-std::string oneLine(std::string_view s) {
-    std::string out = printable(s);
-    for (char& c : out)
-        if (c == '\n')
-            c = ' ';
-    return out;
-}
-
 std::string addressList(int count, const std::function<std::string(int)>& entry) {
     std::string out;
     for (int i = 0; i < count; ++i) {

@@ -5,6 +5,7 @@
 #include "common/Platform.h"
 
 #include <cstdio>
+#include <initializer_list>
 #include <string>
 
 #ifndef NVMAIL_VERSION
@@ -54,34 +55,75 @@ int unknownCommand(std::string_view name) {
     return kUsage;
 }
 
+// The options that build an e-mail (compose and send), then more.
+std::vector<Option> emailOptions(std::initializer_list<Option> more) {
+    std::vector<Option> options = {
+        {"--from", "", "ADDR", "sender, e.g. \"Ann Lee <ann@example.com>\""},
+        {"--to", "", "ADDRS", "recipients, comma-separated (repeatable)"},
+        {"--cc", "", "ADDRS", "copy recipients (repeatable)"},
+        {"--bcc", "", "ADDRS", "blind copy recipients (repeatable)"},
+        {"--subject", "", "TEXT", ""},
+        {"--text", "", "FILE", "plain-text body (UTF-8)"},
+        {"--text-string", "", "TEXT", "plain-text body given inline"},
+        {"--html", "", "FILE",
+         "HTML body (UTF-8); with a text body it becomes the\nalternative. <img "
+         "src=\"NAME\"> or cid:NAME refer to\nan --inline file by its name"},
+        {"--inline", "", "FILE", "an image or other item the HTML shows (repeatable)"},
+        {"--attach", "", "FILE", "an attachment (repeatable)"},
+        {"--charset", "", "NAME", "charset to send the text in (default: chosen)"},
+    };
+    options.insert(options.end(), more);
+    return options;
+}
+
 } // namespace
 
 const std::vector<Command>& commands() {
     static const std::vector<Command> list = {
-        {"compose",
-         "",
+        {"compose", "",
          "Builds an e-mail and writes its MIME text (to standard output without -o).\n"
          "It needs a sender and at least one recipient unless --allow-incomplete is given.",
-         {
-             {"--from", "", "ADDR", "sender, e.g. \"Ann Lee <ann@example.com>\""},
-             {"--to", "", "ADDRS", "recipients, comma-separated (repeatable)"},
-             {"--cc", "", "ADDRS", "copy recipients (repeatable)"},
-             {"--bcc", "", "ADDRS", "blind copy recipients (repeatable)"},
-             {"--subject", "", "TEXT", ""},
-             {"--text", "", "FILE", "plain-text body (UTF-8)"},
-             {"--text-string", "", "TEXT", "plain-text body given inline"},
-             {"--html", "", "FILE",
-              "HTML body (UTF-8); with a text body it becomes the\nalternative. <img "
-              "src=\"NAME\"> or cid:NAME refer to\nan --inline file by its name"},
-             {"--inline", "", "FILE", "an image or other item the HTML shows (repeatable)"},
-             {"--attach", "", "FILE", "an attachment (repeatable)"},
-             {"--charset", "", "NAME", "charset to send the text in (default: chosen)"},
+         emailOptions({
              {"--output", "-o", "FILE", "where to write the .eml (default: standard output)"},
              {"--allow-incomplete", "", "", "write the message without sender or recipients"},
+         }),
+         0, 0, compose},
+        {"send", "[FILE.eml]",
+         "Sends an e-mail over SMTP: FILE.eml, or the one compose's options build.\n"
+         "Its To, Cc and Bcc addresses receive it; each refused recipient is printed on a line\n"
+         "of its own. The status is 0 only when the message was sent and no recipient refused.\n"
+         "The password comes from NVMAIL_SMTP_PASSWORD or --password-file, never from the\n"
+         "command line. The session is not encrypted: log in only on a network you trust.",
+         emailOptions({
+             {"--host", "", "HOST", "SMTP server (default: $NVMAIL_SMTP_HOST)"},
+             {"--port", "", "PORT", "its port (default: $NVMAIL_SMTP_PORT, else 25)"},
+             {"--user", "", "NAME", "log in as NAME (default: $NVMAIL_SMTP_USER)"},
+             {"--auth", "", "METHOD", "LOGIN, PLAIN, CRAM-MD5 or NTLM (default: as offered)"},
+             {"--password-file", "", "FILE", "the password is the first line of FILE"},
+         }),
+         0, 1, sendMail},
+        {"fetch",
+         "",
+         "Lists the messages of a POP3 mailbox, or saves them into a directory.\n"
+         "--list prints number, UIDL, sender and subject; --dir saves each message as it arrived\n"
+         "into DIR/UIDL.eml, never replacing a file, and prints the file's name. The password\n"
+         "comes from NVMAIL_POP_PASSWORD or --password-file. With --tls the server is checked\n"
+         "against the system's CAs; SSL_CERT_FILE names another CA file to trust instead.",
+         {
+             {"--host", "", "HOST", "POP3 server (default: $NVMAIL_POP_HOST)"},
+             {"--port", "", "PORT",
+              "its port (default: $NVMAIL_POP_PORT, else 110; 995 with --tls)"},
+             {"--user", "", "NAME", "mailbox user (default: $NVMAIL_POP_USER)"},
+             {"--password-file", "", "FILE", "the password is the first line of FILE"},
+             {"--tls", "", "", "POP3 over TLS"},
+             {"--list", "", "", "list the messages instead of saving them"},
+             {"--dir", "", "DIR", "save the messages into DIR (created when missing)"},
+             {"--new", "", "", "only messages not yet saved in DIR (others are not an error)"},
+             {"--delete", "", "", "delete on the server each message saved and verified"},
          },
          0,
          0,
-         compose},
+         fetchMail},
         {"show",
          "FILE.eml",
          "Shows the decoded header, the MIME structure, the text body and the attachments\n"

@@ -1,0 +1,119 @@
+// nvmail send: an .eml file, or the e-mail of compose's options, over SMTP through the mail
+// manager. The envelope's recipients are the e-mail's To, Cc and Bcc addresses.
+
+#include "Commands.h"
+#include "Server.h"
+
+#include "facade/ClsEmail.h"
+#include "facade/ClsMailMan.h"
+#include "facade/ClsStringArray.h"
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <cstdio>
+
+using norvane::ClsEmail;
+using norvane::ClsMailMan;
+
+namespace nvmail {
+
+namespace {
+
+// The options of send itself; any other (compose's) builds the e-mail.
+constexpr std::array<std::string_view, 6> kSendOptions = {"--host", "--port",          "--user",
+                                                          "--auth", "--password-file", "--log"};
+
+bool buildsEmail(const Parsed& p) {
+    return std::any_of(p.options.begin(), p.options.end(), [](const auto& o) {
+        return std::find(kSendOptions.begin(), kSendOptions.end(), o.first) == kSendOptions.end();
+    });
+}
+
+// The method in the mail manager's spelling, or false for one it does not offer.
+bool authMethod(std::string value, std::string& out) {
+    std::transform(value.begin(), value.end(), value.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+    for (std::string_view m : {"", "LOGIN", "PLAIN", "CRAM-MD5", "NTLM"})
+        if (value == m) {
+            out = value;
+            return true;
+        }
+    error("--auth: not LOGIN, PLAIN, CRAM-MD5, NTLM or \"\": '" + oneLine(value) + "'");
+    return false;
+}
+
+// The e-mail of the operand or of the options.
+int loadEmail(const Parsed& p, std::unique_ptr<ClsEmail>& email) {
+    if (p.operands.empty())
+        return buildEmail(p, email);
+    if (buildsEmail(p)) {
+        error("send takes FILE.eml or options that build an e-mail, not both");
+        return kUsage;
+    }
+    std::string mime;
+    if (!readInput(p.operands[0], mime))
+        return kFailed;
+    email = std::make_unique<ClsEmail>();
+    if (!email->SetFromMimeText(std::string_view(mime))) {
+        error("cannot read " + p.operands[0] + ": not an e-mail");
+        return kFailed;
+    }
+    // A parsed message keeps its Bcc field, which would show the blind copies to every
+    // recipient; its addresses stay recipients of the envelope.
+    email->RemoveHeaderField("Bcc");
+    return kOk;
+}
+
+int configure(const Parsed& p, ClsMailMan& mailMan) {
+    ServerSettings s;
+    std::string method;
+    if (const int status = serverSettings(p, "SMTP", s); status != kOk)
+        return status;
+    if (!authMethod(p.value("--auth"), method))
+        return kUsage;
+    if (!s.user.empty() && s.password.empty()) {
+        error("--user needs a password: NVMAIL_SMTP_PASSWORD or --password-file");
+        return kUsage;
+    }
+    mailMan.put_SmtpHost(s.host.c_str());
+    if (s.port != 0)
+        mailMan.put_SmtpPort(s.port);
+    mailMan.put_SmtpUsername(s.user.c_str());
+    mailMan.put_SmtpPassword(s.password.c_str());
+    mailMan.put_SmtpAuthMethod(method.c_str());
+    forgetPassword(s);
+    return kOk;
+}
+
+} // namespace
+
+int sendMail(const Parsed& p) {
+    ClsMailMan mailMan;
+    std::unique_ptr<ClsEmail> email;
+    if (const int status = configure(p, mailMan); status != kOk)
+        return status;
+    if (const int status = loadEmail(p, email); status != kOk)
+        return status;
+    const bool sent = mailMan.SendEmail(email.get());
+    norvane::ClsStringArray refused;
+    mailMan.GetBadEmailAddresses(&refused);
+    std::string address;
+    for (int i = 0; i < refused.count(); ++i)
+        if (refused.get(i, address))
+            std::printf("%s\n", oneLine(address).c_str());
+    std::fflush(stdout);
+    if (p.wantsLog())
+        std::fprintf(stderr, "%s", mailMan.get_LastErrorText().c_str());
+    if (sent && refused.count() == 0)
+        return kOk;
+    if (refused.count() > 0)
+        error(std::to_string(refused.count()) +
+              " recipient(s) refused (printed on standard output)");
+    else
+        error("the message was not sent through " + mailMan.get_SmtpHost() + ":" +
+              std::to_string(mailMan.get_SmtpPort()) + " (--log shows why)");
+    return kFailed;
+}
+
+} // namespace nvmail
