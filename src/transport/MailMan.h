@@ -112,8 +112,8 @@ public:
     // 30 s), which the two protocols share.
     [[nodiscard]] bool connectSmtp(SmtpConnImpl& conn, LogBase& log, std::string_view host = {},
                                    int port = 0) const;
-    // Turns copy (the caller's e-mail with replace patterns applied) into what is sent: the
-    // receipt request when "NVX-ReturnReceipt" is "YES", then signing and/or encryption when
+    // Turns copy (the caller's e-mail with replace patterns applied) into what is sent: no Bcc
+    // field, the receipt request when "NVX-ReturnReceipt" is "YES", then signing and/or encryption when
     // the e-mail asks for them. Null when securing fails.
     [[nodiscard]] static std::unique_ptr<Email2> prepareForSending(std::unique_ptr<Email2> copy,
                                                                    LogBase& log);

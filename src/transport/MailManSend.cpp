@@ -25,6 +25,9 @@ bool MailMan::connectSmtp(SmtpConnImpl& conn, LogBase& log, std::string_view hos
 std::unique_ptr<Email2> MailMan::prepareForSending(std::unique_ptr<Email2> copy, LogBase& log) {
     if (!copy)
         return nullptr;
+    // A Bcc field read from MIME text would show every recipient the hidden ones; they stay
+    // in the envelope only.
+    copy->removeHeaderField("Bcc");
     StringBuffer receipt;
     if (copy->getHeaderField("NVX-ReturnReceipt", receipt) && receipt.view() == "YES" &&
         copy->from() && !copy->from()->getAddress().empty())

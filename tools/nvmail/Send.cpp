@@ -59,9 +59,6 @@ int loadEmail(const Parsed& p, std::unique_ptr<ClsEmail>& email) {
         error("cannot read " + p.operands[0] + ": not an e-mail");
         return kFailed;
     }
-    // A parsed message keeps its Bcc field, which would show the blind copies to every
-    // recipient; its addresses stay recipients of the envelope.
-    email->RemoveHeaderField("Bcc");
     return kOk;
 }
 
