@@ -125,6 +125,10 @@ public:
     bool SendQ(ClsEmail* email);
     bool SendQ2(ClsEmail* email, const char* queueDir);
     bool SendMimeQ(const char* from, const char* recipients, const char* mimeMsg);
+    // Posts the prepared e-mail, carrying the SMTP settings, as the form field "email"
+    // (base64) to a web relay at url (http or https); true only when the relay answers
+    // exactly "<success/>". Redirects are not followed.
+    bool SendCGI(const char* url, ClsEmail* email);
     // The file the last successful queueing call wrote ("" after a failure).
     [[nodiscard]] std::string get_LastSendQFilename() const { return lastSendQFilename_; }
     // The queue runner's step: sends the queue file at path with the settings it carries and,
@@ -182,6 +186,9 @@ private:
     [[nodiscard]] bool sendOne(SmtpConnImpl& conn, const ClsEmail& email, ProgressMonitor* monitor,
                                bool& fatal);
 
+    // The copy that is queued or posted: prepared as for sending, with the transfer fields.
+    [[nodiscard]] std::unique_ptr<Email2> prepareForTransfer(const ClsEmail& email,
+                                                             std::string_view failure);
     [[nodiscard]] bool queueEmail(const ClsEmail& email, std::string_view dir);
 
     MailMan mailMan_;

@@ -1,12 +1,15 @@
-// Queued submission: the mail manager writes an e-mail, with the SMTP settings to send it
-// with, as a file for a queue runner; and the runner's step, sending one such file.
+// Queued and HTTP submission: the mail manager writes an e-mail, with the SMTP settings to send
+// it with, as a file for a queue runner, or posts it to a web relay; and the runner's step,
+// sending one queue file.
 
 #include "common/FileAccess.h"
 #include "common/Platform.h"
 #include "facade/ClsEmail.h"
 #include "facade/ClsMailMan.h"
 #include "mime/MimeMessage2.h"
+#include "transport/HttpPost.h"
 #include "transport/MailQueue.h"
+#include "transport/SaslBase64.h"
 
 #include <sys/stat.h>
 
@@ -32,16 +35,25 @@ std::string bccOf(const Email2& email) {
 
 } // namespace
 
-bool ClsMailMan::queueEmail(const ClsEmail& email, std::string_view dir) {
+std::unique_ptr<Email2> ClsMailMan::prepareForTransfer(const ClsEmail& email,
+                                                       std::string_view failure) {
     std::unique_ptr<Email2> prepared =
         MailMan::prepareForSending(email.copyForSending(m_log), m_log);
     if (!prepared) {
-        m_log.logError("Failed to prepare email for sending.");
-        return false;
+        m_log.logError(failure);
+        return nullptr;
     }
     for (const auto& [name, value] :
          mail_queue::transferFields(mailMan_, bccOf(*prepared), nullptr, m_log))
         prepared->setHeaderField(name, value);
+    return prepared;
+}
+
+bool ClsMailMan::queueEmail(const ClsEmail& email, std::string_view dir) {
+    std::unique_ptr<Email2> prepared =
+        prepareForTransfer(email, "Failed to prepare email for sending.");
+    if (!prepared)
+        return false;
     StringBuffer mime;
     prepared->renderMime(mime, "NVX-", m_log);
     std::string path;
@@ -97,6 +109,34 @@ bool ClsMailMan::SendMimeQ(const char* from, const char* recipients, const char*
     m_log.logData("filename", path);
     lastSendQFilename_ = path;
     return true;
+}
+
+bool ClsMailMan::SendCGI(const char* url, ClsEmail* email) {
+    Frame frame(m_log, "SendCGI");
+    if (!url) {
+        m_log.logError("URL parameter is NULL in SendCGI");
+        return false;
+    }
+    if (!email) {
+        m_log.logError("Email parameter is NULL in SendCGI");
+        return false;
+    }
+    std::unique_ptr<Email2> prepared = prepareForTransfer(*email, "Failed to prepare email");
+    if (!prepared)
+        return false;
+    StringBuffer mime;
+    prepared->renderMime(mime, "NVX-", m_log);
+    std::string response;
+    if (!http::postForm(url, {{"email", sasl::base64Encode(mime.view())}},
+                        mailMan_.pop.connectTimeoutSec, response, m_log)) {
+        m_log.logError("POST Failed");
+        return false;
+    }
+    if (response == "<success/>")
+        return true;
+    m_log.logError("Failed to send email from remote server");
+    m_log.logData("response", response);
+    return false;
 }
 
 int ClsMailMan::SendQueueFile(const char* path, const char* sentDir) {

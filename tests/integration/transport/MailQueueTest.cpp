@@ -8,6 +8,7 @@
 #include "facade/ClsMailMan.h"
 #include "support/RunCommand.h"
 #include "transport/MailQueue.h"
+#include "transport/SaslBase64.h"
 
 #include <gtest/gtest.h>
 
@@ -49,6 +50,23 @@ std::unique_ptr<ClsEmail> queuedEmail(const std::string& subject, bool withBcc) 
     }
     e->put_Body("queued\r\n");
     return e;
+}
+
+bool has(std::string_view text, std::string_view part) {
+    return text.find(part) != text.npos;
+}
+
+std::string percentDecoded(std::string_view form) {
+    std::string out;
+    for (size_t i = 0; i < form.size(); ++i)
+        if (form[i] == '%' && i + 2 < form.size()) {
+            out.push_back(
+                static_cast<char>(std::stoi(std::string(form.substr(i + 1, 2)), nullptr, 16)));
+            i += 2;
+        } else {
+            out.push_back(form[i] == '+' ? ' ' : form[i]);
+        }
+    return out;
 }
 
 void sendTo(ClsMailMan& mm, int port) {
@@ -178,4 +196,63 @@ TEST(MailQueueTest, UnsendableFileGoesToFailedWithItsLog) {
     EXPECT_TRUE(filesIn(dir.path()).empty());
     const std::string log = readFile(dir.file("failed/" + name + ".log"));
     EXPECT_NE(log.find("reject-all@test.invalid"), std::string::npos) << log;
+}
+
+TEST(MailQueueTest, SendCgiPostsTheFormAndTrustsOnlyAnExactSuccess) {
+    using Script = ScriptedServer::Script;
+    const ServerEnv& env = serverEnv();
+    const auto answer = [](const std::string& reply) {
+        return Script().until("\r\n\r\n").until("\r\n").send(reply).close();
+    };
+    const struct {
+        bool tls;
+        std::string reply;
+        bool ok;
+        const char* logged;
+    } cases[] = {
+        {false, "HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\n<success/>", true, ""},
+        {true,
+         "HTTP/1.1 200 OK\r\nTransfer-Encoding: "
+         "chunked\r\n\r\n4\r\n<suc\r\n6\r\ncess/>\r\n0\r\n\r\n",
+         true, ""},
+        {false, "HTTP/1.1 200 OK\r\n\r\n<success/>\r\n", false,
+         "Failed to send email from remote server"},
+        {false, "HTTP/1.1 500 Oops\r\nContent-Length: 10\r\n\r\n<success/>", false,
+         "HTTP/1.1 500 Oops"},
+        {false, "HTTP/1.1 302 Found\r\nLocation: http://elsewhere.invalid/\r\n\r\n", false,
+         "HTTP/1.1 302 Found"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.reply);
+        TrustTestCa trust;
+        ScriptedServer srv(answer(c.reply), "127.0.0.1", c.tls ? env.serverCert : "",
+                           c.tls ? env.serverKey : "");
+        ClsMailMan mm;
+        sendTo(mm, 2525);
+        mm.put_SmtpPassword("relay secret");
+        auto email = queuedEmail("cgi", true);
+        const std::string url = std::string(c.tls ? "https" : "http") +
+                                "://u:p%w@localhost:" + std::to_string(srv.port()) + "/relay?x=1";
+        EXPECT_EQ(mm.SendCGI(url.c_str(), email.get()), c.ok) << mm.get_LastErrorText();
+        EXPECT_TRUE(has(mm.get_LastErrorText(), c.logged));
+        EXPECT_FALSE(has(mm.get_LastErrorText(), "p%w"));
+        const std::string req = srv.received();
+        const size_t bodyAt = req.find("\r\n\r\n") + 4;
+        EXPECT_EQ(req.substr(0, bodyAt),
+                  "POST /relay?x=1 HTTP/1.1\r\nUser-Agent: Mozilla/4.0 (compatible; MSIE 6.0; "
+                  "Windows NT 5.1)\r\nConnection: Keep-Alive\r\nHost: localhost\r\n"
+                  "Authorization: Basic dTpwJXc=\r\ncontent-type: "
+                  "application/x-www-form-urlencoded\r\ncontent-length: " +
+                      std::to_string(req.size() - bodyAt) + "\r\n\r\n");
+        ASSERT_TRUE(req.substr(bodyAt).starts_with("email="));
+        const auto mime =
+            sasl::base64Decode(percentDecoded(req.substr(bodyAt + 6, req.size() - bodyAt - 8)));
+        ASSERT_TRUE(mime.has_value());
+        const std::string text(mime->begin(), mime->end());
+        mail_queue::QueuedMessage q;
+        Logger log;
+        ASSERT_TRUE(mail_queue::parse(text, q, log));
+        EXPECT_EQ(q.smtp.password, "relay secret");
+        EXPECT_EQ(q.bcc, "b1@test.invalid,b2@test.invalid");
+    }
 }
