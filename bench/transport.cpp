@@ -8,10 +8,17 @@
 //   - 1,000 messages fetched in one POP3 session from Dovecot, and from the fast POP3 server
 //     (bench/sink/pop3_server.cpp): one retr after another, and all in one retrMany, which
 //     pipelines the RETR commands (both servers list PIPELINING);
-//   - one 20 MB message fetched over POP3 and over POP3 with TLS (MB/s, peak memory).
+//   - one 20 MB message fetched over POP3 and over POP3 with TLS (MB/s, peak memory);
+//   - through the public mail manager: 1,000 small e-mails built and sent as one bundle (one
+//     session) to the recording sink and to the fast sink, and 1,000 messages taken from Dovecot by
+//     TransferMail (fetched, parsed, deleted, QUIT), the mailbox refilled before each repetition.
+//     These report the process's own CPU time around the call (counter client_cpu_s).
 
 #include "common/Logger.h"
 #include "email/Email2.h"
+#include "facade/ClsEmail.h"
+#include "facade/ClsEmailBundle.h"
+#include "facade/ClsMailMan.h"
 #include "transport/Email2SmtpMail.h"
 #include "transport/PopSessions.h"
 #include "transport/SChannel.h"
@@ -20,10 +27,14 @@
 #include <benchmark/benchmark.h>
 #include <sys/resource.h>
 
+#include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <map>
+#include <pwd.h>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 using namespace norvane;
@@ -190,6 +201,106 @@ void Pop3TlsFetch20MB(benchmark::State& state) {
     fetchBig(state, true);
 }
 
+double cpuSeconds() {
+    rusage ru{};
+    getrusage(RUSAGE_SELF, &ru);
+    auto sec = [](const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; };
+    return sec(ru.ru_utime) + sec(ru.ru_stime);
+}
+
+// Wall and CPU seconds of one call, added to the benchmark's manual time and counter.
+template <class F>
+bool measured(benchmark::State& state, double& cpuTotal, F&& call) {
+    const double cpu0 = cpuSeconds();
+    const auto wall0 = std::chrono::steady_clock::now();
+    const bool ok = call();
+    state.SetIterationTime(
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - wall0).count());
+    cpuTotal += cpuSeconds() - cpu0;
+    return ok;
+}
+
+// The e-mails are built in the timed call, as Python builds its message objects.
+void sendBundle(benchmark::State& state, const char* portKey) {
+    double cpu = 0;
+    for (auto _ : state) {
+        const bool ok = measured(state, cpu, [portKey] {
+            ClsEmailBundle bundle;
+            for (int i = 0; i < 1000; ++i) {
+                ClsEmail email;
+                email.put_From("Bench Sender <bench@test.invalid>");
+                (void)email.AddTo("Sink", "sink@test.invalid");
+                email.put_Subject(("bench " + std::to_string(i)).c_str());
+                email.put_Body("A small message body line.\r\nAnd a second one.\r\n");
+                (void)bundle.AddEmail(&email);
+            }
+            ClsMailMan man;
+            man.put_SmtpHost("127.0.0.1");
+            man.put_SmtpPort(port(portKey));
+            return man.SendBundle(&bundle);
+        });
+        if (!ok) {
+            state.SkipWithError("SendBundle failed");
+            return;
+        }
+    }
+    state.counters["client_cpu_s"] = cpu / static_cast<double>(state.iterations());
+}
+
+// To the recording sink, and to the fast sink, where the server's own cost is close to nothing.
+void SendBundle(benchmark::State& state) {
+    sendBundle(state, "SINK_PORT");
+}
+void SendBundleFast(benchmark::State& state) {
+    sendBundle(state, "FAST_SINK_PORT");
+}
+
+// The same 1,000 messages bench/transport.sh puts there, owned by Dovecot's user.
+void refillBenchMailbox() {
+    namespace fs = std::filesystem;
+    const std::string md = env()["MAIL_ROOT"] + "/bench/Maildir";
+    std::error_code ec;
+    for (const char* sub : {"new", "cur", "tmp"})
+        for (const auto& e : fs::directory_iterator(md + "/" + sub, ec))
+            fs::remove(e.path(), ec);
+    const passwd* pw = ::getpwnam("dovecot");
+    std::string lines;
+    for (int i = 0; i < 20; ++i)
+        lines += "A small message line.\r\n";
+    for (int i = 0; i < 1000; ++i) {
+        char name[16];
+        std::snprintf(name, sizeof name, "%06d.m", i);
+        const std::string path = md + "/new/" + name;
+        std::ofstream(path, std::ios::binary)
+            << "From: a@test.invalid\r\nSubject: m " << i << "\r\n\r\n"
+            << lines;
+        if (pw)
+            (void)::chown(path.c_str(), pw->pw_uid, pw->pw_gid);
+    }
+}
+
+void TransferMail(benchmark::State& state) {
+    double cpu = 0;
+    for (auto _ : state) {
+        refillBenchMailbox();
+        const bool ok = measured(state, cpu, [] {
+            ClsMailMan man;
+            man.put_MailHost("127.0.0.1");
+            man.put_MailPort(port("POP3_PORT"));
+            man.put_PopUsername("bench");
+            man.put_PopPassword("benchpw");
+            auto bundle = man.TransferMail();
+            return bundle && bundle->get_MessageCount() == 1000;
+        });
+        if (!ok) {
+            state.SkipWithError("TransferMail failed");
+            return;
+        }
+    }
+    refillBenchMailbox(); // later works read the mailbox as transport.sh filled it
+    state.counters["client_cpu_s"] = cpu / static_cast<double>(state.iterations());
+}
+
 } // namespace
 
 BENCHMARK(SmtpSend1000)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
@@ -201,5 +312,8 @@ BENCHMARK(Pop3RetrMany1000)->Unit(benchmark::kMillisecond)->UseRealTime()->Itera
 BENCHMARK(Pop3RetrMany1000Fast)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
 BENCHMARK(Pop3Fetch20MB)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
 BENCHMARK(Pop3TlsFetch20MB)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
+BENCHMARK(SendBundle)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(1);
+BENCHMARK(SendBundleFast)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(1);
+BENCHMARK(TransferMail)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(1);
 
 BENCHMARK_MAIN();

@@ -4,7 +4,10 @@ bench/transport.sh can compare the two in one run. Prints one JSON object of med
 (wall and CPU seconds) for the named works (all by default).
 
     transport_python.py ENV_FILE REPETITIONS [WORK...]"""
+import email
+import email.policy
 import json
+import os
 import poplib
 import smtplib
 import ssl
@@ -70,8 +73,62 @@ def pop_big(tls):
     p.quit()
 
 
-def medians(fn, *args):
-    runs = [timed(fn, *args) for _ in range(reps)]
+def send_bundle(port_key):
+    """1,000 message objects built, then sent over one session, as SendBundle does."""
+    msgs = []
+    for i in range(1000):
+        msg = EmailMessage()
+        msg["From"] = "Bench Sender <bench@test.invalid>"
+        msg["To"] = "Sink <sink@test.invalid>"
+        msg["Subject"] = "bench %d" % i
+        msg.set_content("A small message body line.\nAnd a second one.\n")
+        msgs.append(msg)
+    s = smtplib.SMTP("127.0.0.1", int(env[port_key]), timeout=30)
+    s.ehlo()
+    for msg in msgs:
+        s.send_message(msg)
+    s.quit()
+
+
+def refill_bench_mailbox():
+    """The 1,000 messages bench/transport.sh puts in bench's maildir (not timed)."""
+    import pwd
+    md = os.path.join(env["MAIL_ROOT"], "bench", "Maildir")
+    for sub in ("new", "cur", "tmp"):
+        for name in os.listdir(os.path.join(md, sub)):
+            os.remove(os.path.join(md, sub, name))
+    pw = pwd.getpwnam("dovecot")
+    for i in range(1000):
+        path = os.path.join(md, "new", "%06d.m" % i)
+        with open(path, "wb") as f:
+            f.write(b"From: a@test.invalid\r\nSubject: m %d\r\n\r\n" % i
+                    + b"A small message line.\r\n" * 20)
+        os.chown(path, pw.pw_uid, pw.pw_gid)
+
+
+def transfer_mail():
+    """Fetch, parse and delete every message, then QUIT, as TransferMail does."""
+    p = poplib.POP3("127.0.0.1", int(env["POP3_PORT"]), timeout=30)
+    p.user("bench")
+    p.pass_("benchpw")
+    count, _ = p.stat()
+    parsed = []
+    for i in range(1, count + 1):
+        _, lines, _ = p.retr(i)
+        parsed.append(email.message_from_bytes(b"\r\n".join(lines), policy=email.policy.default))
+        p.dele(i)
+    p.quit()
+    assert len(parsed) == 1000
+
+
+def medians(fn, *args, setup=None):
+    runs = []
+    for _ in range(reps):
+        if setup:
+            setup()
+        runs.append(timed(fn, *args))
+    if setup:
+        setup()  # later works read the mailbox as transport.sh filled it
     return [statistics.median(r[0] for r in runs), statistics.median(r[1] for r in runs)]
 
 
@@ -86,8 +143,12 @@ work = {
     "Pop3RetrMany1000Fast": (pop_fetch, "FAST_POP3_PORT"),
     "Pop3Fetch20MB": (pop_big, False),
     "Pop3TlsFetch20MB": (pop_big, True),
+    "SendBundle": (send_bundle, "SINK_PORT"),
+    "SendBundleFast": (send_bundle, "FAST_SINK_PORT"),
+    "TransferMail": (transfer_mail,),
 }
+setups = {"TransferMail": refill_bench_mailbox}
 names = sys.argv[3:] or list(work)
-out = {name: medians(*work[name]) for name in names}
+out = {name: medians(*work[name], setup=setups.get(name)) for name in names}
 out["peak_rss_mb"] = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss / 1024.0
 print(json.dumps(out))

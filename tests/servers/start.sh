@@ -2,7 +2,7 @@
 # Starts the mail servers of the transport integration tests on 127.0.0.1 high ports:
 #   Dovecot     POP3, POP3 over TLS (test CA), SMTP submission (PLAIN LOGIN CRAM-MD5)
 #   Exim x2     SMTP with PLAIN LOGIN CRAM-MD5 NTLM MSN; NTLM by Cyrus SASL (v1 and v2)
-#               and by Exim's SPA code (v1 only)
+#               and by Exim's SPA code (v1 only); USER@pop.test.invalid into USER's maildir
 #   sink        aiosmtpd recording the exact DATA bytes; Dovecot and Exim deliver to it
 #
 #   start.sh [ENV_FILE]
@@ -22,7 +22,7 @@ done
 $PY -c 'import aiosmtpd' 2>/dev/null || die "python3-aiosmtpd missing: run scripts/setup.sh"
 
 USERS=("alice:alicepw" "bob:bobpw" "carol:s3cret pass!" "dave:davepw" "erin:erinpw"
-       "bench:benchpw")
+       "bench:benchpw" "frank:frankpw")
 
 port_free() { ! (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
 # Eight consecutive ports, free now; the base moves with our PID so parallel runs differ.
@@ -86,6 +86,12 @@ install -m 600 "$D/tls/server.key" "$D/dovecot/server.key"
 for u in "${USERS[@]}"; do printf '%s:{PLAIN}%s::::::\n' "${u%%:*}" "${u#*:}"; done > "$D/dovecot/users"
 for u in "${USERS[@]}"; do mkdir -p "$D/mail/${u%%:*}/Maildir/"{cur,new,tmp}; done
 chown -R dovecot:dovecot "$D/dovecot" "$D/mail"
+# Exim delivers mail for pop.test.invalid into these maildirs as Debian-exim: its group may
+# add files to tmp and new; Dovecot owns the directories and may move or delete them.
+for u in "${USERS[@]}"; do
+  chgrp Debian-exim "$D/mail/${u%%:*}/Maildir/"{tmp,new}
+  chmod 2775 "$D/mail/${u%%:*}/Maildir/"{tmp,new}
+done
 : > "$D/logs/dovecot.log"; chown dovecot:dovecot "$D/logs/dovecot.log"
 setpriv --reuid=dovecot --regid=dovecot --init-groups \
   /usr/sbin/dovecot -c "$D/dovecot/dovecot.conf" < /dev/null >> "$D/logs/start.log" 2>&1 || die "dovecot did not start: $D/logs/dovecot.log"

@@ -182,6 +182,10 @@ std::vector<SpoolMessage> waitForSpool(std::string_view marker, size_t count, in
     return found;
 }
 
+bool waitForMailbox(const std::string& user, size_t count, int seconds) {
+    return waitUntil([&] { return mailboxCount(user) >= count; }, seconds);
+}
+
 bool waitForLog(const std::string& path, std::string_view text, int seconds) {
     return waitUntil([&] { return readFile(path).find(text) != std::string::npos; }, seconds);
 }

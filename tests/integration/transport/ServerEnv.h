@@ -35,6 +35,9 @@ void clearMailbox(const std::string& user);
 void addMessage(const std::string& user, const std::string& uidl, std::string_view text);
 // Number of messages in the user's maildir (new and cur).
 size_t mailboxCount(const std::string& user);
+// Waits (at most seconds) until the user's maildir holds count messages: Exim delivers there
+// after it has answered.
+bool waitForMailbox(const std::string& user, size_t count, int seconds = 10);
 
 struct SpoolMessage {
     std::string data;     // DATA bytes as the sink received them
