@@ -127,6 +127,7 @@ const std::vector<Command>& commands() {
          1,
          2,
          fromXml},
+        mboxCommand(),
         {"uuid", "", "Prints a new UUID.", {}, 0, 0, uuid},
         {"log-demo", "", "Shows an activity log as text and as XML.", {}, 0, 0, logDemo},
     };
