@@ -38,9 +38,13 @@ void MailboxSplitter::finish() {
 bool MailboxSplitter::decideLineEnds(bool atEnd) {
     if (lineEnds_ != LineEnds::Unknown)
         return true;
-    const size_t end = pending_.find_first_of("\r\n");
-    if (end == std::string::npos)
+    // Searched from where the last feed stopped: a file without line ends costs one pass.
+    const size_t end = pending_.find_first_of("\r\n", scanned_);
+    if (end == std::string::npos) {
+        scanned_ = pending_.size();
         return false;
+    }
+    scanned_ = end;
     if (pending_[end] == '\n')
         lineEnds_ = LineEnds::Lf;
     else if (end + 1 < pending_.size())
