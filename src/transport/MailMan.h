@@ -105,6 +105,11 @@ public:
 
     [[nodiscard]] PopCache& cache() { return cache_; }
 
+    // The messages of a Unix mailbox file in file order, parsed with the unwrapping settings
+    // and kept by the filter (MailboxFile.cpp). Never null: empty, with the reason in the log,
+    // when the file cannot be read.
+    [[nodiscard]] std::unique_ptr<MailBundle> loadMbx(std::string_view path, LogBase& log) const;
+
     // ---- sending ----
 
     // Connects and authenticates with the SMTP settings; host and port replace the settings'

@@ -41,6 +41,13 @@ int fromXml(const Parsed& p);
 // Sends the queue files of a directory and files them under sent/ or failed/.
 int queueRun(const Parsed& p);
 
+// Lists the messages of a mailbox file, or saves one as an .eml (Mbox.cpp).
+Command mboxCommand();
+// Saves data as name in the directory at dirPath (created when missing), or under a numbered
+// variant when the name is taken; the name used goes to saved. Reported on failure.
+bool saveIntoDirectory(const std::string& dirPath, const std::string& name, std::string_view data,
+                       std::string& saved);
+
 // The commands, in the order the help lists them.
 const std::vector<Command>& commands();
 

@@ -154,6 +154,12 @@ UniqueFd openDirectory(const std::string& path) {
 
 } // namespace
 
+bool saveIntoDirectory(const std::string& dirPath, const std::string& name, std::string_view data,
+                       std::string& saved) {
+    UniqueFd dir = openDirectory(dirPath);
+    return dir && saveNew(dir.get(), name, data, saved);
+}
+
 int extract(const Parsed& p) {
     std::string mime;
     if (!readInput(p.operands[0], mime))

@@ -178,6 +178,7 @@ const std::vector<Command>& commands() {
          1,
          1,
          queueRun},
+        mboxCommand(),
         {"uuid", "", "Prints a new UUID.", {}, 0, 0, uuid},
         {"log-demo", "", "Shows an activity log as text and as XML.", {}, 0, 0, logDemo},
     };
