@@ -98,11 +98,11 @@ std::unique_ptr<MailBundle> MailMan::transferMail(ProgressEvent* sink, LogBase& 
     auto bundle = fetchAllFiltered(monitor, log);
     // Only what arrived whole and passed the filter is in the bundle, numbered in the
     // session that is still open.
+    std::vector<int> numbers;
     for (int i = bundle ? bundle->count() - 1 : -1; i >= 0; --i)
-        if (!cache_.deleteByNumber(bundle->get(i)->popNumber(), &monitor, log)) {
-            log.logError("Failed to delete a transferred message; it stays on the server");
-            break;
-        }
+        numbers.push_back(bundle->get(i)->popNumber());
+    if (!numbers.empty() && !cache_.deleteNumbers(numbers, &monitor, log))
+        log.logError("Failed to delete a transferred message; it stays on the server");
     cache_.commit(&monitor);
     monitor.finish();
     return bundle;

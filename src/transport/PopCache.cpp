@@ -14,6 +14,9 @@ namespace {
 
 constexpr int kDeleteBatch = 500;
 constexpr uint32_t kStep = 1000;
+// A fetch of every message asks for this many bytes (or PopConnImpl::kRetrWindow messages) in
+// one pipelined batch: few round trips, and a bounded amount of text held at once.
+constexpr long kFetchBatchBytes = 8L << 20;
 
 // FNV-1a: only a quick pre-check, the text is always compared as well.
 uint32_t hashOf(std::string_view s) {
@@ -270,6 +273,11 @@ std::unique_ptr<Email2> PopCache::fetchByNumber(int number, const PopFetchOption
         dropSession();
         return nullptr;
     }
+    return emailFromRetr(text, number, opts, log);
+}
+
+std::unique_ptr<Email2> PopCache::emailFromRetr(std::string& text, int number,
+                                                const PopFetchOptions& opts, LogBase& log) const {
     PopConnImpl::toMessageText(text);
     appendReceivedLog(opts.receivedLogPath, text);
     auto email = Email2::fromMime(text, log, opts.mime);
@@ -373,17 +381,40 @@ std::unique_ptr<MailBundle> PopCache::fetchAll(long sizeLimit, int maxCount,
     }
     auto bundle = std::make_unique<MailBundle>();
     const size_t count = std::min(n, entries_.size());
+    std::vector<int> batch;
+    long batchBytes = 0;
     for (size_t i = 0; i < count; ++i) {
         const PopEntry& e = *entries_[i];
         if (e.size > sizeLimit)
             continue;
-        auto email = fetchByNumber(e.number, opts, monitor, log);
-        if (!email)
-            break;
-        applyXUidl(e, *email);
-        bundle->add(std::move(email));
+        batch.push_back(e.number);
+        batchBytes += e.size;
+        if (batch.size() < PopConnImpl::kRetrWindow && batchBytes < kFetchBatchBytes)
+            continue;
+        if (!fetchBatch(batch, opts, *bundle, monitor, log))
+            return bundle;
+        batchBytes = 0;
     }
+    if (!batch.empty())
+        (void)fetchBatch(batch, opts, *bundle, monitor, log);
     return bundle;
+}
+
+bool PopCache::fetchBatch(std::vector<int>& numbers, const PopFetchOptions& opts,
+                          MailBundle& bundle, ProgressMonitor* monitor, LogBase& log) {
+    std::vector<std::string> texts;
+    const bool ok = ensureConnected(log) && session()->retrMany(numbers, texts, log, monitor);
+    // Only messages that arrived whole are in texts, in the order asked.
+    for (size_t k = 0; k < texts.size(); ++k) {
+        auto email = emailFromRetr(texts[k], numbers[k], opts, log);
+        if (const PopEntry* e = findNumber(numbers[k]))
+            applyXUidl(*e, *email);
+        bundle.add(std::move(email));
+    }
+    numbers.clear();
+    if (!ok)
+        dropSession();
+    return ok;
 }
 
 std::unique_ptr<MailBundle> PopCache::fetchAllHeaders(int bodyLines, int maxCount,
@@ -533,6 +564,31 @@ bool PopCache::deleteByNumber(int number, ProgressMonitor* monitor, LogBase& log
             return false;
     }
     (void)consumeAborted(monitor, kStep);
+    return true;
+}
+
+bool PopCache::deleteNumbers(const std::vector<int>& numbers, ProgressMonitor* monitor,
+                             LogBase& log) {
+    std::vector<int> known;
+    for (int n : numbers)
+        if (entryForNumber(n, log))
+            known.push_back(n);
+    if (known.size() != numbers.size() || !session())
+        return deleteEachByNumber(numbers, 0, monitor, log);
+    const size_t done = session()->deleMany(known, log);
+    for (size_t i = 0; i < done; ++i) {
+        entryForNumber(known[i], log)->deleted = true;
+        (void)consumeAborted(monitor, kStep);
+    }
+    // What the batch left goes one by one, with the reconnect and UIDL check that brings.
+    return deleteEachByNumber(numbers, done, monitor, log);
+}
+
+bool PopCache::deleteEachByNumber(const std::vector<int>& numbers, size_t from,
+                                  ProgressMonitor* monitor, LogBase& log) {
+    for (size_t i = from; i < numbers.size(); ++i)
+        if (!deleteByNumber(numbers[i], monitor, log))
+            return false;
     return true;
 }
 

@@ -117,7 +117,21 @@ public:
     void setMultiFetch(bool on) { multiFetch_ = on; }
     [[nodiscard]] const std::vector<std::unique_ptr<PopEntry>>& entries() const { return entries_; }
 
+    // deleteByNumber for each of numbers, in that order, the commands pipelined while the
+    // session lasts; stops at the first that cannot be deleted.
+    [[nodiscard]] bool deleteNumbers(const std::vector<int>& numbers, ProgressMonitor* monitor,
+                                     LogBase& log);
+
 private:
+    [[nodiscard]] bool deleteEachByNumber(const std::vector<int>& numbers, size_t from,
+                                          ProgressMonitor* monitor, LogBase& log);
+    // The e-mail of one RETR answer (text is changed in place), logged as received.
+    [[nodiscard]] std::unique_ptr<Email2>
+    emailFromRetr(std::string& text, int number, const PopFetchOptions& opts, LogBase& log) const;
+    // The messages numbers names, pipelined where the server allows it, appended to bundle;
+    // numbers is emptied. False (the session dropped) when one could not be fetched whole.
+    [[nodiscard]] bool fetchBatch(std::vector<int>& numbers, const PopFetchOptions& opts,
+                                  MailBundle& bundle, ProgressMonitor* monitor, LogBase& log);
     PopConnImpl* session();
     void dropSession() { session_.reset(); }
     void clearNumbers();

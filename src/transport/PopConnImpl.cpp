@@ -476,6 +476,40 @@ bool PopConnImpl::dele(int number, LogBase& log) {
     return false;
 }
 
+size_t PopConnImpl::deleMany(const std::vector<int>& numbers, LogBase& log) {
+    bool pipelines = false;
+    if (!channel_->isConnected() || !serverPipelines(pipelines, log))
+        return 0;
+    size_t done = 0;
+    while (done < numbers.size()) {
+        const size_t window = pipelines ? std::min(kRetrWindow, numbers.size() - done) : 1;
+        std::string batch;
+        for (size_t i = 0; i < window; ++i)
+            batch += "DELE " + std::to_string(numbers[done + i]) + "\r\n";
+        if (!sendCommand(batch, log)) {
+            log.logError("Failed to send DELE command");
+            return done;
+        }
+        // Every reply of the window is read, so that the session stays in step after a
+        // refusal; only an unbroken run of "+OK" from the start counts as deleted.
+        bool refused = false;
+        for (size_t i = 0; i < window; ++i) {
+            std::string line;
+            if (!readLine(line, log))
+                return done;
+            if (!refused && isOk(line)) {
+                ++done;
+            } else if (!refused) {
+                log.logData("DELE_response", chomp(line));
+                refused = true;
+            }
+        }
+        if (refused)
+            return done;
+    }
+    return done;
+}
+
 void PopConnImpl::expectMessage(std::string_view statusLine, int number) {
     // Most servers announce the size ("+OK 1234 octets"); otherwise LIST may have told it.
     size_t pos = 3;

@@ -51,6 +51,9 @@ public:
     [[nodiscard]] bool top(int number, int bodyLines, std::string& out, LogBase& log);
     [[nodiscard]] bool retr(std::string& out, int number, LogBase& log, ProgressMonitor* monitor);
     [[nodiscard]] bool dele(int number, LogBase& log);
+    // DELE for each of numbers, in windows of kRetrWindow commands when the server pipelines;
+    // how many from the start were deleted before the first refusal or failure.
+    [[nodiscard]] size_t deleMany(const std::vector<int>& numbers, LogBase& log);
     // The messages numbers names, in that order, into out (raw, as retr gives them). When the
     // server lists PIPELINING in its capabilities the RETR commands go out in windows of up to
     // kRetrWindow without waiting for each reply; otherwise one retr after another. On failure

@@ -4,9 +4,10 @@
 // One runner per directory: an exclusive lock on DIR/.lock, held for the whole run, keeps a
 // second runner (from cron, systemd or by hand) from sending the same file. Only complete
 // files are taken: queueing writes under a hidden name and links the finished file as
-// e_*.eml. A file moves to sent/ as soon as the server has taken it, before the session
-// ends: a runner killed at any other moment neither loses a message nor sends one twice (a
-// kill within that one rename sends it again on the next run).
+// e_*.eml. A file moves to sent/ as soon as the server's reply says it has taken the message,
+// before the session ends. A runner killed at any moment loses nothing; only a message in
+// flight at the kill (taken by the server, its reply not yet read) goes out again on the
+// next run, as with any SMTP client.
 
 #include "Commands.h"
 

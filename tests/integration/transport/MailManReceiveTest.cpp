@@ -139,6 +139,7 @@ TEST(MailManReceiveTest, CutTransferDeletesNothingUnreceived) {
     Script s = popLoggedIn("+OK 2 20\r\n");
     s.line().send("+OK\r\n1 10\r\n2 10\r\n.\r\n");
     s.line().send("+OK\r\n1 a\r\n2 b\r\n.\r\n");
+    s.line().send("-ERR no capabilities\r\n"); // CAPA: the fetch goes one by one
     s.line().send("+OK\r\nSubject: 1\r\n\r\nx\r\n.\r\n");
     s.line().send("+OK\r\nSubject: 2\r\n\r\nhalf").close();
     ScriptedServer srv(s);

@@ -178,9 +178,13 @@ TEST(MailQueueTest, RunnerSendsEachFileOnceAlsoAfterBeingKilled) {
         const size_t at = g.data.find("Message-ID: ");
         ++perMessageId[g.data.substr(at, g.data.find("\r\n", at) - at)];
     }
+    // Every message arrived, and at most the one in flight at the kill arrived twice: the
+    // server may have taken it while its reply was still on the way (no SMTP client can tell).
     EXPECT_EQ(perMessageId.size(), size_t{kCount});
+    int repeated = 0;
     for (const auto& [id, n] : perMessageId)
-        EXPECT_EQ(n, 1) << id;
+        repeated += n - 1;
+    EXPECT_LE(repeated, 1);
 }
 
 TEST(MailQueueTest, UnsendableFileGoesToFailedWithItsLog) {

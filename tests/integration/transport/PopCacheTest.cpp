@@ -132,6 +132,7 @@ TEST(PopCacheTest, FetchStopsAtTheFirstFailedMessage) {
     Script s = popLoggedIn();
     s.line().send("+OK\r\n1 10\r\n2 10\r\n3 10\r\n4 10\r\n5 10\r\n.\r\n");
     s.line().send("+OK\r\n1 a\r\n2 b\r\n3 c\r\n4 d\r\n5 e\r\n.\r\n");
+    s.line().send("-ERR no capabilities\r\n"); // CAPA: the fetch goes one by one
     s.line().send("+OK\r\nSubject: 1\r\n\r\nx\r\n.\r\n");
     s.line().send("+OK\r\nSubject: 2\r\n\r\nx\r\n.\r\n");
     s.line().send("+OK\r\nSubject: 3\r\n\r\nx").close();
