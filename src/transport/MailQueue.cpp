@@ -27,6 +27,15 @@ constexpr std::string_view kSection = "[Software/Norvane Software, Inc./Outspool
 constexpr uint32_t kSequenceWrap = 1000;
 
 std::atomic<uint32_t> g_sequence{0};
+std::function<uint32_t()> g_counterForTesting;
+
+// The low 24 bits of a fast-running clock: names made within one second still differ.
+uint32_t nameCounter() {
+    if (g_counterForTesting)
+        return g_counterForTesting() & 0xFFFFFFu;
+    const auto ticks = std::chrono::steady_clock::now().time_since_epoch().count();
+    return static_cast<uint32_t>(ticks) & 0xFFFFFFu;
+}
 
 // The QueueDir value of the registry file at path; empty when it has none.
 std::string registryQueueDir(const std::string& path) {
@@ -178,6 +187,11 @@ Fields transferFields(const MailMan& settings, std::string_view bcc,
     return f;
 }
 
+void setNameSourceForTesting(std::function<uint32_t()> counter, uint32_t nextSequence) {
+    g_counterForTesting = std::move(counter);
+    g_sequence = nextSequence;
+}
+
 std::string fileName(const SystemTime& d, uint32_t counter, uint32_t sequence) {
     char name[64];
     std::snprintf(name, sizeof name, "e_%04d%02d%02d_%02d%02d%02d_%06x%03x.eml", d.year, d.month,
@@ -199,8 +213,7 @@ bool writeFile(std::string_view dirArg, const SystemTime& date, std::string_view
     const std::string tmp = writeTemporary(dir, text, log);
     if (tmp.empty())
         return false;
-    const auto ticks = std::chrono::steady_clock::now().time_since_epoch().count();
-    const uint32_t counter = static_cast<uint32_t>(ticks) & 0xFFFFFFu;
+    const uint32_t counter = nameCounter();
     // The name is claimed by a link, which fails rather than replace a file that exists.
     bool linked = false;
     for (uint32_t tries = 0; tries < kSequenceWrap && !linked; ++tries) {

@@ -40,6 +40,10 @@ using Fields = std::vector<std::pair<std::string, std::string>>;
 // "e_YYYYMMDD_HHMMSS_CCCCCCNNN.eml" for date, counter and sequence number.
 [[nodiscard]] std::string fileName(const SystemTime& date, uint32_t counter, uint32_t sequence);
 
+// Tests fix the counter part of new names and the next sequence number; an empty function
+// restores the clock.
+void setNameSourceForTesting(std::function<uint32_t()> counter, uint32_t nextSequence);
+
 // Writes text as a new file in dir (created when missing, mode 0700) under the name of date,
 // mode 0600; path receives the full path. On a name already taken the next sequence number is
 // tried. False (nothing left behind) when it cannot be written.

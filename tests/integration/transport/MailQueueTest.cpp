@@ -117,6 +117,17 @@ TEST(MailQueueTest, FilesCarryProtectedSettingsAndArePrivate) {
     }
     EXPECT_FALSE(mm.SendQ2(nullptr, dir.path().c_str()));
     EXPECT_EQ(mm.get_LastSendQFilename(), "");
+
+    // The name is the e-mail's date, the counter and the sequence, which wraps after 999.
+    mail_queue::setNameSourceForTesting([] { return 0x1abcdef0u; }, 998);
+    auto dated = queuedEmail("named", false);
+    dated->AddHeaderField("Date", "Tue, 01 Dec 2026 10:15:30 +0000");
+    for (const char* sequence : {"3e6", "3e7", "000"}) {
+        ASSERT_TRUE(mm.SendQ2(dated.get(), dir.path().c_str()));
+        EXPECT_EQ(mm.get_LastSendQFilename(),
+                  dir.file(std::string("e_20261201_101530_bcdef0") + sequence + ".eml"));
+    }
+    mail_queue::setNameSourceForTesting({}, 0);
 }
 
 TEST(MailQueueTest, TwoProcessesQueueingAtOnceLoseNothing) {
