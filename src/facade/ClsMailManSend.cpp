@@ -5,7 +5,6 @@
 #include "facade/ClsEmailBundle.h"
 #include "facade/ClsMailMan.h"
 #include "facade/ClsStringArray.h"
-#include "mime/Rfc822Address.h"
 #include "transport/Email2SmtpMail.h"
 #include "transport/SmtpConnImpl.h"
 
@@ -59,15 +58,15 @@ void logOutcome(SendOutcome outcome, LogBase& log) {
 } // namespace
 
 bool ClsMailMan::sendOne(SmtpConnImpl& conn, const ClsEmail& email, ProgressMonitor* monitor,
-                         bool& fatal) {
-    fatal = false;
+                         bool& reachedNobody) {
+    reachedNobody = false;
     std::unique_ptr<Email2> copy = email.copyForSending(m_log);
     if (!copy)
         m_log.logError("Failed to clone with replacements.");
     std::unique_ptr<Email2> prepared = MailMan::prepareForSending(std::move(copy), m_log);
     if (!prepared) {
         m_log.logError("Failed to prepare email for sending.");
-        fatal = true;
+        reachedNobody = true;
         return false;
     }
     if (monitor)
@@ -76,7 +75,7 @@ bool ClsMailMan::sendOne(SmtpConnImpl& conn, const ClsEmail& email, ProgressMoni
     const bool ok = mailMan_.sendPrepared(conn, *prepared, monitor, counts, m_log);
     const SendOutcome outcome = outcomeOf(ok, counts);
     logOutcome(outcome, m_log);
-    fatal = outcome == SendOutcome::NotSent;
+    reachedNobody = outcome == SendOutcome::NotSent;
     return ok;
 }
 
@@ -94,8 +93,8 @@ bool ClsMailMan::SendEmail(ClsEmail* email) {
         return false;
     }
     consume(monitor, kConnectUnits);
-    bool fatal = false;
-    const bool ok = sendOne(conn, *email, &monitor, fatal);
+    bool reachedNobody = false;
+    const bool ok = sendOne(conn, *email, &monitor, reachedNobody);
     monitor.finish();
     return ok;
 }
@@ -123,9 +122,9 @@ bool ClsMailMan::SendBundle(ClsEmailBundle* bundle) {
     bool allSent = true;
     for (int i = 0; i < bundle->get_MessageCount(); ++i) {
         m_log.logDataLong("emailIndex", i);
-        bool fatal = false;
-        (void)sendOne(conn, *bundle->emailAt(i), &monitor, fatal);
-        if (fatal)
+        bool reachedNobody = false;
+        (void)sendOne(conn, *bundle->emailAt(i), &monitor, reachedNobody);
+        if (reachedNobody)
             allSent = false;
     }
     monitor.finish();
