@@ -316,4 +316,29 @@ inline const Corpus& largeCorpus() {
     return c;
 }
 
+// The same messages with LF line ends, as mbox files and Maildir folders hold them.
+inline Corpus withLfLineEnds(const Corpus& crlf) {
+    Corpus c;
+    for (const std::string& m : crlf.messages) {
+        std::string lf;
+        lf.reserve(m.size());
+        for (size_t i = 0; i < m.size(); ++i)
+            if (m[i] != '\r' || i + 1 == m.size() || m[i + 1] != '\n')
+                lf.push_back(m[i]);
+        c.totalBytes += lf.size();
+        c.messages.push_back(std::move(lf));
+    }
+    return c;
+}
+
+inline const Corpus& smallLfCorpus() {
+    static const Corpus c = withLfLineEnds(smallCorpus());
+    return c;
+}
+
+inline const Corpus& largeLfCorpus() {
+    static const Corpus c = withLfLineEnds(largeCorpus());
+    return c;
+}
+
 } // namespace mime_corpus

@@ -97,8 +97,8 @@ inline uint8_t* putTwoGroups(uint8_t* o, uint32_t a, uint32_t b) {
     }
 }
 
-// Decodes whole groups of clean alphabet, the bulk of every body, with CR LF between them;
-// stops at the first byte that needs a closer look.
+// Decodes whole groups of clean alphabet, the bulk of every body, with CR LF or LF between
+// them; stops at the first byte that needs a closer look.
 inline void decodeWholeGroups(const uint8_t*& p, const uint8_t* end, uint8_t*& o) {
     while (true) {
         while (end - p >= 8) {
@@ -116,9 +116,12 @@ inline void decodeWholeGroups(const uint8_t*& p, const uint8_t* end, uint8_t*& o
             o = putGroup(o, a);
             p += 4;
         }
-        if (end - p < 2 || p[0] != '\r' || p[1] != '\n')
+        if (end - p >= 2 && p[0] == '\r' && p[1] == '\n')
+            p += 2;
+        else if (p < end && p[0] == '\n')
+            ++p;
+        else
             return;
-        p += 2;
     }
 }
 

@@ -96,6 +96,7 @@ void Email2::copyStructuredValues(const Email2& src) {
     transferEncoding_ = src.transferEncoding_;
     contentId_ = src.contentId_;
     formatFlowed_ = src.formatFlowed_;
+    noteEdit();
 }
 
 // ---- header routing ----
@@ -122,6 +123,7 @@ bool Email2::setHeaderField(std::string_view fieldName, std::string_view value) 
 void Email2::removeHeaderField(std::string_view name) {
     const std::string n(name); // name may point into a field about to go
     header_.removeField(n);
+    noteEdit();
     if (sb::equalsNoCase(n, "to")) {
         to_.removeAllObjects();
     } else if (sb::equalsNoCase(n, "cc")) {
@@ -185,6 +187,7 @@ void Email2::setContentType(const ContentTypeParams& p) {
                                               .formatFlowed = formatFlowed_});
     contentType_ = std::move(type);
     header_.setField("Content-Type", v);
+    noteEdit();
 }
 
 ContentTypeParams Email2::contentTypeParams() const {
@@ -198,11 +201,13 @@ void Email2::setDisposition(std::string_view disposition, std::string_view filen
     if (!filename_.empty())
         v += "; filename=\"" + filename_ + "\"";
     header_.setField("Content-Disposition", v);
+    noteEdit();
 }
 
 void Email2::setTransferEncoding(std::string_view encoding) {
     transferEncoding_ = sb::trimView(encoding);
     header_.setField("Content-Transfer-Encoding", transferEncoding_);
+    noteEdit();
 }
 
 bool Email2::isMultiByteCodePage(int cp) {
@@ -323,14 +328,17 @@ Email2* Email2::partAt(int index) const {
 void Email2::addPart(std::unique_ptr<Email2> part) {
     if (part)
         parts_.appendObject(std::move(part));
+    noteEdit();
 }
 
 void Email2::insertPart(int index, std::unique_ptr<Email2> part) {
     if (part)
         parts_.insertAt(index < 0 ? 0 : static_cast<size_t>(index), std::move(part));
+    noteEdit();
 }
 
 std::unique_ptr<Email2> Email2::removePart(int index) {
+    noteEdit();
     return index < 0 ? nullptr : parts_.removeAt(static_cast<size_t>(index));
 }
 

@@ -34,6 +34,7 @@
 #include "mime/MimeParseLimits.h"
 #include "mime/Rfc822Address.h"
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <span>
@@ -427,6 +428,23 @@ private:
     void quoteForResponse(std::string_view subjectPrefix, bool toSender);
     void applyReplacementsHere(std::string_view pattern, std::string_view replacement);
 
+    // A list found by walking the tree, valid while no e-mail has been edited since it was
+    // found: a program that reads n items by index walks the tree once, not n times.
+    struct TreeList {
+        uint64_t edits = 0; // edits_ when found; 0: never
+        std::vector<Email2*> items;
+        const Email2* leaf = nullptr;
+    };
+    // Called by every change of a tree's shape or of a node's role (content type,
+    // disposition, filename, name, transfer encoding); makes every TreeList stale.
+    static void noteEdit() { edits_.fetch_add(1, std::memory_order_relaxed); }
+    [[nodiscard]] const std::vector<Email2*>& attachmentList() const;
+    // The alternatives; see alternativeParts in Email2Body.cpp for leaf.
+    [[nodiscard]] const std::vector<Email2*>& alternativeList(const Email2*& leaf) const;
+
+    static inline std::atomic<uint64_t> edits_{1};
+    mutable TreeList attachmentList_;
+    mutable TreeList alternativeList_;
     DataBuffer body_;
     MimeHeader header_;
     int headerCodePage_ = 0;

@@ -46,6 +46,7 @@ void Email2::takeContentFrom(Email2& src, bool withSubParts) {
         for (auto& p : src.parts_.items())
             parts_.appendObject(std::move(p));
         src.parts_.removeAllObjects();
+        noteEdit();
     } else {
         body_ = std::move(src.body_);
         src.body_.clear();
@@ -105,6 +106,7 @@ void Email2::wrapRelatedInMixed() {
         r->addPart(parts_.removeAt(0));
     setContentType({.type = "multipart/mixed", .boundary = newBoundary("_.MIX")});
     parts_.appendObject(std::move(r));
+    noteEdit();
 }
 
 std::string Email2::addAttachmentPart(std::unique_ptr<Email2> part) {
@@ -118,6 +120,7 @@ std::string Email2::addAttachmentPart(std::unique_ptr<Email2> part) {
             (void)makeMixed();
     }
     parts_.appendObject(std::move(part));
+    noteEdit();
     return type;
 }
 
@@ -284,6 +287,7 @@ bool Email2::collectAttachments(std::vector<Email2*>& list, int removeIndex,
         if (isAttachment) {
             if (removeIndex >= 0 && list.size() == static_cast<size_t>(removeIndex)) {
                 removed = parts_.removeAt(i);
+                noteEdit();
                 return true;
             }
             list.push_back(p);
@@ -295,19 +299,27 @@ bool Email2::collectAttachments(std::vector<Email2*>& list, int removeIndex,
     return false;
 }
 
+const std::vector<Email2*>& Email2::attachmentList() const {
+    const uint64_t edits = edits_.load(std::memory_order_relaxed);
+    if (attachmentList_.edits != edits) {
+        attachmentList_.items.clear();
+        std::unique_ptr<Email2> none;
+        (void)const_cast<Email2*>(this)->collectAttachments(attachmentList_.items, -1, none);
+        attachmentList_.edits = edits;
+    }
+    return attachmentList_.items;
+}
+
 std::vector<Email2*> Email2::attachments() const {
-    std::vector<Email2*> list;
-    std::unique_ptr<Email2> none;
-    (void)const_cast<Email2*>(this)->collectAttachments(list, -1, none);
-    return list;
+    return attachmentList();
 }
 
 int Email2::numAttachments() const {
-    return static_cast<int>(attachments().size());
+    return static_cast<int>(attachmentList().size());
 }
 
 Email2* Email2::attachmentAt(int index) const {
-    const auto list = attachments();
+    const auto& list = attachmentList();
     return index >= 0 && static_cast<size_t>(index) < list.size() ? list[static_cast<size_t>(index)]
                                                                   : nullptr;
 }
@@ -328,6 +340,7 @@ void Email2::dropAllAttachments() {
         if ((mixed && p->isAttachmentNode()) || (related && p->isAttachmentDispositionNode()))
             (void)parts_.removeAt(i);
     }
+    noteEdit();
     for (const auto& p : parts_)
         if (p->isRelated() || p->isMixed())
             p->dropAllAttachments();

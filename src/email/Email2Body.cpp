@@ -255,14 +255,24 @@ Email2* Email2::htmlNode() const {
     return findTextNode(this, "text/html", true);
 }
 
+const std::vector<Email2*>& Email2::alternativeList(const Email2*& leaf) const {
+    const uint64_t edits = edits_.load(std::memory_order_relaxed);
+    if (alternativeList_.edits != edits) {
+        alternativeList_.items = alternativeParts(this, alternativeList_.leaf);
+        alternativeList_.edits = edits;
+    }
+    leaf = alternativeList_.leaf;
+    return alternativeList_.items;
+}
+
 int Email2::numAlternatives() const {
     const Email2* leaf = nullptr;
-    return static_cast<int>(alternativeParts(this, leaf).size());
+    return static_cast<int>(alternativeList(leaf).size());
 }
 
 bool Email2::getAlternativeBody(int index, DataBuffer& out, LogBase& log) const {
     const Email2* leaf = nullptr;
-    const auto parts = alternativeParts(this, leaf);
+    const auto& parts = alternativeList(leaf);
     if (leaf) {
         out.append(leaf->body_.span());
         return true;
@@ -278,7 +288,7 @@ bool Email2::getAlternativeBody(int index, DataBuffer& out, LogBase& log) const 
 
 bool Email2::getAlternativeContentType(int index, std::string& out, LogBase& log) const {
     const Email2* leaf = nullptr;
-    const auto parts = alternativeParts(this, leaf);
+    const auto& parts = alternativeList(leaf);
     if (leaf) {
         out.append(leaf->contentType_);
         return true;

@@ -467,6 +467,7 @@ void Email2Builder::convertChildren(MimeMessage2& entity, Email2& e, size_t dept
         }
         child->decodeUuencodedBody(log_);
         Email2* converted = e.parts_.appendObject(convert(*child, depth + 1));
+        Email2::noteEdit();
         if (i == 0 && entity.isMultipartSigned() && !dataFork)
             converted->rawText_ = child->rawText();
     }

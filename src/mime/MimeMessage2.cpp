@@ -307,6 +307,11 @@ bool MimeMessage2::isTextType() const {
 
 void MimeMessage2::setBodyEncoded(std::string_view encoding, std::string_view bytes,
                                   const Charset& charset, LogBase& log) {
+    decodeBody(encoding, bytes, false, charset, log);
+}
+
+void MimeMessage2::decodeBody(std::string_view encoding, std::string_view bytes, bool lfOnly,
+                              const Charset& charset, LogBase& log) {
     DataBuffer decoded;
     if (sb::equalsNoCase(encoding, "base64")) {
         if (!ContentCoding::base64DecodeStrict(bytes, decoded)) {
@@ -318,7 +323,9 @@ void MimeMessage2::setBodyEncoded(std::string_view encoding, std::string_view by
             ContentCoding::base64Decode(bytes, decoded);
         }
     } else if (sb::equalsNoCase(encoding, "quoted-printable")) {
-        ContentCoding::qpDecode(bytes, decoded);
+        ContentCoding::qpDecode(bytes, decoded); // writes every line break as CR LF
+    } else if (lfOnly) {
+        text_scan::appendWithCrlf(bytes, decoded.vec());
     } else {
         decoded.assign(bytes);
     }

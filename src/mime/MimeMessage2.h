@@ -139,14 +139,18 @@ public:
 private:
     struct ParseContext;
 
-    // defaultType is the type of a part with no header fields at all.
+    // defaultType is the type of a part with no header fields at all. lfOnly: the text has LF
+    // line ends and no CR at all, and is read as the same text with CR LF line ends (the
+    // body, the raw text and the unsplit text get CR LF) without a copy of the whole.
     void parseText(std::string_view text, size_t depth, ParseContext& ctx,
-                   std::string_view defaultType);
-    void parseBody(std::string_view bodyText, size_t depth, ParseContext& ctx);
-    void splitMultipart(std::string_view bodyText, size_t depth, ParseContext& ctx);
+                   std::string_view defaultType, bool lfOnly);
+    void parseBody(std::string_view bodyText, size_t depth, ParseContext& ctx, bool lfOnly);
+    void splitMultipart(std::string_view bodyText, size_t depth, ParseContext& ctx, bool lfOnly);
     void addChild(std::string_view text, bool keepRaw, size_t depth, ParseContext& ctx,
-                  std::string_view defaultType);
-    void parseUnsplit(std::string_view text);
+                  std::string_view defaultType, bool lfOnly);
+    void parseUnsplit(std::string_view text, bool lfOnly);
+    void decodeBody(std::string_view encoding, std::string_view bytes, bool lfOnly,
+                    const Charset& charset, LogBase& log);
     void applyXHtml(std::string_view bodyText);
 
     void deriveAll();

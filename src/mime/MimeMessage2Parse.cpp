@@ -1,8 +1,9 @@
 // Parsing MIME text into a MimeMessage2 tree.
 //
-// The parser works on views of the caller's text; only a part whose line ends need repair is
-// copied. Each multipart level is scanned once for its delimiters, so the time is linear in the
-// text for each level, and MimeParseLimits bounds the levels and the nodes.
+// The parser works on views of the caller's text; LF-only text is read in place as the CR LF
+// text it stands for, and only a part with other damaged line ends is copied. Each multipart level
+// is scanned once for its delimiters, so the time is linear in the text for each level, and
+// MimeParseLimits bounds the levels and the nodes.
 
 #include "mime/MimeMessage2.h"
 
@@ -49,15 +50,22 @@ void MimeMessage2::loadFromText(std::string_view text, LogBase& log,
                                 const MimeParseLimits& limits) {
     clear();
     ParseContext ctx{limits, log};
-    parseText(text, 0, ctx, "text/plain");
+    parseText(text, 0, ctx, "text/plain", false);
 }
 
 void MimeMessage2::parseText(std::string_view text, size_t depth, ParseContext& ctx,
-                             std::string_view defaultType) {
+                             std::string_view defaultType, bool lfOnly) {
     std::string repaired; // children are parsed from views of it, within this call
-    if (text.find(kCrlf2) == std::string_view::npos) {
-        repaired = repairLineEnds(text);
-        text = repaired;
+    if (!lfOnly) {
+        const size_t cr = text.find('\r');
+        if (cr == std::string_view::npos) {
+            // Text without any CR needs no repair but LF to CR LF, which the parts are read
+            // with (a blank line is needed for that, as for the copy repairLineEnds makes).
+            lfOnly = text.find("\n\n") != std::string_view::npos;
+        } else if (text.find(kCrlf2, cr) == std::string_view::npos) {
+            repaired = repairLineEnds(text);
+            text = repaired;
+        }
     }
     const size_t bodyStart = header_.loadFromText(text);
     deriveAll();
@@ -65,15 +73,16 @@ void MimeMessage2::parseText(std::string_view text, size_t depth, ParseContext& 
     // Content-Type is a message.
     if (header_.fieldCount() == 0 || (contentType_.empty() && defaultType == kMessageRfc822))
         contentType_ = defaultType;
-    parseBody(text.substr(bodyStart), depth, ctx);
+    parseBody(text.substr(bodyStart), depth, ctx, lfOnly);
 }
 
-void MimeMessage2::parseBody(std::string_view bodyText, size_t depth, ParseContext& ctx) {
+void MimeMessage2::parseBody(std::string_view bodyText, size_t depth, ParseContext& ctx,
+                             bool lfOnly) {
     if (bodyText.empty())
         return;
     if (isMultipart() && !boundary_.empty()) {
         if (depth < ctx.limits.maxDepth && ctx.nodes < ctx.limits.maxParts) {
-            splitMultipart(bodyText, depth, ctx);
+            splitMultipart(bodyText, depth, ctx, lfOnly);
             return;
         }
         if (depth >= ctx.limits.maxDepth && !ctx.depthLogged) {
@@ -82,7 +91,7 @@ void MimeMessage2::parseBody(std::string_view bodyText, size_t depth, ParseConte
             ctx.log.logDataLong("max_depth", static_cast<long>(ctx.limits.maxDepth));
         }
     }
-    setBodyEncoded(transferEncoding_, bodyText, charset_, ctx.log);
+    decodeBody(transferEncoding_, bodyText, lfOnly, charset_, ctx.log);
     applyXHtml(bodyText);
 }
 
@@ -138,7 +147,8 @@ size_t partEndBefore(std::string_view body, size_t start, size_t lineStart) {
 
 } // namespace
 
-void MimeMessage2::splitMultipart(std::string_view body, size_t depth, ParseContext& ctx) {
+void MimeMessage2::splitMultipart(std::string_view body, size_t depth, ParseContext& ctx,
+                                  bool lfOnly) {
     const std::string marker = "--" + boundary_;
     Delimiter d = findDelimiter(body, marker, 0);
     if (d.lineStart == std::string_view::npos || d.close) {
@@ -147,7 +157,7 @@ void MimeMessage2::splitMultipart(std::string_view body, size_t depth, ParseCont
         ctx.log.logInfo("No MIME boundary found in the multipart body; it is kept as text.");
         auto child = std::make_unique<MimeMessage2>();
         ++ctx.nodes;
-        child->parseUnsplit(body);
+        child->parseUnsplit(body, lfOnly);
         parts_.appendObject(std::move(child));
         return;
     }
@@ -174,25 +184,30 @@ void MimeMessage2::splitMultipart(std::string_view body, size_t depth, ParseCont
         }
         if (end > start)
             addChild(body.substr(start, end - start), keepRaw && parts_.isEmpty(), depth + 1, ctx,
-                     childType);
+                     childType, lfOnly);
         if (last)
             return;
     }
 }
 
 void MimeMessage2::addChild(std::string_view text, bool keepRaw, size_t depth, ParseContext& ctx,
-                            std::string_view defaultType) {
+                            std::string_view defaultType, bool lfOnly) {
     auto child = std::make_unique<MimeMessage2>();
     ++ctx.nodes;
-    if (keepRaw)
+    if (keepRaw && lfOnly)
+        text_scan::appendWithCrlf(text, child->rawText_);
+    else if (keepRaw)
         child->rawText_.assign(text);
-    child->parseText(text, depth, ctx, defaultType);
+    child->parseText(text, depth, ctx, defaultType, lfOnly);
     parts_.appendObject(std::move(child));
 }
 
-void MimeMessage2::parseUnsplit(std::string_view text) {
+void MimeMessage2::parseUnsplit(std::string_view text, bool lfOnly) {
     contentType_ = "text/plain";
-    body_.assign(text);
+    if (lfOnly)
+        text_scan::appendWithCrlf(text, body_.vec());
+    else
+        body_.assign(text);
     unsplit_ = true;
 }
 

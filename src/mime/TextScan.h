@@ -17,4 +17,18 @@ namespace norvane::text_scan {
 // position. (glibc's memmem uses the two-way algorithm.)
 [[nodiscard]] size_t find(std::string_view text, std::string_view pattern, size_t from = 0);
 
+// How many LF bytes text holds.
+[[nodiscard]] size_t countLf(std::string_view text);
+// Writes text with each LF as CR LF to out, which has room for text.size() + countLf(text).
+void copyWithCrlf(std::string_view text, char* out);
+
+// Appends text with each LF written as CR LF; for text that holds no CR (LF-only mail read as
+// the CR LF text it stands for). Bytes is std::string or std::vector<uint8_t>.
+template <class Bytes>
+void appendWithCrlf(std::string_view text, Bytes& out) {
+    const size_t at = out.size();
+    out.resize(at + text.size() + countLf(text));
+    copyWithCrlf(text, reinterpret_cast<char*>(out.data()) + at);
+}
+
 } // namespace norvane::text_scan

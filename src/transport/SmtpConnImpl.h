@@ -135,10 +135,9 @@ private:
     void recordCommand(std::string_view text);
     [[nodiscard]] bool mailFrom(std::string_view sender, LogBase& log);
     [[nodiscard]] bool rcptTo(std::string_view address, LogBase& log);
-    [[nodiscard]] bool transmitData(const std::string& framed, ProgressMonitor* monitor,
-                                    LogBase& log);
-    [[nodiscard]] bool transmitText(const std::string& framed, ProgressMonitor* monitor,
-                                    LogBase& log);
+    // text is the message before framing: it is framed while it is written.
+    [[nodiscard]] bool transmitData(std::string_view text, ProgressMonitor* monitor, LogBase& log);
+    [[nodiscard]] bool transmitText(std::string_view text, ProgressMonitor* monitor, LogBase& log);
     // One recipient of a pipelined envelope and the texts its outcome is logged with.
     struct Recipient {
         std::string_view address;
@@ -159,7 +158,7 @@ private:
     // a data phase the server opened anyway is closed empty.
     [[nodiscard]] bool closeRefusedData();
     [[nodiscard]] bool sendEmailPipelined(SmtpMail& email, const std::string& sender,
-                                          const std::string& framed, std::string_view sentLogPath,
+                                          std::string_view text, std::string_view sentLogPath,
                                           LogBase& log, ProgressMonitor* monitor,
                                           SmtpSendCounts& counts, DistributionList& badAddresses);
     [[nodiscard]] bool sendMimePipelined(std::string_view from,

@@ -16,6 +16,10 @@ namespace {
 
 constexpr size_t kBccBatch = 100;
 constexpr size_t kCoalesceLimit = 65536;
+// Larger text is framed and written a piece at a time: the framed copy never exists whole.
+constexpr size_t kFramePiece = 1 << 20;
+// How much of the framed text the transcript keeps.
+constexpr size_t kTranscriptHead = 2500;
 
 void consume(ProgressMonitor* monitor, uint32_t n) {
     if (monitor) {
@@ -33,38 +37,40 @@ std::string stripAngles(std::string_view s) {
 }
 
 // Appends the sent text to the sent-mail log; a log that cannot be opened is skipped.
-void appendSentLog(std::string_view path, std::string_view framed) {
+bool writeAll(int fd, std::string_view bytes) {
+    while (!bytes.empty()) {
+        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+        if (n <= 0)
+            return false;
+        bytes.remove_prefix(static_cast<size_t>(n));
+    }
+    return true;
+}
+
+// The framed text between two marker lines, appended to the file at path (when there is one).
+void appendSentLog(std::string_view path, std::string_view text) {
     if (path.empty())
         return;
     UniqueFd fd(::open(std::string(path).c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644));
-    if (!fd)
+    if (!fd || !writeAll(fd.get(), "--BEGIN SENT NORVANE EMAIL--\n") ||
+        !smtp::frameDataInPieces(
+            text, kFramePiece, [&fd](std::string_view piece) { return writeAll(fd.get(), piece); }))
         return;
-    std::string block = "--BEGIN SENT NORVANE EMAIL--\n";
-    block.append(framed);
-    block.append("\n--END SENT NORVANE EMAIL--\n");
-    const char* p = block.data();
-    size_t left = block.size();
-    while (left > 0) {
-        ssize_t n = ::write(fd.get(), p, left);
-        if (n <= 0)
-            return;
-        p += n;
-        left -= static_cast<size_t>(n);
-    }
+    (void)writeAll(fd.get(), "\n--END SENT NORVANE EMAIL--\n");
 }
 
-// The text that follows DATA: the caller's ready MIME text or the e-mail's rendering. The
-// rendering goes before the transfer: a large e-mail is held once, not twice.
-bool frameForSending(SmtpMail& email, const std::string* preRenderedMime, std::string& framed,
-                     LogBase& log) {
+// The text that follows DATA, before framing: the caller's ready MIME text (a view of it) or
+// the e-mail's rendering (held in rendered). The rendering goes before the transfer, and the
+// text is framed while it is written: a large e-mail is held once, not twice.
+bool textForSending(SmtpMail& email, const std::string* preRenderedMime, std::string& rendered,
+                    std::string_view& text, LogBase& log) {
     if (preRenderedMime) {
-        framed = smtp::frameData(*preRenderedMime);
+        text = *preRenderedMime;
         return true;
     }
-    std::string text;
-    if (!email.renderForSending(text, log))
+    if (!email.renderForSending(rendered, log))
         return false;
-    framed = smtp::frameData(text);
+    text = rendered;
     return true;
 }
 
@@ -127,31 +133,34 @@ void SmtpConnImpl::sendRecipients(SmtpMail& email, LogBase& log, ProgressMonitor
 }
 
 // DATA, the framed text and the end marker, with the failure texts every transaction shares.
-bool SmtpConnImpl::transmitData(const std::string& framed, ProgressMonitor* monitor, LogBase& log) {
+bool SmtpConnImpl::transmitData(std::string_view text, ProgressMonitor* monitor, LogBase& log) {
     if (!command("DATA\r\n", 354, log)) {
         log.logError("Failed when sending DATA command");
         logTranscript(log);
         return false;
     }
     consume(monitor, 50);
-    return transmitText(framed, monitor, log);
+    return transmitText(text, monitor, log);
 }
 
 // The framed text and the end marker, after DATA was answered with 354.
-bool SmtpConnImpl::transmitText(const std::string& framed, ProgressMonitor* monitor, LogBase& log) {
-    log.logDataLong("email_size", static_cast<long>(framed.size()));
-    if (framed.size() > 2500) {
-        appendTranscript(std::string_view(framed).substr(0, 2500));
+bool SmtpConnImpl::transmitText(std::string_view text, ProgressMonitor* monitor, LogBase& log) {
+    const size_t size = smtp::framedSize(text);
+    log.logDataLong("email_size", static_cast<long>(size));
+    // Framing never shrinks text, so the head of the framed text comes from the text's head.
+    const std::string head = smtp::frameData(text.substr(0, kTranscriptHead));
+    if (size > kTranscriptHead) {
+        appendTranscript(std::string_view(head).substr(0, kTranscriptHead));
         appendTranscript("\n...\n");
     } else {
-        appendTranscript(framed);
+        appendTranscript(head);
     }
-    const std::string_view end = smtp::endOfData(framed);
+    const std::string_view end = smtp::endOfData(text);
     bool endSent = false;
-    if (framed.size() <= kCoalesceLimit && !monitor) {
+    if (size <= kCoalesceLimit && !monitor) {
         // A small message goes out with its end marker in one write: one segment, and the
         // server has the whole transaction at once.
-        std::string all = framed;
+        std::string all = size <= kTranscriptHead ? head : smtp::frameData(text);
         all.append(end);
         if (!socket_.sendBytes(all.data(), all.size(), log, nullptr)) {
             log.logError("Failed when sending email body");
@@ -160,7 +169,9 @@ bool SmtpConnImpl::transmitText(const std::string& framed, ProgressMonitor* moni
         }
         appendTranscript(end);
         endSent = true;
-    } else if (!framed.empty() && !socket_.sendBytes(framed.data(), framed.size(), log, monitor)) {
+    } else if (!smtp::frameDataInPieces(text, kFramePiece, [&](std::string_view piece) {
+                   return socket_.sendBytes(piece.data(), piece.size(), log, monitor);
+               })) {
         log.logError("Failed when sending email body");
         logTranscript(log);
         return false;
@@ -187,9 +198,10 @@ bool SmtpConnImpl::sendEmail(SmtpMail& email, const std::string* preRenderedMime
     }
     log.logData("subject", email.subject());
     log.logData("from", sender);
-    std::string framed;
-    if (pipelining_ && frameForSending(email, preRenderedMime, framed, log))
-        return sendEmailPipelined(email, sender, framed, sentLogPath, log, monitor, counts,
+    std::string rendered;
+    std::string_view text;
+    if (pipelining_ && textForSending(email, preRenderedMime, rendered, text, log))
+        return sendEmailPipelined(email, sender, text, sentLogPath, log, monitor, counts,
                                   badAddresses);
     if (!mailFrom(sender, log)) {
         counts.fatal = true;
@@ -209,17 +221,17 @@ bool SmtpConnImpl::sendEmail(SmtpMail& email, const std::string* preRenderedMime
     // With pipelining the e-mail could not be rendered (that is why this path runs); otherwise
     // it is rendered now. Either way nothing was sent after RCPT when it fails: the server is
     // told to forget the transaction.
-    if (pipelining_ || !frameForSending(email, preRenderedMime, framed, log)) {
+    if (pipelining_ || !textForSending(email, preRenderedMime, rendered, text, log)) {
         counts.numSent = 0;
         (void)command("RSET\r\n", 250, log);
         return false;
     }
-    if (!transmitData(framed, monitor, log)) {
+    if (!transmitData(text, monitor, log)) {
         counts.fatal = true;
         counts.numSent = 0;
         return false;
     }
-    appendSentLog(sentLogPath, framed);
+    appendSentLog(sentLogPath, text);
     counts.fatal = false;
     return counts.numSent >= counts.numTried;
 }
@@ -329,7 +341,7 @@ bool SmtpConnImpl::sendMimeTo(std::string_view from, std::span<const std::string
         (void)command("RSET\r\n", 250, log);
         return false;
     }
-    return transmitData(smtp::frameData(mimeText), nullptr, log);
+    return transmitData(mimeText, nullptr, log);
 }
 
 bool SmtpConnImpl::closeRefusedData() {
@@ -411,7 +423,7 @@ bool SmtpConnImpl::pipelineEnvelope(std::string_view sender, std::span<const Rec
 }
 
 bool SmtpConnImpl::sendEmailPipelined(SmtpMail& email, const std::string& sender,
-                                      const std::string& framed, std::string_view sentLogPath,
+                                      std::string_view text, std::string_view sentLogPath,
                                       LogBase& log, ProgressMonitor* monitor,
                                       SmtpSendCounts& counts, DistributionList& badAddresses) {
     struct Pass {
@@ -457,12 +469,12 @@ bool SmtpConnImpl::sendEmailPipelined(SmtpMail& email, const std::string& sender
         return false;
     }
     consume(monitor, 50);
-    if (!transmitText(framed, monitor, log)) {
+    if (!transmitText(text, monitor, log)) {
         counts.fatal = true;
         counts.numSent = 0;
         return false;
     }
-    appendSentLog(sentLogPath, framed);
+    appendSentLog(sentLogPath, text);
     counts.fatal = false;
     return counts.numSent >= counts.numTried;
 }
@@ -487,7 +499,7 @@ bool SmtpConnImpl::sendMimePipelined(std::string_view from, std::span<const std:
         logTranscript(log);
         return false;
     }
-    return transmitText(smtp::frameData(mimeText), nullptr, log);
+    return transmitText(mimeText, nullptr, log);
 }
 
 } // namespace norvane

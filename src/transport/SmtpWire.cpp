@@ -3,35 +3,89 @@
 #include "common/Platform.h"
 #include "common/StringBuffer.h"
 
+#include <algorithm>
+
 namespace norvane::smtp {
 
 bool hasLineBreakOrNul(std::string_view text) {
     return text.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
 }
 
+namespace {
+
+bool isLineBreak(char c) {
+    return c == '\r' || c == '\n';
+}
+
+// Frames text that does not end between the CR and the LF of a pair; lineStart tells whether
+// the byte before it ended a line (or there is none).
+void frameInto(std::string_view text, bool lineStart, std::string& out) {
+    out.reserve(out.size() + text.size() + text.size() / 64 + 16);
+    size_t i = 0;
+    while (i < text.size()) {
+        if (lineStart && text[i] == '.')
+            out.push_back('.');
+        // The rest of the line goes out as it is.
+        size_t end = i;
+        while (end < text.size() && !isLineBreak(text[end]))
+            ++end;
+        out.append(text.substr(i, end - i));
+        if (end == text.size())
+            return;
+        out += "\r\n";
+        i = end + (text[end] == '\r' && end + 1 < text.size() && text[end + 1] == '\n' ? 2 : 1);
+        lineStart = true;
+    }
+}
+
+} // namespace
+
 std::string frameData(std::string_view text) {
     std::string out;
-    out.reserve(text.size() + text.size() / 64 + 16);
-    bool lineStart = true;
-    for (size_t i = 0; i < text.size(); ++i) {
-        char c = text[i];
-        if (c == '\r' || c == '\n') {
-            out += "\r\n";
-            if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
-                ++i;
-            lineStart = true;
-            continue;
-        }
-        if (lineStart && c == '.')
-            out.push_back('.');
-        out.push_back(c);
-        lineStart = false;
-    }
+    frameInto(text, true, out);
     return out;
 }
 
-std::string_view endOfData(std::string_view framed) {
-    if (framed.empty() || framed.ends_with("\r\n"))
+bool frameDataInPieces(std::string_view text, size_t pieceSize,
+                       const std::function<bool(std::string_view)>& sink) {
+    std::string out;
+    for (size_t start = 0; start < text.size();) {
+        size_t end = std::min(text.size(), start + std::max<size_t>(pieceSize, 1));
+        if (end < text.size() && text[end - 1] == '\r' && text[end] == '\n')
+            ++end; // a pair stays in one piece, or it would become two line breaks
+        out.clear();
+        frameInto(text.substr(start, end - start), start == 0 || isLineBreak(text[start - 1]), out);
+        if (!sink(out))
+            return false;
+        start = end;
+    }
+    return true;
+}
+
+size_t framedSize(std::string_view text) {
+    size_t n = text.size();
+    bool lineStart = true;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == '\r') {
+            if (i + 1 < text.size() && text[i + 1] == '\n')
+                ++i;
+            else
+                ++n; // a bare CR becomes CR LF
+            lineStart = true;
+        } else if (c == '\n') {
+            ++n; // a bare LF too
+            lineStart = true;
+        } else {
+            n += lineStart && c == '.';
+            lineStart = false;
+        }
+    }
+    return n;
+}
+
+std::string_view endOfData(std::string_view text) {
+    if (text.empty() || isLineBreak(text.back()))
         return ".\r\n";
     return "\r\n.\r\n";
 }

@@ -3,6 +3,7 @@
 // Text rules of the SMTP dialogue that do not need a connection: what may go into a command
 // line, how message text is framed for DATA, reply codes, and bare addresses from a list.
 
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -21,11 +22,17 @@ inline constexpr size_t kMaxReplyLines = 1000;
 // starts with "." (the first one too) gets another ".", so that nothing in it can end the
 // data early. Linear in the text.
 [[nodiscard]] std::string frameData(std::string_view text);
+// The same framing handed to sink in pieces of about pieceSize bytes, in order, so that a large
+// message is never held framed as a whole; stops with false as soon as sink returns false.
+[[nodiscard]] bool frameDataInPieces(std::string_view text, size_t pieceSize,
+                                     const std::function<bool(std::string_view)>& sink);
+// The size of frameData(text), without building it.
+[[nodiscard]] size_t framedSize(std::string_view text);
 
-// The line that ends the data after framed text. The CR LF that ends the text's last line is
-// also the one in front of the "."; only text that stops inside a line needs one more.
-// Empty text is ended by the "." line alone.
-[[nodiscard]] std::string_view endOfData(std::string_view framed);
+// The line that ends the data after text (framed or not: both end in a line break alike). The
+// CR LF that ends the text's last line is also the one in front of the "."; only text that
+// stops inside a line needs one more. Empty text is ended by the "." line alone.
+[[nodiscard]] std::string_view endOfData(std::string_view text);
 
 // The reply code of a line: its first three characters as a decimal number (0 when they are
 // not digits).

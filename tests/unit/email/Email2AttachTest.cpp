@@ -5,6 +5,8 @@
 #include "common/Logger.h"
 #include "support/TestDirs.h"
 
+#include <functional>
+
 using namespace norvane;
 using namespace norvane::test;
 
@@ -262,4 +264,32 @@ TEST_F(Email2AttachTest, AlternativeAddedToARelatedEmailLandsInsideIt) {
     e.addAlternative(Email2::makePlainAlternativePart("text"));
     EXPECT_EQ(shape(e), "multipart/related[multipart/alternative](multipart/alternative("
                         "text/plain,text/html),image/gif)");
+}
+
+TEST_F(Email2AttachTest, ItemsReadByIndexFollowEveryEdit) {
+    Email2 e;
+    e.setBody("body", false);
+    (void)e.addDataAttachment("a.txt", bytes("a"), "text/plain");
+    (void)e.addDataAttachment("b.txt", bytes("b"), "text/plain");
+    // Each edit comes after a read, and the next read must see it.
+    const std::pair<std::function<void()>, int> steps[] = {
+        {[] {}, 2},
+        {[&] { (void)e.removeAttachment(0); }, 1},
+        {[&] { e.attachmentAt(0)->setDisposition("inline", ""); }, 0},
+        {[&] { (void)e.addDataAttachment("c.txt", bytes("c"), "text/plain"); }, 1},
+        {[&] { e.dropAllAttachments(); }, 0},
+    };
+    for (const auto& [edit, count] : steps) {
+        edit();
+        EXPECT_EQ(e.numAttachments(), count);
+        EXPECT_EQ(e.attachmentAt(count), nullptr);
+    }
+    Email2 a;
+    a.setBody("text", false);
+    a.addAlternative(Email2::makeHtmlAlternativePart("<p>x</p>", Charset()));
+    EXPECT_EQ(a.numAlternatives(), 2);
+    a.findAlternativeNode()->addPart(Email2::makeHtmlAlternativePart("<p>y</p>", Charset()));
+    EXPECT_EQ(a.numAlternatives(), 3);
+    (void)a.findAlternativeNode()->removePart(0);
+    EXPECT_EQ(a.numAlternatives(), 2);
 }

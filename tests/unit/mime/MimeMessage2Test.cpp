@@ -90,6 +90,26 @@ TEST_F(MimeMessage2Test, LineEndVariantsParseToTheSameTree) {
         auto m = parse(replaced(kMixed, "\r\n", eol));
         EXPECT_EQ(dump(*m), kMixedTree) << "line end of " << eol.size() << " bytes";
     }
+    // LF-only text is read in place as its CR LF form: bodies kept as they are, the signed
+    // text, an unsplit multipart and soft line breaks come out as from that form.
+    const std::string cases[] = {
+        "Content-Type: multipart/signed; boundary=s\r\n\r\n--s\r\nContent-Type: text/plain"
+        "\r\n\r\nsigned  text \r\n\r\n--s\r\nContent-Type: text/plain\r\n\r\nx\r\n--s--\r\n",
+        "Content-Type: multipart/mixed; boundary=b\r\n\r\nno delimiter\r\nat all\r\n",
+        "Content-Transfer-Encoding: 8bit\r\n\r\nline one  \r\n\r\n.line three\r\n",
+        "Content-Transfer-Encoding: quoted-printable\r\n\r\nsoft=\r\nbreak =\r\n\r\nend \r\n"};
+    for (const std::string& crlf : cases) {
+        auto a = parse(crlf);
+        auto b = parse(replaced(crlf, "\r\n", "\n"));
+        StringBuffer ra, rb;
+        a->render(ra);
+        b->render(rb);
+        EXPECT_EQ(dump(*b), dump(*a)) << crlf;
+        EXPECT_EQ(rb.str(), ra.str()) << crlf;
+        if (a->partCount() > 0) {
+            EXPECT_EQ(b->partAt(0)->rawText(), a->partAt(0)->rawText()) << crlf;
+        }
+    }
 }
 
 TEST_F(MimeMessage2Test, OddTextsParseToTheExpectedTree) {

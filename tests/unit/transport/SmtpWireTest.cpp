@@ -25,6 +25,23 @@ TEST(SmtpWireTest, FrameDataStuffsDotLinesAndMakesEveryLineEndCrLf) {
     EXPECT_TRUE(smtp::frameData(text) == expected);
 }
 
+TEST(SmtpWireTest, FramingInPiecesEqualsFramingTheWhole) {
+    for (std::string_view text : {".a\r\n.b\n.c\r.d\r\n", "x\r\n\r\n..\r\ny", "\r\r\n\n.", ""}) {
+        const std::string whole = smtp::frameData(text);
+        EXPECT_EQ(smtp::framedSize(text), whole.size()) << text;
+        EXPECT_EQ(smtp::endOfData(text), smtp::endOfData(whole)) << text;
+        // Piece sizes that cut inside every CR LF pair and after every line start.
+        for (size_t piece : {1, 2, 3, 5}) {
+            std::string joined;
+            EXPECT_TRUE(smtp::frameDataInPieces(text, piece, [&](std::string_view p) {
+                joined.append(p);
+                return true;
+            }));
+            EXPECT_EQ(joined, whole) << text << " in pieces of " << piece;
+        }
+    }
+}
+
 TEST(SmtpWireTest, LineBreakAndNulAreDetected) {
     EXPECT_TRUE(smtp::hasLineBreakOrNul("a@b\r\nRCPT TO:<c@d>"));
     EXPECT_TRUE(smtp::hasLineBreakOrNul("a@b\n"));
