@@ -108,8 +108,9 @@ int mbox(const Parsed& p) {
 Command mboxCommand() {
     return {"mbox",
             "FILE [DIR]",
-            "Lists the messages of a mailbox file (index, date, from, subject, size), the last\n"
-            "message of the file first; with --extract N, saves message N into DIR as an .eml.",
+            "Lists the messages of a mailbox file, or saves one into DIR as an .eml.\n"
+            "Each line: index, date, from, subject, size; the last message of the file comes\n"
+            "first, and --extract N takes the index of that listing.",
             {{"--extract", "", "N", "save message N (an index of the listing) into DIR"}},
             1,
             2,

@@ -171,8 +171,9 @@ const std::vector<Command>& commands() {
          fromXml},
         {"queue-run",
          "DIR",
-         "Sends the e-mails queued in DIR, each with the SMTP settings it carries; sent\n"
-         "files move to DIR/sent/, files that can never be sent to DIR/failed/ with a .log.",
+         "Sends the e-mails queued in DIR, each with the SMTP settings it carries.\n"
+         "Sent files move to DIR/sent/, files that can never be sent to DIR/failed/ with a\n"
+         ".log; the others stay for the next run.",
          {{"--once", "", "", "one pass over the directory (the default)"},
           {"--watch", "", "SECONDS", "pass again every SECONDS until stopped"}},
          1,
