@@ -47,6 +47,35 @@ void ClsMailMan::put_SmtpLoginDomain(const char* domain) {
 void ClsMailMan::put_SmtpAuthMethod(const char* method) {
     mailMan_.smtp.authMethod = textOf(method);
 }
+std::string ClsMailMan::get_SmtpTls() const {
+    return std::string(tlsModeName(mailMan_.smtp.tlsFor(mailMan_.smtp.port)));
+}
+void ClsMailMan::put_SmtpTls(const char* mode) {
+    std::optional<TlsMode> m = parseTlsMode(textOf(mode));
+    if (!m) {
+        Frame frame(m_log, "put_SmtpTls");
+        m_log.logError("Unknown TLS mode; not changed");
+        m_log.logData("SmtpTls", textOf(mode));
+        return;
+    }
+    mailMan_.smtp.tls = m;
+}
+std::string ClsMailMan::get_PopTls() const {
+    const PopSettings& p = mailMan_.pop;
+    return std::string(tlsModeName(p.popSsl ? TlsMode::Implicit : p.startTls));
+}
+void ClsMailMan::put_PopTls(const char* mode) {
+    std::optional<TlsMode> m = parseTlsMode(textOf(mode));
+    if (!m) {
+        Frame frame(m_log, "put_PopTls");
+        m_log.logError("Unknown TLS mode; not changed");
+        m_log.logData("PopTls", textOf(mode));
+        return;
+    }
+    mailMan_.pop.popSsl = *m == TlsMode::Implicit;
+    if (*m != TlsMode::Implicit)
+        mailMan_.pop.startTls = *m;
+}
 void ClsMailMan::put_LogMailSentFilename(const char* path) {
     mailMan_.sentLogPath = textOf(path);
 }

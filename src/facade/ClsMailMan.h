@@ -53,6 +53,25 @@ public:
     void put_AutoGenMessageId(bool on) { mailMan_.autoGenMessageId = on; }
     [[nodiscard]] std::string get_LogMailSentFilename() const { return mailMan_.sentLogPath; }
     void put_LogMailSentFilename(const char* path);
+    // How SMTP sessions protect the connection, one of (any case):
+    //   "starttls-if-offered" (default) STARTTLS before any login when the server offers it,
+    //                         else unencrypted;
+    //   "starttls-required"   STARTTLS, and a server that does not offer it is refused;
+    //   "implicit"            TLS from the first byte (SMTPS, port 465);
+    //   "none"                never TLS (the behaviour before these modes existed).
+    // Until it is set, SmtpPort 465 means "implicit". A failed handshake or server check
+    // (chain, host name) fails the call; a session never falls back to the clear. The getter
+    // gives the mode the current SmtpPort gets. Any other value is refused (logged, no
+    // change).
+    [[nodiscard]] std::string get_SmtpTls() const;
+    void put_SmtpTls(const char* mode);
+    // Whether LOGIN and PLAIN may send the password over a connection without TLS (default
+    // false: such a login fails before AUTH is sent, with the reason in the log; CRAM-MD5,
+    // NTLM and MSN are not affected).
+    [[nodiscard]] bool get_AllowPlainAuthWithoutTls() const {
+        return mailMan_.smtp.allowPlainAuthWithoutTls;
+    }
+    void put_AllowPlainAuthWithoutTls(bool on) { mailMan_.smtp.allowPlainAuthWithoutTls = on; }
 
     // ---- POP3 settings ----
     [[nodiscard]] std::string get_MailHost() const { return mailMan_.pop.mailHost; }
@@ -63,8 +82,15 @@ public:
     void put_PopUsername(const char* user);
     [[nodiscard]] std::string get_PopPassword() const { return mailMan_.pop.popPassword; }
     void put_PopPassword(const char* password);
+    // TLS from the first byte (POP3S). The same as PopTls "implicit".
     [[nodiscard]] bool get_PopSsl() const { return mailMan_.pop.popSsl; }
     void put_PopSsl(bool on) { mailMan_.pop.popSsl = on; }
+    // How POP3 sessions protect the connection: the SmtpTls values, with STLS for STARTTLS.
+    // "starttls-if-offered" (default) sends STLS before the login when CAPA lists it;
+    // "starttls-required" refuses a server without it; "implicit" is PopSsl; "none" never
+    // encrypts. Any other value is refused (logged, no change).
+    [[nodiscard]] std::string get_PopTls() const;
+    void put_PopTls(const char* mode);
     [[nodiscard]] int get_MaxCount() const { return mailMan_.maxCount; }
     void put_MaxCount(int n) { mailMan_.maxCount = n; }
     [[nodiscard]] int get_SizeLimit() const { return static_cast<int>(mailMan_.sizeLimit); }

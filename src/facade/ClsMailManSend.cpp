@@ -225,6 +225,7 @@ void ClsMailMan::GetBadEmailAddresses(ClsStringArray* strArray) const {
 bool ClsMailMan::VerifySmtpConnection() {
     Frame frame(m_log, "VerifySmtpConnection");
     SmtpConnImpl conn;
+    conn.setTlsMode(mailMan_.smtp.tlsFor(mailMan_.smtp.port));
     return conn.checkConnectivity(mailMan_.smtp.host, mailMan_.smtp.port,
                                   mailMan_.pop.connectTimeoutSec, m_log);
 }

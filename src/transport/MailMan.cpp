@@ -20,7 +20,7 @@ std::string xUidl(const Email2& e) {
 
 void MailMan::configureCache() {
     cache_.configure(pop.popSsl, pop.mailHost, pop.popUsername, pop.popPassword, pop.mailPort,
-                     pop.readTimeoutSec, pop.connectTimeoutSec);
+                     pop.readTimeoutSec, pop.connectTimeoutSec, pop.startTls);
 }
 
 PopFetchOptions MailMan::fetchOptions() const {

@@ -19,9 +19,11 @@
 #include "store/MailBundle.h"
 #include "transport/DistributionList.h"
 #include "transport/PopCache.h"
+#include "transport/TlsMode.h"
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -34,7 +36,11 @@ class SmtpConnImpl;
 struct SmtpSendCounts;
 
 struct PopSettings {
+    // TLS from the first byte; startTls is not used then.
     bool popSsl = false;
+    // Without popSsl: STLS when the server offers it (StartTlsIfOffered), always
+    // (StartTlsRequired: a server without it is refused before the login) or never (None).
+    TlsMode startTls = TlsMode::StartTlsIfOffered;
     std::string mailHost, popUsername, popPassword;
     int mailPort = 110;
     uint32_t readTimeoutSec = 0;
@@ -46,6 +52,14 @@ struct SmtpSettings {
     int port = 25;
     // An empty user name or password: no authentication.
     std::string username, password, loginDomain, authMethod;
+    // Unset: TLS from the first byte on port 465, StartTlsIfOffered on any other port.
+    std::optional<TlsMode> tls;
+    // LOGIN and PLAIN over a connection without TLS show the password to anyone on the path.
+    bool allowPlainAuthWithoutTls = false;
+
+    [[nodiscard]] TlsMode tlsFor(int onPort) const {
+        return tls ? *tls : onPort == 465 ? TlsMode::Implicit : TlsMode::StartTlsIfOffered;
+    }
 };
 
 class MailMan : public NorvaneObject {
@@ -118,8 +132,8 @@ public:
     [[nodiscard]] bool connectSmtp(SmtpConnImpl& conn, LogBase& log, std::string_view host = {},
                                    int port = 0) const;
     // Turns copy (the caller's e-mail with replace patterns applied) into what is sent: no Bcc
-    // field, the receipt request when "NVX-ReturnReceipt" is "YES", then signing and/or encryption when
-    // the e-mail asks for them. Null when securing fails.
+    // field, the receipt request when "NVX-ReturnReceipt" is "YES", then signing and/or encryption
+    // when the e-mail asks for them. Null when securing fails.
     [[nodiscard]] static std::unique_ptr<Email2> prepareForSending(std::unique_ptr<Email2> copy,
                                                                    LogBase& log);
     // One prepared e-mail through an open session, with the sent-mail log, the bad-address

@@ -16,9 +16,12 @@ uint32_t MailMan::smtpReadTimeoutMs() const {
 }
 
 bool MailMan::connectSmtp(SmtpConnImpl& conn, LogBase& log, std::string_view host, int port) const {
-    return conn.connect(host.empty() ? std::string_view(smtp.host) : host,
-                        port != 0 ? port : smtp.port, smtp.username, smtp.password,
-                        smtp.loginDomain, smtp.authMethod, pop.connectTimeoutSec,
+    if (port == 0)
+        port = smtp.port;
+    conn.setTlsMode(smtp.tlsFor(port));
+    conn.setAllowPlainAuthWithoutTls(smtp.allowPlainAuthWithoutTls);
+    return conn.connect(host.empty() ? std::string_view(smtp.host) : host, port, smtp.username,
+                        smtp.password, smtp.loginDomain, smtp.authMethod, pop.connectTimeoutSec,
                         smtpReadTimeoutMs(), log);
 }
 

@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <utility>
 #include <vector>
 
 namespace norvane {
@@ -287,6 +288,19 @@ void NorvaneSocket::close() {
     dropHandle();
     pending_.clear();
     connected_ = false;
+}
+
+void NorvaneSocket::takeOver(NorvaneSocket& from) {
+    close();
+    fd_ = std::move(from.fd_);
+    connected_ = std::exchange(from.connected_, false);
+    readTimeoutMs_ = from.readTimeoutMs_;
+    connectTimeoutSec_ = from.connectTimeoutSec_;
+    appliedTimeoutMs_ = std::exchange(from.appliedTimeoutMs_, -1);
+    timedOut_ = from.timedOut_;
+    readLimitMs_ = 0;
+    lastSendError_ = 0;
+    from.pending_.clear();
 }
 
 int NorvaneSocket::waitMs() const {

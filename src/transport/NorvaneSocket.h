@@ -31,6 +31,11 @@ public:
     // connects to the first address that answers. dnsFailed tells a failed name resolution.
     [[nodiscard]] bool connect(std::string_view host, int port, LogBase& log, bool& dnsFailed);
     void close() override;
+    // Takes from's connection (descriptor and time-outs) over, leaving from closed. Bytes from
+    // had received but not handed out are dropped, never carried over: a TLS channel that
+    // takes over a socket after STARTTLS/STLS must not read anything sent before its
+    // handshake as if it had come through it.
+    void takeOver(NorvaneSocket& from);
 
     [[nodiscard]] bool sendBytes(const void* data, size_t length, LogBase& log,
                                  ProgressMonitor* monitor) override;

@@ -55,14 +55,15 @@ PopCache::~PopCache() = default;
 
 void PopCache::configure(bool useTls, std::string_view host, std::string_view user,
                          std::string_view password, int port, uint32_t readTimeoutSec,
-                         uint32_t connectTimeoutSec) {
+                         uint32_t connectTimeoutSec, TlsMode startTls) {
     readTimeoutSec_ = readTimeoutSec;
     connectTimeoutSec_ = connectTimeoutSec;
     if (useTls == useTls_ && host == host_ && user == user_ && password == password_ &&
-        port == port_)
+        port == port_ && startTls == startTls_)
         return;
     close();
     useTls_ = useTls;
+    startTls_ = startTls;
     host_.assign(host);
     user_.assign(user);
     password_.assign(password);
@@ -81,8 +82,8 @@ bool PopCache::ensureConnected(LogBase& log) {
         session_ =
             popTlsConnect(host_, user_, password_, port_, readTimeoutSec_, connectTimeoutSec_, log);
     else
-        session_ =
-            popConnect(host_, user_, password_, port_, readTimeoutSec_, connectTimeoutSec_, log);
+        session_ = popConnect(host_, user_, password_, port_, readTimeoutSec_, connectTimeoutSec_,
+                              log, startTls_);
     sessionTls_ = useTls_;
     return session_ != nullptr;
 }

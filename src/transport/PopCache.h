@@ -15,6 +15,7 @@
 #include "email/Email2.h"
 #include "store/MailBundle.h"
 #include "transport/PopConnImpl.h"
+#include "transport/TlsMode.h"
 
 #include <cstdint>
 #include <memory>
@@ -55,10 +56,10 @@ public:
     PopCache& operator=(const PopCache&) = delete;
 
     // Always stores the time-outs; a change of host, user, password, port or TLS drops any
-    // open session.
+    // open session. startTls is the STLS mode of a session without useTls.
     void configure(bool useTls, std::string_view host, std::string_view user,
                    std::string_view password, int port, uint32_t readTimeoutSec,
-                   uint32_t connectTimeoutSec);
+                   uint32_t connectTimeoutSec, TlsMode startTls = TlsMode::None);
     [[nodiscard]] bool ensureConnected(LogBase& log);
     // Ends the session (QUIT) and forgets all message numbers.
     void close();
@@ -151,6 +152,7 @@ private:
     uint32_t readTimeoutSec_ = 0;
     uint32_t connectTimeoutSec_ = 5;
     bool useTls_ = false;
+    TlsMode startTls_ = TlsMode::None;
     std::unique_ptr<PopConnImpl> session_; // plain or TLS (sessionTls_), at most one
     bool sessionTls_ = false;
     bool multiFetch_ = false;

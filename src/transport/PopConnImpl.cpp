@@ -3,6 +3,7 @@
 #include "common/StringBuffer.h"
 #include "transport/NorvaneSocket.h"
 #include "transport/ProgressMonitor.h"
+#include "transport/SChannel.h"
 #include "transport/SmtpWire.h"
 
 #include <algorithm>
@@ -109,6 +110,13 @@ bool PopConnImpl::readMultiLine(std::string& out, bool tailOnly, LogBase& log,
 bool PopConnImpl::connectAndLogin(std::string_view host, std::string_view user,
                                   std::string_view password, int port, uint32_t readTimeoutSec,
                                   uint32_t connectTimeoutSec, LogBase& log) {
+    if (startedTls_) {
+        // An earlier session of this object moved on to TLS: a fresh socket for this one.
+        auto socket = std::make_unique<NorvaneSocket>();
+        socket_ = socket.get();
+        channel_ = std::move(socket);
+        startedTls_ = false;
+    }
     if (connectTimeoutSec != 0)
         socket_->setConnectTimeoutSec(connectTimeoutSec);
     if (readTimeoutSec != 0)
@@ -128,6 +136,8 @@ bool PopConnImpl::connectAndLogin(std::string_view host, std::string_view user,
         socket_->close();
         return true;
     }
+    if (startTls_ != TlsMode::None && !negotiateStls(host, log))
+        return false;
     if (!login(user, password, log))
         return false;
     int count = 0;
@@ -137,6 +147,40 @@ bool PopConnImpl::connectAndLogin(std::string_view host, std::string_view user,
         return false;
     }
     return true;
+}
+
+bool PopConnImpl::negotiateStls(std::string_view host, LogBase& log) {
+    bool pipelines = false;
+    if (!serverPipelines(pipelines, log)) {
+        log.logError("Failed to get the POP3 server's capabilities");
+        return false;
+    }
+    if (!stls_) {
+        if (startTls_ == TlsMode::StartTlsIfOffered) {
+            log.logInfo("The server does not offer STLS; the session stays unencrypted");
+            return true;
+        }
+        log.logError("The server does not offer STLS, which this session requires");
+        channel_->close();
+        return false;
+    }
+    if (!sendCommand("STLS\r\n", log) || !readStatus(log)) {
+        log.logError("STLS was refused");
+        channel_->close();
+        return false;
+    }
+    auto tls = std::make_unique<SChannel>();
+    tls->setServer(host);
+    bool ok = tls->establishOver(*socket_, log);
+    // From here on only the TLS channel is used, also after a failed handshake (it is closed
+    // then): the session never goes on in the clear.
+    channel_ = std::move(tls);
+    socket_ = nullptr;
+    startedTls_ = true;
+    forgetCapabilities();
+    if (!ok)
+        log.logError("TLS could not be started after STLS; the session ends");
+    return ok;
 }
 
 bool PopConnImpl::login(std::string_view user, std::string_view password, LogBase& log) {
@@ -387,6 +431,8 @@ bool PopConnImpl::serverPipelines(bool& pipelines, LogBase& log) {
             name = name.substr(0, name.find(' '));
             if (sb::equalsNoCase(name, "PIPELINING"))
                 pipelining = true;
+            if (sb::equalsNoCase(name, "STLS"))
+                stls_ = true;
         };
         if (isOk(line) && !readDotLines(take, log))
             return false;

@@ -12,6 +12,7 @@
 
 #include "common/LogBase.h"
 #include "transport/ByteChannel.h"
+#include "transport/TlsMode.h"
 
 #include <cstdint>
 #include <functional>
@@ -41,6 +42,12 @@ public:
                                        std::string_view password, int port, uint32_t readTimeoutSec,
                                        uint32_t connectTimeoutSec, LogBase& log);
     [[nodiscard]] bool login(std::string_view user, std::string_view password, LogBase& log);
+    // Whether connectAndLogin sends STLS after the greeting (default None): when CAPA lists
+    // it (StartTlsIfOffered) or always (StartTlsRequired: a server without it is refused
+    // before the login). After STLS the session runs over TLS, the server verified under
+    // the host name; anything the server sent before the handshake is dropped unread.
+    void setStartTls(TlsMode mode) { startTls_ = mode; }
+    [[nodiscard]] bool encrypted() const { return tls_ || startedTls_; }
     [[nodiscard]] bool quit(LogBase& log);
     [[nodiscard]] bool stat(int& count, long& totalSize, LogBase& log);
     // Appends to the two parallel lists (the caller passes empty ones).
@@ -90,9 +97,11 @@ protected:
     [[nodiscard]] bool sendCommand(std::string_view text, LogBase& log);
     void quitIfConnected();
     // A new connection has capabilities of its own.
-    void forgetCapabilities() { capaAsked_ = pipelining_ = false; }
+    void forgetCapabilities() { capaAsked_ = pipelining_ = stls_ = false; }
 
 private:
+    // The STLS step of connectAndLogin.
+    [[nodiscard]] bool negotiateStls(std::string_view host, LogBase& log);
     [[nodiscard]] bool readDotLines(const std::function<void(std::string_view)>& take,
                                     LogBase& log);
     [[nodiscard]] bool sendRetr(std::string_view commands, int number, LogBase& log);
@@ -113,6 +122,9 @@ private:
     std::unordered_map<int, long> listedSizes_; // from the last LIST
     bool capaAsked_ = false;
     bool pipelining_ = false;
+    bool stls_ = false; // CAPA lists STLS
+    TlsMode startTls_ = TlsMode::None;
+    bool startedTls_ = false;
 };
 
 } // namespace norvane

@@ -5,7 +5,7 @@ namespace norvane {
 std::unique_ptr<PopConnImpl> popConnect(std::string_view host, std::string_view user,
                                         std::string_view password, int port,
                                         uint32_t readTimeoutSec, uint32_t connectTimeoutSec,
-                                        LogBase& log) {
+                                        LogBase& log, TlsMode startTls) {
     LogContext ctx(log, "pop3-connect");
     if (host.empty()) {
         log.logError("Hostname is missing for POP connection");
@@ -20,6 +20,7 @@ std::unique_ptr<PopConnImpl> popConnect(std::string_view host, std::string_view 
     log.logDataLong("port", port);
     log.logData("username", user);
     auto session = std::make_unique<PopConnImpl>();
+    session->setStartTls(startTls);
     if (!session->connectAndLogin(host, user, password, port, readTimeoutSec, connectTimeoutSec,
                                   log))
         return nullptr;

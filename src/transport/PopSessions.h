@@ -13,11 +13,13 @@
 
 namespace norvane {
 
-// A logged-in plain session, or null (with the reasons in the log).
+// A logged-in session on a plain POP3 port, or null (with the reasons in the log); startTls
+// says whether it sends STLS before the login.
 [[nodiscard]] std::unique_ptr<PopConnImpl> popConnect(std::string_view host, std::string_view user,
                                                       std::string_view password, int port,
                                                       uint32_t readTimeoutSec,
-                                                      uint32_t connectTimeoutSec, LogBase& log);
+                                                      uint32_t connectTimeoutSec, LogBase& log,
+                                                      TlsMode startTls = TlsMode::None);
 // Greeting only, then the connection is closed.
 [[nodiscard]] bool popCheck(std::string_view host, int port, uint32_t connectTimeoutSec,
                             LogBase& log);

@@ -252,6 +252,29 @@ bool SChannel::establish(LogBase& log) {
         reset();
         return false;
     }
+    return secureConnected(log);
+}
+
+bool SChannel::establishOver(NorvaneSocket& plain, LogBase& log) {
+    close();
+    size_t early = plain.pending().size();
+    socket_.takeOver(plain);
+    if (early != 0) {
+        // A reply the server sent ahead of the handshake cannot be told from one an attacker
+        // on the path injected in the clear; it is never read.
+        log.logInfo("Discarded data the server sent before the TLS handshake");
+        log.logDataLong("discarded_bytes", static_cast<long>(early));
+    }
+    if (!createContext(log)) {
+        log.logError("Error creating credentials");
+        reset();
+        socket_.close();
+        return false;
+    }
+    return secureConnected(log);
+}
+
+bool SChannel::secureConnected(LogBase& log) {
     timedOut_ = false;
     socket_.setReadLimit(replyDeadline().limit());
     bool shook = handshake(log);

@@ -38,6 +38,11 @@ public:
 
     // Connects, runs the handshake and verifies the server.
     [[nodiscard]] bool establish(LogBase& log);
+    // The same over a connection already open in the clear (after STARTTLS or STLS): the
+    // channel takes plain's connection over, dropping whatever plain had received and not
+    // handed out, and runs the handshake with the server named by setServer. On failure the
+    // connection is closed; it is never used in the clear again.
+    [[nodiscard]] bool establishOver(NorvaneSocket& plain, LogBase& log);
     [[nodiscard]] bool sendEncrypted(const void* data, size_t length, LogBase& log);
     // Appends at least one record's worth of application data to out.
     [[nodiscard]] bool receiveDecrypted(std::string& out, LogBase& log);
@@ -70,6 +75,8 @@ private:
     void logVerifyFailure(LogBase& log);
     void logVersionRefusal(LogBase& log);
     void logConnectionInfo(LogBase& log);
+    // The handshake on the connected socket, and what follows it either way.
+    [[nodiscard]] bool secureConnected(LogBase& log);
     void reset();
 
     NorvaneSocket socket_;

@@ -128,7 +128,11 @@ bool SmtpConnImpl::openSocket(std::string_view host, int port, LogBase& log) {
 bool SmtpConnImpl::sayEhlo(LogBase& log, bool& accepted) {
     accepted = false;
     pipelining_ = false;
+    startTlsOffered_ = false;
+    // What a server offered before STARTTLS says nothing about what it offers after it.
+    flags_ = SmtpAuthFlags{};
     bool pipelining = false;
+    bool startTls = false;
     std::string name;
     (void)NorvaneSocket::getLocalHostName(name, log);
     if (name.empty())
@@ -148,11 +152,16 @@ bool SmtpConnImpl::sayEhlo(LogBase& log, bool& accepted) {
         if (!readReplyLine(line, log, &deadline) || smtp::replyCode(line) != 250)
             return true;
         flags_.scanEhloLine(line);
-        if (line.size() > 4 && sb::equalsNoCase(sb::trimView(line.substr(4)), "PIPELINING"))
+        std::string_view keyword =
+            line.size() > 4 ? sb::trimView(std::string_view(line).substr(4)) : "";
+        if (sb::equalsNoCase(keyword, "PIPELINING"))
             pipelining = true;
+        if (sb::equalsNoCase(keyword, "STARTTLS"))
+            startTls = true;
         if (!smtp::isContinuation(line)) {
             accepted = true;
             pipelining_ = pipelining;
+            startTlsOffered_ = startTls;
             return true;
         }
     }
@@ -193,6 +202,38 @@ bool SmtpConnImpl::sayHelo(std::string_view host, LogBase& log) {
     return true;
 }
 
+bool SmtpConnImpl::negotiateTls(std::string_view host, bool& accepted, LogBase& log) {
+    bool wanted = tlsMode_ == TlsMode::StartTlsIfOffered || tlsMode_ == TlsMode::StartTlsRequired;
+    if (!wanted || socket_.encrypted())
+        return true;
+    if (!accepted || !startTlsOffered_) {
+        if (tlsMode_ == TlsMode::StartTlsIfOffered) {
+            log.logInfo("The server does not offer STARTTLS; the session stays unencrypted");
+            return true;
+        }
+        log.logError("The server does not offer STARTTLS, which this session requires");
+        logTranscript(log);
+        return false;
+    }
+    if (!command("STARTTLS\r\n", 220, log)) {
+        log.logError("STARTTLS was refused");
+        logTranscript(log);
+        return false;
+    }
+    if (!socket_.startTls(host, log)) {
+        log.logError("TLS could not be started after STARTTLS; the session ends");
+        return false;
+    }
+    if (!sayEhlo(log, accepted))
+        return false;
+    if (!accepted) {
+        log.logError("EHLO was refused over TLS");
+        logTranscript(log);
+        return false;
+    }
+    return true;
+}
+
 bool SmtpConnImpl::connect(std::string_view host, int port, std::string_view user,
                            std::string_view password, std::string_view domain,
                            std::string_view authMethodArg, uint32_t connectTimeoutSec,
@@ -216,6 +257,8 @@ bool SmtpConnImpl::connect(std::string_view host, int port, std::string_view use
     log.logData("smtp_user", user.empty() ? std::string_view("NULL") : user);
     if (!authMethod.empty())
         log.logData("trying_auth_method", authMethod);
+    if (tlsMode_ != TlsMode::None)
+        log.logData("tls_mode", tlsModeName(tlsMode_));
 
     if (connectTimeoutSec != 0)
         socket_.setConnectTimeoutSec(connectTimeoutSec);
@@ -223,7 +266,8 @@ bool SmtpConnImpl::connect(std::string_view host, int port, std::string_view use
         readTimeoutMs = 30000;
     socket_.setReadTimeoutMs(std::clamp<uint32_t>(readTimeoutMs, 1, 500000));
 
-    if (!openSocket(host, port, log)) {
+    if (tlsMode_ == TlsMode::Implicit ? !socket_.connectTls(host, port, log)
+                                      : !openSocket(host, port, log)) {
         log.logError("Failed to connect (1)");
         return false;
     }
@@ -234,7 +278,7 @@ bool SmtpConnImpl::connect(std::string_view host, int port, std::string_view use
         return false;
     }
     bool accepted = false;
-    if (!sayEhlo(log, accepted))
+    if (!sayEhlo(log, accepted) || !negotiateTls(host, accepted, log))
         return false;
     flags_.applyOverride(authMethod);
     if (!accepted) {
@@ -264,7 +308,8 @@ bool SmtpConnImpl::checkConnectivity(std::string_view host, int port, uint32_t c
     if (connectTimeoutSec != 0)
         socket_.setConnectTimeoutSec(connectTimeoutSec);
     socket_.setReadTimeoutMs(10000);
-    if (!openSocket(host, port, log)) {
+    if (tlsMode_ == TlsMode::Implicit ? !socket_.connectTls(host, port, log)
+                                      : !openSocket(host, port, log)) {
         log.logError("Failed to connect (2)");
         return false;
     }

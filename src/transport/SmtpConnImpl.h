@@ -14,8 +14,10 @@
 #include "transport/DistributionList.h"
 #include "transport/NorvaneSocket.h"
 #include "transport/PackageExchange.h"
+#include "transport/SessionChannel.h"
 #include "transport/SmtpAuthFlags.h"
 #include "transport/SmtpMail.h"
+#include "transport/TlsMode.h"
 
 #include <cstdint>
 #include <span>
@@ -43,13 +45,15 @@ public:
     SmtpConnImpl(const SmtpConnImpl&) = delete;
     SmtpConnImpl& operator=(const SmtpConnImpl&) = delete;
 
-    // Connects, reads the greeting, says EHLO (HELO when refused) and authenticates when a
-    // user name and password are given. readTimeoutMs 0 means 30000.
+    // Connects, reads the greeting, says EHLO (HELO when refused), starts TLS as the TLS mode
+    // says and authenticates when a user name and password are given. readTimeoutMs 0 means
+    // 30000.
     [[nodiscard]] bool connect(std::string_view host, int port, std::string_view user,
                                std::string_view password, std::string_view domain,
                                std::string_view authMethod, uint32_t connectTimeoutSec,
                                uint32_t readTimeoutMs, LogBase& log);
-    // Greeting and EHLO/HELO only, with a 10 s read time-out.
+    // Greeting and EHLO/HELO only, with a 10 s read time-out; over TLS from the first byte in
+    // the Implicit mode (the other modes do not start TLS for this check).
     [[nodiscard]] bool checkConnectivity(std::string_view host, int port,
                                          uint32_t connectTimeoutSec, LogBase& log);
 
@@ -115,9 +119,20 @@ public:
     void setAllowNtlmV1(bool allowed) { allowNtlmV1_ = allowed; }
     [[nodiscard]] bool allowNtlmV1() const { return allowNtlmV1_; }
 
+    // How the session protects its connection (default None: always in the clear). With
+    // StartTlsIfOffered or StartTlsRequired the session sends STARTTLS after the first EHLO,
+    // drops anything the server sent before the handshake, and says EHLO again over TLS.
+    void setTlsMode(TlsMode mode) { tlsMode_ = mode; }
+    [[nodiscard]] TlsMode tlsMode() const { return tlsMode_; }
+    // Whether LOGIN and PLAIN, which show the password to anyone on the path, may be used
+    // over a connection without TLS (default true; the mail manager's default is false).
+    void setAllowPlainAuthWithoutTls(bool allowed) { allowPlainAuth_ = allowed; }
+    // Whether the connection runs over TLS now.
+    [[nodiscard]] bool encrypted() const { return socket_.encrypted(); }
+
     [[nodiscard]] const StringBuffer& transcript() const { return transcript_; }
     [[nodiscard]] const SmtpAuthFlags& authFlags() const { return flags_; }
-    [[nodiscard]] NorvaneSocket& socket() { return socket_; }
+    [[nodiscard]] NorvaneSocket& socket() { return socket_.tcp(); }
     // Whether the last EHLO reply offered PIPELINING: the envelope commands of a transaction
     // then go out in one write, with the replies read and checked afterwards in order.
     [[nodiscard]] bool serverPipelines() const { return pipelining_; }
@@ -125,6 +140,11 @@ public:
 private:
     [[nodiscard]] bool openSocket(std::string_view host, int port, LogBase& log);
     [[nodiscard]] bool sayEhlo(LogBase& log, bool& accepted);
+    // The TLS step of connect after the first accepted (or refused) EHLO: STARTTLS and the
+    // second EHLO when the mode and the server call for it (SmtpConnImpl.cpp).
+    [[nodiscard]] bool negotiateTls(std::string_view host, bool& accepted, LogBase& log);
+    // True (and logged) when LOGIN or PLAIN must not run on this connection.
+    [[nodiscard]] bool plainAuthRefused(LogBase& log) const;
     [[nodiscard]] bool sayHelo(std::string_view host, LogBase& log);
     [[nodiscard]] bool runAuthentication(std::string_view user, std::string_view password,
                                          std::string_view domain, LogBase& log);
@@ -169,12 +189,16 @@ private:
     void logTranscript(LogBase& log) { log.logInfo(transcript_.view()); }
     void appendTranscript(std::string_view text);
 
-    NorvaneSocket socket_;
+    // The session's connection, in the clear or over TLS: every read and write goes through it.
+    SessionChannel socket_;
     StringBuffer transcript_;
     SmtpAuthFlags flags_;
     int lastReplyCode_ = 0;
     bool pipelining_ = false;
     bool allowNtlmV1_ = false;
+    bool startTlsOffered_ = false;
+    TlsMode tlsMode_ = TlsMode::None;
+    bool allowPlainAuth_ = true;
 };
 
 } // namespace norvane

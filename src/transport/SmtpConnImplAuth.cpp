@@ -42,9 +42,11 @@ bool credentialsPresent(std::string_view user, std::string_view password, LogBas
 
 bool SmtpConnImpl::runAuthentication(std::string_view user, std::string_view password,
                                      std::string_view domain, LogBase& log) {
-    // SMTP here is always in the clear, so CRAM-MD5 goes before LOGIN and PLAIN.
-    SmtpMechanism m = flags_.select(false);
+    // In the clear CRAM-MD5 goes before LOGIN and PLAIN.
+    SmtpMechanism m = flags_.select(encrypted());
     log.logData("login_method", mechanismLogName(m));
+    if ((m == SmtpMechanism::Login || m == SmtpMechanism::Plain) && plainAuthRefused(log))
+        return false;
     bool fallback = false;
     switch (m) {
     case SmtpMechanism::Ntlm:
@@ -56,6 +58,8 @@ bool SmtpConnImpl::runAuthentication(std::string_view user, std::string_view pas
             return true;
         if (fallback) {
             log.logData("alt_login_method", "LOGIN");
+            if (plainAuthRefused(log))
+                return false;
             if (authLogin(user, password, log))
                 return true;
             log.logInfo("Failed to login using LOGIN method");
@@ -95,6 +99,15 @@ bool SmtpConnImpl::runAuthentication(std::string_view user, std::string_view pas
     case SmtpMechanism::None:
         return true;
     }
+    return true;
+}
+
+bool SmtpConnImpl::plainAuthRefused(LogBase& log) const {
+    if (allowPlainAuth_ || encrypted())
+        return false;
+    log.logError("LOGIN and PLAIN are not used over a connection without TLS: the password "
+                 "would cross the network readable. Use TLS, or allow them with "
+                 "AllowPlainAuthWithoutTls");
     return true;
 }
 

@@ -15,8 +15,10 @@ FILE holds JSON: a list of connections, each a list of steps, served one after a
     ["sleep", SECONDS]
     ["drain"]               read until the client closes
     ["close"]               close the connection now
+    ["starttls"]            the TLS handshake (server side) on this connection, now
 The port is printed as "PORT N" once listening. Every byte received is appended to the
-received file. With --cert/--key each connection is TLS from the first byte; --tls-max makes
+received file. With --cert/--key each connection is TLS from the first byte, or from its
+"starttls" step when it has one (whatever was read ahead before it is dropped); --tls-max makes
 it an outdated server that speaks no TLS version above the one given. The server
 gives up after 60 s without a client or 30 s of a silent client, and then exits.
 """
@@ -30,9 +32,10 @@ import warnings
 
 
 class Conn:
-    def __init__(self, sock, record):
+    def __init__(self, sock, record, tls):
         self.sock = sock
         self.record = record
+        self.tls = tls
         self.buf = b""
 
     def fill(self):
@@ -80,6 +83,9 @@ def run(conn, steps):
                 conn.fill()
         elif op == "close":
             return
+        elif op == "starttls":
+            conn.sock = conn.tls.wrap_socket(conn.sock, server_side=True)
+            conn.buf = b""
         else:
             raise ValueError("unknown step %r" % op)
 
@@ -122,9 +128,13 @@ def main():
                 return 1
             sock.settimeout(30)
             try:
-                if tls is not None:
+                if tls is not None and ["starttls"] not in steps:
                     sock = tls.wrap_socket(sock, server_side=True)
-                run(Conn(sock, record), steps)
+                conn = Conn(sock, record, tls)
+                try:
+                    run(conn, steps)
+                finally:
+                    sock = conn.sock
             except (EOFError, OSError, ssl.SSLError):
                 pass
             finally:

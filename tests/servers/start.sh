@@ -1,6 +1,7 @@
 #!/bin/bash
 # Starts the mail servers of the transport integration tests on 127.0.0.1 high ports:
-#   Dovecot     POP3, POP3 over TLS (test CA), SMTP submission (PLAIN LOGIN CRAM-MD5)
+#   Dovecot     POP3 (STLS) and POP3 over TLS (test CA), SMTP submission (STARTTLS) and
+#               submission over TLS (PLAIN LOGIN CRAM-MD5)
 #   Exim x2     SMTP with PLAIN LOGIN CRAM-MD5 NTLM MSN; NTLM by Cyrus SASL (v1 and v2)
 #               and by Exim's SPA code (v1 only); USER@pop.test.invalid into USER's maildir
 #   sink        aiosmtpd recording the exact DATA bytes; Dovecot and Exim deliver to it
@@ -36,6 +37,7 @@ done
 [ -n "$BASE" ] || die "no free ports found"
 POP3_PORT=$BASE; POP3S_PORT=$((BASE + 1)); SUBMISSION_PORT=$((BASE + 2))
 SINK_PORT=$((BASE + 3)); EXIM_CYRUS_PORT=$((BASE + 4)); EXIM_SPA_PORT=$((BASE + 5))
+SUBMISSIONS_PORT=$((BASE + 6))
 
 D="$(mktemp -d /tmp/norvane-servers.XXXXXX)"
 # The servers' own users must read their configuration below it.
@@ -43,6 +45,7 @@ chmod 755 "$D"
 mkdir -p "$D/tls" "$D/spool" "$D/logs" "$D/dovecot" "$D/mail"
 subst() { sed -e "s#@STATE@#$D#g" -e "s#@POP3_PORT@#$POP3_PORT#g" \
               -e "s#@POP3S_PORT@#$POP3S_PORT#g" -e "s#@SUBMISSION_PORT@#$SUBMISSION_PORT#g" \
+              -e "s#@SUBMISSIONS_PORT@#$SUBMISSIONS_PORT#g" \
               -e "s#@SINK_PORT@#$SINK_PORT#g" -e "s#@RUNUSER@#$RUNUSER#g" \
               -e "s#@DIR@#${DIR:-}#g" -e "s#@PORT@#${PORT:-}#g" "$1"; }
 
@@ -119,7 +122,8 @@ wait_port() {
   for _ in $(seq 1 200); do port_free "$1" || return 0; sleep 0.05; done
   die "port $1 did not open (logs under $D)"
 }
-for p in $SINK_PORT $POP3_PORT $POP3S_PORT $SUBMISSION_PORT $EXIM_CYRUS_PORT $EXIM_SPA_PORT; do
+for p in $SINK_PORT $POP3_PORT $POP3S_PORT $SUBMISSION_PORT $SUBMISSIONS_PORT $EXIM_CYRUS_PORT \
+         $EXIM_SPA_PORT; do
   wait_port "$p"
 done
 
@@ -130,7 +134,8 @@ done
     echo "${c^^}_CERT=$D/tls/$c.pem"
     echo "${c^^}_KEY=$D/tls/$c.key"
   done
-  for p in POP3_PORT POP3S_PORT SUBMISSION_PORT SINK_PORT EXIM_CYRUS_PORT EXIM_SPA_PORT; do
+  for p in POP3_PORT POP3S_PORT SUBMISSION_PORT SUBMISSIONS_PORT SINK_PORT EXIM_CYRUS_PORT \
+           EXIM_SPA_PORT; do
     echo "$p=${!p}"
   done
   echo "SPOOL=$D/spool"

@@ -64,6 +64,7 @@ TEST(NvmailSendTest, LogsInWithThePasswordOfTheEnvironmentOrAFileAndNeverShowsIt
     const ServerEnv& env = serverEnv();
     const std::string secret = "s3cret pass!", wrong = "wrong pass!"; // carol's, and not
     TempDir dir;
+    ::setenv("SSL_CERT_FILE", env.caFile.c_str(), 1); // Dovecot offers STARTTLS
     const std::string file = dir.file("pw");
     const struct {
         int port;
@@ -95,6 +96,7 @@ TEST(NvmailSendTest, LogsInWithThePasswordOfTheEnvironmentOrAFileAndNeverShowsIt
                 EXPECT_EQ(r.out.find(s), std::string::npos) << c.auth << ": " << s;
     }
     ::unsetenv("NVMAIL_SMTP_PASSWORD");
+    ::unsetenv("SSL_CERT_FILE");
 }
 
 TEST(NvmailFetchTest, SavesAsReceivedNeverOverwritesAndDeletesOnlyWhatItSaved) {
@@ -104,6 +106,7 @@ TEST(NvmailFetchTest, SavesAsReceivedNeverOverwritesAndDeletesOnlyWhatItSaved) {
         return "From: a@test.invalid\r\nSubject: s" + n + "\r\n folded\r\n\r\n.dot\r\n\r\n";
     };
     clearMailbox("bench");
+    ::setenv("SSL_CERT_FILE", serverEnv().caFile.c_str(), 1); // Dovecot offers STLS
     for (const char* n : {"1", "2"})
         addMessage("bench", std::string(n) + ".m", text(n));
     ::setenv("NVMAIL_POP_PASSWORD", "benchpw", 1);
@@ -134,6 +137,7 @@ TEST(NvmailFetchTest, SavesAsReceivedNeverOverwritesAndDeletesOnlyWhatItSaved) {
         EXPECT_EQ(r.out, s.out) << s.args;
         EXPECT_EQ(mailboxCount("bench"), s.left) << s.args;
     }
+    ::unsetenv("SSL_CERT_FILE");
     EXPECT_EQ(listDir(d), (std::set<std::string>{"1.m.eml", "2.m.eml", "3.m.eml", "4.m.eml"}));
     for (const char* n : {"1", "2", "3"})
         EXPECT_EQ(readFile(d + "/" + n + ".m.eml"), text(n));

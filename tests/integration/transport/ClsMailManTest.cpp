@@ -125,6 +125,7 @@ TEST(ClsMailManTest, BundleGoesOnWhenAnEmailFailsAndCollectsRefusedRecipients) {
 
 TEST(ClsMailManTest, AuthenticatesWithTheMethodItIsGivenAndNeverLogsThePassword) {
     const ServerEnv& env = serverEnv();
+    TrustTestCa trust; // Dovecot submission offers STARTTLS, which the default takes
     const struct {
         int port;
         const char *user, *password, *method, *domain;
@@ -247,9 +248,9 @@ TEST(ClsMailManTest, ReceivedMailBecomesPublicObjectsWithTheirUidls) {
         addMessage("dave", uidl,
                    std::string("From: a@test.invalid\r\nSubject: ") + uidl +
                        "\r\n\r\nbody line 1\r\nbody line 2\r\n");
+    TrustTestCa trust; // Dovecot's POP3 port offers STLS, which the default takes
     for (bool tls : {false, true}) {
         SCOPED_TRACE(tls);
-        TrustTestCa trust;
         ClsMailMan mm;
         mm.put_MailHost("127.0.0.1");
         mm.put_MailPort(tls ? env.pop3sPort : env.pop3Port);

@@ -57,6 +57,7 @@ ServerEnv loadEnv() {
     e.cnOnlyKey = kv["CNONLY_KEY"];
     e.pop3Port = num("POP3_PORT");
     e.pop3sPort = num("POP3S_PORT");
+    e.submissionsPort = num("SUBMISSIONS_PORT");
     e.submissionPort = num("SUBMISSION_PORT");
     e.sinkPort = num("SINK_PORT");
     e.eximCyrusPort = num("EXIM_CYRUS_PORT");
@@ -228,6 +229,9 @@ ScriptedServer::Script& ScriptedServer::Script::drain() {
 }
 ScriptedServer::Script& ScriptedServer::Script::close() {
     return step("\"close\"");
+}
+ScriptedServer::Script& ScriptedServer::Script::startTls() {
+    return step("\"starttls\"");
 }
 ScriptedServer::Script& ScriptedServer::Script::popLogin(std::string_view stat) {
     return send("+OK ready\r\n").line().send("+OK\r\n").line().send("+OK\r\n").line().send(stat);

@@ -21,7 +21,7 @@ namespace norvane::test {
 struct ServerEnv {
     std::string stateDir, caFile, serverCert, serverKey, wrongHostCert, wrongHostKey;
     std::string cnOnlyCert, cnOnlyKey; // "CN=localhost" and no subjectAltName
-    int pop3Port = 0, pop3sPort = 0, submissionPort = 0, sinkPort = 0;
+    int pop3Port = 0, pop3sPort = 0, submissionPort = 0, submissionsPort = 0, sinkPort = 0;
     int eximCyrusPort = 0, eximSpaPort = 0;
     std::string spool, mailRoot, eximCyrusLog, eximSpaLog, dovecotLog;
 };
@@ -84,6 +84,9 @@ public:
         Script& sleep(double seconds);
         Script& drain();
         Script& close();
+        // The server's TLS handshake here; a peer with certificate files but no such step
+        // speaks TLS from the first byte.
+        Script& startTls();
         // A POP3 peer's greeting and its replies to USER, PASS and the STAT of the login.
         Script& popLogin(std::string_view stat = "+OK 1 100\r\n");
         [[nodiscard]] std::string json() const;
