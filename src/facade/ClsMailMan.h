@@ -157,7 +157,8 @@ public:
     bool SendCGI(const char* url, ClsEmail* email);
     // The file the last successful queueing call wrote ("" after a failure).
     [[nodiscard]] std::string get_LastSendQFilename() const { return lastSendQFilename_; }
-    // The queue runner's step: sends the queue file at path with the settings it carries and,
+    // The queue runner's step: sends the queue file at path with the SMTP settings it carries
+    // (and this object's TLS settings, which a queue file does not carry) and,
     // once the server has taken it, moves it into sentDir (created when missing) before the
     // session ends. 1: sent and moved; 0: not now (server unreachable, transfer cut), try again
     // later; -1: it can never be sent (unreadable, no sender or recipient, every recipient

@@ -148,6 +148,8 @@ int ClsMailMan::SendQueueFile(const char* path, const char* sentDir) {
     if (from.empty() || !file::readWholeFile(from, text, &m_log) ||
         !mail_queue::parse(text, message, m_log))
         return -1;
+    message.smtp.tls = mailMan_.smtp.tls;
+    message.smtp.allowPlainAuthWithoutTls = mailMan_.smtp.allowPlainAuthWithoutTls;
     bool moved = false;
     auto fileAway = [&] {
         const std::string dir = textOf(sentDir);

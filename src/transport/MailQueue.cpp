@@ -306,9 +306,12 @@ SendResult send(const QueuedMessage& m, uint32_t connectTimeoutSec, LogBase& log
     }
     mail.from = sender.front();
     mail.subjectText = headerValue(header, "Subject");
+    // The mail manager's own connect, so that the file's server gets the same TLS policy.
+    MailMan settings;
+    settings.smtp = m.smtp;
+    settings.pop.connectTimeoutSec = connectTimeoutSec;
     SmtpConnImpl conn;
-    if (!conn.connect(m.smtp.host, m.smtp.port, m.smtp.username, m.smtp.password,
-                      m.smtp.loginDomain, m.smtp.authMethod, connectTimeoutSec, 0, log))
+    if (!settings.connectSmtp(conn, log))
         return SendResult::RetryLater;
     SmtpSendCounts counts;
     DistributionList bad;

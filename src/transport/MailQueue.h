@@ -51,6 +51,7 @@ void setNameSourceForTesting(std::function<uint32_t()> counter, uint32_t nextSeq
                              std::string& path, LogBase& log);
 
 // A queue file read back: the settings it carries and the message without its transfer fields.
+// The TLS choices are not in the file: the runner gives its own (safe defaults unless set).
 struct QueuedMessage {
     SmtpSettings smtp;
     bool sendIndividual = true;
