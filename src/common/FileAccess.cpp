@@ -86,25 +86,6 @@ UniqueFd openWithRetry(std::string_view name, Mode mode, LogBase* log) {
     return UniqueFd();
 }
 
-// Writes all of data; false with errno set on a short write.
-bool writeAll(int fd, std::span<const uint8_t> data) {
-    size_t done = 0;
-    while (done < data.size()) {
-        ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        if (n == 0) {
-            errno = ENOSPC;
-            return false;
-        }
-        done += static_cast<size_t>(n);
-    }
-    return true;
-}
-
 std::string directoryOf(const std::string& path) {
     size_t slash = path.find_last_of('/');
     if (slash == std::string::npos)
@@ -319,6 +300,29 @@ std::string makeTempFileName(std::string_view dir, std::string_view baseName) {
         if (::lstat(candidate.c_str(), &st) != 0)
             return candidate;
     }
+}
+
+bool writeAll(int fd, std::span<const uint8_t> data) {
+
+    size_t done = 0;
+    while (done < data.size()) {
+        ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        if (n == 0) {
+            errno = ENOSPC;
+            return false;
+        }
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+bool writeAll(int fd, std::string_view data) {
+    return writeAll(fd, std::span(reinterpret_cast<const uint8_t*>(data.data()), data.size()));
 }
 
 } // namespace norvane::file

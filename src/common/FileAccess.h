@@ -39,6 +39,10 @@ namespace norvane::file {
 [[nodiscard]] bool writeWholeFile(std::string_view path, std::string_view data, LogBase* log);
 
 // Deletes a file. See the messages in FileAccess.cpp.
+// All of data to the descriptor, across short writes and interruptions; false with errno set
+// when it cannot be written (ENOSPC when the system writes nothing).
+[[nodiscard]] bool writeAll(int fd, std::span<const uint8_t> data);
+[[nodiscard]] bool writeAll(int fd, std::string_view data);
 [[nodiscard]] bool deleteFile(std::string_view path, LogBase* log);
 
 // Success flag only, no log.

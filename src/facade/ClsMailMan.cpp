@@ -1,4 +1,5 @@
 #include "facade/ClsMailMan.h"
+#include "facade/FacadeText.h"
 
 #include "facade/ClsEmail.h"
 #include "facade/ClsEmailBundle.h"
@@ -8,11 +9,9 @@
 
 namespace norvane {
 
-namespace {
+using facade_text::arg;
 
-std::string textOf(const char* s) {
-    return s ? std::string(s) : std::string();
-}
+namespace {
 
 std::vector<std::string> stringsOf(const ClsStringArray& array) {
     std::vector<std::string> out;
@@ -33,29 +32,29 @@ ClsMailMan::ClsMailMan() : unwrapper_(std::make_unique<SmimeUnwrapper>()) {
 ClsMailMan::~ClsMailMan() = default;
 
 void ClsMailMan::put_SmtpHost(const char* host) {
-    mailMan_.smtp.host = textOf(host);
+    mailMan_.smtp.host = arg(host);
 }
 void ClsMailMan::put_SmtpUsername(const char* user) {
-    mailMan_.smtp.username = textOf(user);
+    mailMan_.smtp.username = arg(user);
 }
 void ClsMailMan::put_SmtpPassword(const char* password) {
-    mailMan_.smtp.password = textOf(password);
+    mailMan_.smtp.password = arg(password);
 }
 void ClsMailMan::put_SmtpLoginDomain(const char* domain) {
-    mailMan_.smtp.loginDomain = textOf(domain);
+    mailMan_.smtp.loginDomain = arg(domain);
 }
 void ClsMailMan::put_SmtpAuthMethod(const char* method) {
-    mailMan_.smtp.authMethod = textOf(method);
+    mailMan_.smtp.authMethod = arg(method);
 }
 std::string ClsMailMan::get_SmtpTls() const {
     return std::string(tlsModeName(mailMan_.smtp.tlsFor(mailMan_.smtp.port)));
 }
 void ClsMailMan::put_SmtpTls(const char* mode) {
-    std::optional<TlsMode> m = parseTlsMode(textOf(mode));
+    std::optional<TlsMode> m = parseTlsMode(arg(mode));
     if (!m) {
         Frame frame(m_log, "put_SmtpTls");
         m_log.logError("Unknown TLS mode; not changed");
-        m_log.logData("SmtpTls", textOf(mode));
+        m_log.logData("SmtpTls", arg(mode));
         return;
     }
     mailMan_.smtp.tls = m;
@@ -65,11 +64,11 @@ std::string ClsMailMan::get_PopTls() const {
     return std::string(tlsModeName(p.popSsl ? TlsMode::Implicit : p.startTls));
 }
 void ClsMailMan::put_PopTls(const char* mode) {
-    std::optional<TlsMode> m = parseTlsMode(textOf(mode));
+    std::optional<TlsMode> m = parseTlsMode(arg(mode));
     if (!m) {
         Frame frame(m_log, "put_PopTls");
         m_log.logError("Unknown TLS mode; not changed");
-        m_log.logData("PopTls", textOf(mode));
+        m_log.logData("PopTls", arg(mode));
         return;
     }
     mailMan_.pop.popSsl = *m == TlsMode::Implicit;
@@ -77,22 +76,22 @@ void ClsMailMan::put_PopTls(const char* mode) {
         mailMan_.pop.startTls = *m;
 }
 void ClsMailMan::put_LogMailSentFilename(const char* path) {
-    mailMan_.sentLogPath = textOf(path);
+    mailMan_.sentLogPath = arg(path);
 }
 void ClsMailMan::put_MailHost(const char* host) {
-    mailMan_.pop.mailHost = textOf(host);
+    mailMan_.pop.mailHost = arg(host);
 }
 void ClsMailMan::put_PopUsername(const char* user) {
-    mailMan_.pop.popUsername = textOf(user);
+    mailMan_.pop.popUsername = arg(user);
 }
 void ClsMailMan::put_PopPassword(const char* password) {
-    mailMan_.pop.popPassword = textOf(password);
+    mailMan_.pop.popPassword = arg(password);
 }
 void ClsMailMan::put_Filter(const char* filter) {
-    mailMan_.filter = textOf(filter);
+    mailMan_.filter = arg(filter);
 }
 void ClsMailMan::put_LogMailReceivedFilename(const char* path) {
-    mailMan_.receivedLogPath = textOf(path);
+    mailMan_.receivedLogPath = arg(path);
 }
 
 void ClsMailMan::put_AutoUnwrapSecurity(bool on) {
@@ -175,7 +174,7 @@ std::unique_ptr<ClsEmailBundle> ClsMailMan::GetHeaders(int numBodyLines, int fro
 
 std::unique_ptr<ClsEmail> ClsMailMan::FetchEmail(const char* uidl) {
     Frame frame(m_log, "FetchEmail");
-    const std::string id = textOf(uidl);
+    const std::string id(arg(uidl));
     if (id.empty()) {
         m_log.logError("UIDL parameter is empty.");
         return nullptr;
@@ -253,7 +252,7 @@ bool ClsMailMan::DeleteEmail(ClsEmail* email) {
 
 bool ClsMailMan::DeleteByUidl(const char* uidl) {
     Frame frame(m_log, "DeleteByUidl");
-    const std::string id = textOf(uidl);
+    const std::string id(arg(uidl));
     if (id.empty()) {
         m_log.logError("UIDL parameter is empty");
         return false;
@@ -316,7 +315,7 @@ std::unique_ptr<ClsEmail> ClsMailMan::LoadEml(const char* emlFilename) {
     auto email = std::make_unique<ClsEmail>();
     if (!email->LoadEml(emlFilename)) {
         m_log.logError("Failed to load the file");
-        m_log.logData("filename", textOf(emlFilename));
+        m_log.logData("filename", arg(emlFilename));
         return nullptr;
     }
     return email;

@@ -212,6 +212,8 @@ private:
     [[nodiscard]] std::unique_ptr<ClsEmailBundle> toBundle(std::unique_ptr<MailBundle> fetched);
     [[nodiscard]] std::unique_ptr<ClsEmail> toEmail(std::unique_ptr<Email2> fetched);
     [[nodiscard]] bool deleteUidls(const std::vector<std::string>& uidls);
+    // connectSmtp, with the members' own message when it fails.
+    [[nodiscard]] bool connectOrLog(SmtpConnImpl& conn, std::string_view host = {}, int port = 0);
     // The send steps after the session is open: prepare, send, report.
     [[nodiscard]] bool sendOne(SmtpConnImpl& conn, const ClsEmail& email, ProgressMonitor* monitor,
                                bool& fatal);

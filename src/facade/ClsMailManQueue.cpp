@@ -6,6 +6,7 @@
 #include "common/Platform.h"
 #include "facade/ClsEmail.h"
 #include "facade/ClsMailMan.h"
+#include "facade/FacadeText.h"
 #include "mime/MimeMessage2.h"
 #include "transport/HttpPost.h"
 #include "transport/MailQueue.h"
@@ -17,11 +18,9 @@
 
 namespace norvane {
 
-namespace {
+using facade_text::arg;
 
-std::string textOf(const char* s) {
-    return s ? std::string(s) : std::string();
-}
+namespace {
 
 std::string bccOf(const Email2& email) {
     std::string joined;
@@ -94,8 +93,9 @@ bool ClsMailMan::SendMimeQ(const char* from, const char* recipients, const char*
     Frame frame(m_log, "SendMimeQ");
     lastSendQFilename_.clear();
     MimeMessage2 mime;
-    mime.loadFromText(textOf(mimeMsg), m_log);
-    const std::pair<std::string, std::string> envelope{textOf(from), textOf(recipients)};
+    mime.loadFromText(arg(mimeMsg), m_log);
+    const std::pair<std::string, std::string> envelope{std::string(arg(from)),
+                                                       std::string(arg(recipients))};
     for (const auto& [name, value] : mail_queue::transferFields(mailMan_, "", &envelope, m_log))
         mime.setHeaderField(name, value);
     StringBuffer text;
@@ -141,7 +141,7 @@ bool ClsMailMan::SendCGI(const char* url, ClsEmail* email) {
 
 int ClsMailMan::SendQueueFile(const char* path, const char* sentDir) {
     Frame frame(m_log, "SendQueueFile");
-    const std::string from = textOf(path);
+    const std::string from(arg(path));
     m_log.logData("filename", from);
     std::string text;
     mail_queue::QueuedMessage message;
@@ -152,7 +152,7 @@ int ClsMailMan::SendQueueFile(const char* path, const char* sentDir) {
     message.smtp.allowPlainAuthWithoutTls = mailMan_.smtp.allowPlainAuthWithoutTls;
     bool moved = false;
     auto fileAway = [&] {
-        const std::string dir = textOf(sentDir);
+        const std::string dir(arg(sentDir));
         const std::string to = dir + "/" + from.substr(from.find_last_of('/') + 1);
         moved = !dir.empty() && (::mkdir(dir.c_str(), 0700) == 0 || errno == EEXIST) &&
                 ::rename(from.c_str(), to.c_str()) == 0;

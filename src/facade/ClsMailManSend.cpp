@@ -5,12 +5,15 @@
 #include "facade/ClsEmailBundle.h"
 #include "facade/ClsMailMan.h"
 #include "facade/ClsStringArray.h"
+#include "facade/FacadeText.h"
 #include "transport/Email2SmtpMail.h"
 #include "transport/SmtpConnImpl.h"
 
 #include <limits>
 
 namespace norvane {
+
+using facade_text::arg;
 
 namespace {
 
@@ -29,10 +32,6 @@ uint32_t progressTotal(int64_t bytes) {
 void consume(ProgressMonitor& monitor, uint32_t n) {
     bool abort = false;
     monitor.consume(n, abort);
-}
-
-std::string textOf(const char* s) {
-    return s ? std::string(s) : std::string();
 }
 
 // How one e-mail of a send ended. Partial: the message went to some recipients, not all.
@@ -56,6 +55,13 @@ void logOutcome(SendOutcome outcome, LogBase& log) {
 }
 
 } // namespace
+
+bool ClsMailMan::connectOrLog(SmtpConnImpl& conn, std::string_view host, int port) {
+    if (mailMan_.connectSmtp(conn, m_log, host, port))
+        return true;
+    m_log.logError("Failed to connect to SMTP server.");
+    return false;
+}
 
 bool ClsMailMan::sendOne(SmtpConnImpl& conn, const ClsEmail& email, ProgressMonitor* monitor,
                          bool& reachedNobody) {
@@ -88,10 +94,8 @@ bool ClsMailMan::SendEmail(ClsEmail* email) {
     ProgressMonitor monitor(this, progressTotal(email->email2().sendSizeEstimate()));
     consume(monitor, kStartUnits);
     SmtpConnImpl conn;
-    if (!mailMan_.connectSmtp(conn, m_log)) {
-        m_log.logError("Failed to connect to SMTP server.");
+    if (!connectOrLog(conn))
         return false;
-    }
     consume(monitor, kConnectUnits);
     bool reachedNobody = false;
     const bool ok = sendOne(conn, *email, &monitor, reachedNobody);
@@ -112,10 +116,8 @@ bool ClsMailMan::SendBundle(ClsEmailBundle* bundle) {
     monitor.addTag("bundle");
     consume(monitor, kStartUnits);
     SmtpConnImpl conn;
-    if (!mailMan_.connectSmtp(conn, m_log)) {
-        m_log.logError("Failed to connect to SMTP server.");
+    if (!connectOrLog(conn))
         return false;
-    }
     consume(monitor, kConnectUnits);
     // A recipient refused here and there does not fail the bundle (the bad addresses say who);
     // an e-mail that reached nobody does, and the others are still sent.
@@ -140,10 +142,8 @@ bool ClsMailMan::QuickSend(const char* from, const char* to, const char* subject
     (void)email.AddMultipleTo(to);
     email.put_From(from);
     SmtpConnImpl conn;
-    if (!mailMan_.connectSmtp(conn, m_log, textOf(smtpServer), mailMan_.quickSendPort)) {
-        m_log.logError("Failed to connect to SMTP server.");
+    if (!connectOrLog(conn, arg(smtpServer), mailMan_.quickSendPort))
         return false;
-    }
     Email2SmtpMail mail(email.email2());
     SmtpSendCounts counts;
     const bool ok =
@@ -156,12 +156,10 @@ bool ClsMailMan::QuickSend(const char* from, const char* to, const char* subject
 
 bool ClsMailMan::SendMime(const char* from, const char* recipients, const char* mimeMsg) {
     Frame frame(m_log, "SendMime");
-    const std::string sender = textOf(from), rcpts = textOf(recipients), mime = textOf(mimeMsg);
+    const std::string sender(arg(from)), rcpts(arg(recipients)), mime(arg(mimeMsg));
     SmtpConnImpl conn;
-    if (!mailMan_.connectSmtp(conn, m_log)) {
-        m_log.logError("Failed to connect to SMTP server.");
+    if (!connectOrLog(conn))
         return false;
-    }
     return conn.sendMime(sender, rcpts, mime, m_log);
 }
 
@@ -233,10 +231,8 @@ bool ClsMailMan::VerifySmtpConnection() {
 bool ClsMailMan::VerifySmtpLogin() {
     Frame frame(m_log, "VerifySmtpLogin");
     SmtpConnImpl conn;
-    if (!mailMan_.connectSmtp(conn, m_log)) {
-        m_log.logError("Failed to connect to SMTP server.");
+    if (!connectOrLog(conn))
         return false;
-    }
     return true;
 }
 

@@ -1,5 +1,6 @@
 #include "transport/MailQueue.h"
 
+#include "common/FileAccess.h"
 #include "common/Platform.h"
 #include "common/StringBuffer.h"
 #include "common/UniqueFd.h"
@@ -62,18 +63,6 @@ std::string protect(std::string_view value, LogBase& log) {
     return std::move(s.str());
 }
 
-bool writeAll(int fd, std::string_view text) {
-    while (!text.empty()) {
-        const ssize_t n = ::write(fd, text.data(), text.size());
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        text.remove_prefix(static_cast<size_t>(n));
-    }
-    return true;
-}
-
 bool makeDirectories(const std::string& dir) {
     for (size_t i = 1; i <= dir.size(); ++i)
         if (i == dir.size() || dir[i] == '/') {
@@ -92,7 +81,7 @@ std::string writeTemporary(const std::string& dir, std::string_view text, LogBas
         log.logError(platform::systemErrorText(errno));
         return {};
     }
-    if (!writeAll(fd.get(), text) || ::fsync(fd.get()) != 0) {
+    if (!file::writeAll(fd.get(), text) || ::fsync(fd.get()) != 0) {
         log.logError(platform::systemErrorText(errno));
         ::unlink(path.c_str());
         return {};

@@ -1,5 +1,6 @@
 // Mail transactions of SmtpConnImpl: one e-mail, a distribution list, ready MIME text.
 
+#include "common/FileAccess.h"
 #include "common/UniqueFd.h"
 #include "transport/ProgressMonitor.h"
 #include "transport/SmtpConnImpl.h"
@@ -36,27 +37,17 @@ std::string stripAngles(std::string_view s) {
     return std::string(sb::trimView(out));
 }
 
-// Appends the sent text to the sent-mail log; a log that cannot be opened is skipped.
-bool writeAll(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-        if (n <= 0)
-            return false;
-        bytes.remove_prefix(static_cast<size_t>(n));
-    }
-    return true;
-}
-
 // The framed text between two marker lines, appended to the file at path (when there is one).
 void appendSentLog(std::string_view path, std::string_view text) {
     if (path.empty())
         return;
     UniqueFd fd(::open(std::string(path).c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644));
-    if (!fd || !writeAll(fd.get(), "--BEGIN SENT NORVANE EMAIL--\n") ||
-        !smtp::frameDataInPieces(
-            text, kFramePiece, [&fd](std::string_view piece) { return writeAll(fd.get(), piece); }))
+    if (!fd || !file::writeAll(fd.get(), "--BEGIN SENT NORVANE EMAIL--\n") ||
+        !smtp::frameDataInPieces(text, kFramePiece, [&fd](std::string_view piece) {
+            return file::writeAll(fd.get(), piece);
+        }))
         return;
-    (void)writeAll(fd.get(), "\n--END SENT NORVANE EMAIL--\n");
+    (void)file::writeAll(fd.get(), "\n--END SENT NORVANE EMAIL--\n");
 }
 
 // The text that follows DATA, before framing: the caller's ready MIME text (a view of it) or

@@ -1,5 +1,6 @@
 #include "Cli.h"
 
+#include "common/FileAccess.h"
 #include "common/Platform.h"
 #include "common/UniqueFd.h"
 
@@ -237,7 +238,8 @@ bool writeOutput(const std::string& path, std::string_view data) {
         return false;
     }
     // Flushed to disk before the rename, so that the new name never points at missing data.
-    bool ok = writeAll(fd.get(), data) && ::fchmod(fd.get(), mode) == 0 && ::fsync(fd.get()) == 0;
+    bool ok = norvane::file::writeAll(fd.get(), data) && ::fchmod(fd.get(), mode) == 0 &&
+              ::fsync(fd.get()) == 0;
     int err = errno;
     if (::close(fd.release()) != 0 && ok) {
         ok = false;
@@ -252,18 +254,6 @@ bool writeOutput(const std::string& path, std::string_view data) {
         error("cannot write " + path + ": " + systemErrorText(err));
     }
     return ok;
-}
-
-bool writeAll(int fd, std::string_view data) {
-    while (!data.empty()) {
-        const ssize_t n = ::write(fd, data.data(), data.size());
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        data.remove_prefix(static_cast<size_t>(n));
-    }
-    return true;
 }
 
 void release(std::string& s) {

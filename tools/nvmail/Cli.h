@@ -77,8 +77,6 @@ bool readInput(const std::string& path, norvane::DataBuffer& out, bool allowEmpt
 // The data to standard output (path empty or "-") or to the file path, through a temporary
 // file renamed over it; reported and false on failure, leaving any earlier file untouched.
 bool writeOutput(const std::string& path, std::string_view data);
-// All of data to the descriptor, across short writes and interruptions.
-bool writeAll(int fd, std::string_view data);
 // Frees a string's memory now rather than at the end of the command.
 void release(std::string& s);
 

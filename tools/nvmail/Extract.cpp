@@ -8,6 +8,7 @@
 
 #include "Commands.h"
 
+#include "common/FileAccess.h"
 #include "common/Platform.h"
 #include "common/UniqueFd.h"
 #include "facade/ClsEmail.h"
@@ -67,18 +68,6 @@ std::string numbered(const std::string& name, int n) {
     return name.substr(0, dot) + suffix + name.substr(dot);
 }
 
-bool writeAll(int fd, std::string_view data) {
-    while (!data.empty()) {
-        const ssize_t n = ::write(fd, data.data(), data.size());
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        data.remove_prefix(static_cast<size_t>(n));
-    }
-    return true;
-}
-
 // Writes the data of name to a new temporary file in dir; its name goes to temp. Reported on
 // failure.
 bool writeTemporary(int dir, const std::string& name, std::string_view data, std::string& temp) {
@@ -94,7 +83,8 @@ bool writeTemporary(int dir, const std::string& name, std::string_view data, std
         error("cannot save " + name + ": " + systemErrorText(errno));
         return false;
     }
-    if (!writeAll(fd.get(), data) || ::fsync(fd.get()) != 0 || ::close(fd.release()) != 0) {
+    if (!norvane::file::writeAll(fd.get(), data) || ::fsync(fd.get()) != 0 ||
+        ::close(fd.release()) != 0) {
         const int err = errno;
         (void)::unlinkat(dir, temp.c_str(), 0);
         error("cannot save " + name + ": " + systemErrorText(err));

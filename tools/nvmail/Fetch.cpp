@@ -5,6 +5,7 @@
 #include "Commands.h"
 #include "Server.h"
 
+#include "common/FileAccess.h"
 #include "common/Platform.h"
 #include "common/UniqueFd.h"
 #include "facade/ClsEmail.h"
@@ -116,7 +117,7 @@ Saved saveNew(const std::string& dir, const std::string& path, std::string_view 
     UniqueFd fd(::mkostemp(temp.data(), O_CLOEXEC));
     int err = fd ? 0 : errno;
     if (fd) {
-        if (!writeAll(fd.get(), text) || ::fsync(fd.get()) != 0)
+        if (!norvane::file::writeAll(fd.get(), text) || ::fsync(fd.get()) != 0)
             err = errno != 0 ? errno : EIO;
         if (::close(fd.release()) != 0 && err == 0)
             err = errno;
