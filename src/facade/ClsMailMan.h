@@ -14,7 +14,7 @@
 // ClsMailManQueue.cpp (queue files).
 
 #include "facade/ClsBase.h"
-#include "transport/MailMan.h"
+#include "transport/MailManCore.h"
 #include "transport/ProgressMonitor.h"
 
 #include <memory>
@@ -206,7 +206,7 @@ public:
     void AbortCheck(bool& abort) override;
 
     // For in-process peers and tests: the internal mail manager.
-    [[nodiscard]] MailMan& mailMan() { return mailMan_; }
+    [[nodiscard]] MailManCore& mailMan() { return mailMan_; }
 
 private:
     [[nodiscard]] std::unique_ptr<ClsEmailBundle> toBundle(std::unique_ptr<MailBundle> fetched);
@@ -223,7 +223,7 @@ private:
                                                              std::string_view failure);
     [[nodiscard]] bool queueEmail(const ClsEmail& email, std::string_view dir);
 
-    MailMan mailMan_;
+    MailManCore mailMan_;
     std::string lastSendQFilename_;
     std::unique_ptr<SmimeUnwrapper> unwrapper_;
     bool autoUnwrapSecurity_ = true;

@@ -37,7 +37,7 @@ std::string bccOf(const Email2& email) {
 std::unique_ptr<Email2> ClsMailMan::prepareForTransfer(const ClsEmail& email,
                                                        std::string_view failure) {
     std::unique_ptr<Email2> prepared =
-        MailMan::prepareForSending(email.copyForSending(m_log), m_log);
+        MailManCore::prepareForSending(email.copyForSending(m_log), m_log);
     if (!prepared) {
         m_log.logError(failure);
         return nullptr;

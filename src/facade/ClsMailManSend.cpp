@@ -69,7 +69,7 @@ bool ClsMailMan::sendOne(SmtpConnImpl& conn, const ClsEmail& email, ProgressMoni
     std::unique_ptr<Email2> copy = email.copyForSending(m_log);
     if (!copy)
         m_log.logError("Failed to clone with replacements.");
-    std::unique_ptr<Email2> prepared = MailMan::prepareForSending(std::move(copy), m_log);
+    std::unique_ptr<Email2> prepared = MailManCore::prepareForSending(std::move(copy), m_log);
     if (!prepared) {
         m_log.logError("Failed to prepare email for sending.");
         reachedNobody = true;
@@ -182,7 +182,7 @@ bool ClsMailMan::SendToDistributionList(ClsEmail* email, const ClsStringArray* d
     if (!mailMan_.connectSmtp(conn, m_log))
         return false;
     std::unique_ptr<Email2> prepared =
-        MailMan::prepareForSending(email->copyForSending(m_log), m_log);
+        MailManCore::prepareForSending(email->copyForSending(m_log), m_log);
     if (!prepared) {
         m_log.logError("Failed to prepare email for sending.");
         return false;
@@ -203,7 +203,7 @@ std::string ClsMailMan::RenderToMime(ClsEmail* email) {
         return {};
     }
     std::unique_ptr<Email2> prepared =
-        MailMan::prepareForSending(email->copyForSending(m_log), m_log);
+        MailManCore::prepareForSending(email->copyForSending(m_log), m_log);
     if (!prepared) {
         m_log.logError("Failed to prepare email");
         return {};

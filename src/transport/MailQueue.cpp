@@ -155,7 +155,7 @@ std::string defaultDirectory() {
     return CertificateStore::userRoot() + "/queue";
 }
 
-Fields transferFields(const MailMan& settings, std::string_view bcc,
+Fields transferFields(const MailManCore& settings, std::string_view bcc,
                       const std::pair<std::string, std::string>* mime, LogBase& log) {
     Fields f;
     if (mime) {
@@ -296,7 +296,7 @@ SendResult send(const QueuedMessage& m, uint32_t connectTimeoutSec, LogBase& log
     mail.from = sender.front();
     mail.subjectText = headerValue(header, "Subject");
     // The mail manager's own connect, so that the file's server gets the same TLS policy.
-    MailMan settings;
+    MailManCore settings;
     settings.smtp = m.smtp;
     settings.pop.connectTimeoutSec = connectTimeoutSec;
     SmtpConnImpl conn;

@@ -13,7 +13,7 @@
 
 #include "charset/DateParser.h"
 #include "common/LogBase.h"
-#include "transport/MailMan.h"
+#include "transport/MailManCore.h"
 
 #include <functional>
 #include <string>
@@ -34,7 +34,7 @@ using Fields = std::vector<std::pair<std::string, std::string>>;
 
 // The transfer fields in their order. mime: the three fields of ready MIME text come first
 // (from and recipients as given). bcc: addresses joined by "," ("" leaves the field out).
-[[nodiscard]] Fields transferFields(const MailMan& settings, std::string_view bcc,
+[[nodiscard]] Fields transferFields(const MailManCore& settings, std::string_view bcc,
                                     const std::pair<std::string, std::string>* mime, LogBase& log);
 
 // "e_YYYYMMDD_HHMMSS_CCCCCCNNN.eml" for date, counter and sequence number.

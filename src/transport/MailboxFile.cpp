@@ -3,7 +3,7 @@
 #include "common/FileAccess.h"
 #include "common/Platform.h"
 #include "transport/Expression.h"
-#include "transport/MailMan.h"
+#include "transport/MailManCore.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -146,7 +146,7 @@ bool loadMailboxFile(std::string_view path, std::string_view filter, const FromM
     return true;
 }
 
-std::unique_ptr<MailBundle> MailMan::loadMbx(std::string_view path, LogBase& log) const {
+std::unique_ptr<MailBundle> MailManCore::loadMbx(std::string_view path, LogBase& log) const {
     if (!filter.empty())
         log.logData("filter", filter);
     auto bundle = std::make_unique<MailBundle>();

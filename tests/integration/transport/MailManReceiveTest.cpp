@@ -5,7 +5,7 @@
 #include "ServerEnv.h"
 
 #include "common/Logger.h"
-#include "transport/MailMan.h"
+#include "transport/MailManCore.h"
 
 #include <gtest/gtest.h>
 
@@ -40,7 +40,7 @@ std::map<std::string, std::string> fill(const std::string& user) {
     return uidls;
 }
 
-void useDovecot(MailMan& m) {
+void useDovecot(MailManCore& m) {
     m.pop.mailHost = "127.0.0.1";
     m.pop.mailPort = serverEnv().pop3Port;
     m.pop.popUsername = "dave";
@@ -49,7 +49,7 @@ void useDovecot(MailMan& m) {
     m.pop.startTls = TlsMode::None; // STLS has tests of its own
 }
 
-std::vector<std::string> serverUidls(MailMan& m) {
+std::vector<std::string> serverUidls(MailManCore& m) {
     std::vector<std::string> u;
     Logger log;
     EXPECT_TRUE(m.getUidls(u, log)) << logText(log);
@@ -70,7 +70,7 @@ TEST(MailManReceiveTest, TransferDeletesOnlyWhatTheFilterKeeps) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.filter);
         auto uidls = fill("dave");
-        MailMan m;
+        MailManCore m;
         useDovecot(m);
         m.filter = c.filter;
         Logger log;
@@ -89,7 +89,7 @@ TEST(MailManReceiveTest, TransferDeletesOnlyWhatTheFilterKeeps) {
 
 TEST(MailManReceiveTest, CopyHeadersFetchAndDeleteKeepTheServerState) {
     auto uidls = fill("dave");
-    MailMan m;
+    MailManCore m;
     useDovecot(m);
     Logger log;
     EXPECT_EQ(m.checkMail(log), 3);
@@ -118,7 +118,7 @@ TEST(MailManReceiveTest, CopyHeadersFetchAndDeleteKeepTheServerState) {
 
 TEST(MailManReceiveTest, EmptyMailboxAndRefusedLogin) {
     clearMailbox("dave");
-    MailMan m;
+    MailManCore m;
     useDovecot(m);
     Logger log;
     auto empty = m.copyMail(nullptr, log);
@@ -144,7 +144,7 @@ TEST(MailManReceiveTest, CutTransferDeletesNothingUnreceived) {
     s.line().send("+OK\r\nSubject: 1\r\n\r\nx\r\n.\r\n");
     s.line().send("+OK\r\nSubject: 2\r\n\r\nhalf").close();
     ScriptedServer srv(s);
-    MailMan m;
+    MailManCore m;
     m.pop.mailHost = "127.0.0.1";
     m.pop.mailPort = srv.port();
     m.pop.popUsername = "u";

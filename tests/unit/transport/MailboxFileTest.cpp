@@ -3,7 +3,7 @@
 
 #include "transport/MailboxFile.h"
 #include "common/Logger.h"
-#include "transport/MailMan.h"
+#include "transport/MailManCore.h"
 
 #include "support/LogText.h"
 #include "support/RunCommand.h"
@@ -91,7 +91,7 @@ TEST(MailboxFileTest, MailManKeepsFileOrderAndAppliesTheFilter) {
         {dir.file("missing.mbox"), "", {}},
     };
     for (const auto& c : cases) {
-        MailMan mailMan;
+        MailManCore mailMan;
         mailMan.filter = c.filter;
         Logger log;
         const auto bundle = mailMan.loadMbx(c.path, log);
@@ -112,7 +112,7 @@ TEST(MailboxFileTest, LoadsWhatPythonsMailboxModuleWrites) {
     ASSERT_EQ(test::runCommand("python3 " + test::dataPath("mbox/write_mbox.py") + " " + mbox +
                                " " + expected),
               0);
-    MailMan mailMan;
+    MailManCore mailMan;
     LogNull log;
     const auto bundle = mailMan.loadMbx(mbox, log);
     const std::string records = test::readFile(expected);

@@ -1,4 +1,4 @@
-#include "transport/MailMan.h"
+#include "transport/MailManCore.h"
 
 #include "transport/Expression.h"
 #include "transport/ProgressMonitor.h"
@@ -18,12 +18,12 @@ std::string xUidl(const Email2& e) {
 
 } // namespace
 
-void MailMan::configureCache() {
+void MailManCore::configureCache() {
     cache_.configure(pop.popSsl, pop.mailHost, pop.popUsername, pop.popPassword, pop.mailPort,
                      pop.readTimeoutSec, pop.connectTimeoutSec, pop.startTls);
 }
 
-PopFetchOptions MailMan::fetchOptions() const {
+PopFetchOptions MailManCore::fetchOptions() const {
     PopFetchOptions o;
     o.receivedLogPath = receivedLogPath;
     o.mime.saveCerts = saveCerts;
@@ -31,7 +31,7 @@ PopFetchOptions MailMan::fetchOptions() const {
     return o;
 }
 
-void MailMan::applyFilter(MailBundle& bundle, LogBase& log) const {
+void MailManCore::applyFilter(MailBundle& bundle, LogBase& log) const {
     if (filter.empty())
         return;
     log.logData("filter", filter);
@@ -42,7 +42,7 @@ void MailMan::applyFilter(MailBundle& bundle, LogBase& log) const {
     }
 }
 
-std::unique_ptr<MailBundle> MailMan::finishBundle(std::unique_ptr<MailBundle> fetched,
+std::unique_ptr<MailBundle> MailManCore::finishBundle(std::unique_ptr<MailBundle> fetched,
                                                   LogBase& log) const {
     if (!fetched) {
         log.logError("Failed to get mail.");
@@ -56,7 +56,7 @@ std::unique_ptr<MailBundle> MailMan::finishBundle(std::unique_ptr<MailBundle> fe
     return fetched;
 }
 
-int MailMan::checkMail(LogBase& log) {
+int MailManCore::checkMail(LogBase& log) {
     cache_.close();
     configureCache();
     int count = 0;
@@ -71,7 +71,7 @@ int MailMan::checkMail(LogBase& log) {
     return count;
 }
 
-bool MailMan::getUidls(std::vector<std::string>& out, LogBase& log) {
+bool MailManCore::getUidls(std::vector<std::string>& out, LogBase& log) {
     cache_.close();
     configureCache();
     const bool ok = cache_.getUidls(out, log);
@@ -79,12 +79,12 @@ bool MailMan::getUidls(std::vector<std::string>& out, LogBase& log) {
     return ok;
 }
 
-std::unique_ptr<MailBundle> MailMan::fetchAllFiltered(ProgressMonitor& monitor, LogBase& log) {
+std::unique_ptr<MailBundle> MailManCore::fetchAllFiltered(ProgressMonitor& monitor, LogBase& log) {
     configureCache();
     return finishBundle(cache_.fetchAll(sizeLimit, maxCount, fetchOptions(), &monitor, log), log);
 }
 
-std::unique_ptr<MailBundle> MailMan::copyMail(ProgressEvent* sink, LogBase& log) {
+std::unique_ptr<MailBundle> MailManCore::copyMail(ProgressEvent* sink, LogBase& log) {
     ProgressMonitor monitor(sink, kReceiveTotal);
     auto bundle = fetchAllFiltered(monitor, log);
     cache_.close();
@@ -92,7 +92,7 @@ std::unique_ptr<MailBundle> MailMan::copyMail(ProgressEvent* sink, LogBase& log)
     return bundle;
 }
 
-std::unique_ptr<MailBundle> MailMan::transferMail(ProgressEvent* sink, LogBase& log) {
+std::unique_ptr<MailBundle> MailManCore::transferMail(ProgressEvent* sink, LogBase& log) {
     ProgressMonitor monitor(sink, kReceiveTotal);
     monitor.addTag("xferMail");
     auto bundle = fetchAllFiltered(monitor, log);
@@ -108,7 +108,7 @@ std::unique_ptr<MailBundle> MailMan::transferMail(ProgressEvent* sink, LogBase& 
     return bundle;
 }
 
-std::unique_ptr<MailBundle> MailMan::getAllHeaders(int numBodyLines, ProgressEvent* sink,
+std::unique_ptr<MailBundle> MailManCore::getAllHeaders(int numBodyLines, ProgressEvent* sink,
                                                    LogBase& log) {
     ProgressMonitor monitor(sink, kReceiveTotal);
     configureCache();
@@ -118,7 +118,7 @@ std::unique_ptr<MailBundle> MailMan::getAllHeaders(int numBodyLines, ProgressEve
     return bundle;
 }
 
-std::unique_ptr<MailBundle> MailMan::getHeaders(int numBodyLines, int fromIndex, int toIndex,
+std::unique_ptr<MailBundle> MailManCore::getHeaders(int numBodyLines, int fromIndex, int toIndex,
                                                 ProgressEvent* sink, LogBase& log) {
     ProgressMonitor monitor(sink, kReceiveTotal);
     configureCache();
@@ -129,7 +129,7 @@ std::unique_ptr<MailBundle> MailMan::getHeaders(int numBodyLines, int fromIndex,
     return bundle;
 }
 
-std::unique_ptr<Email2> MailMan::fetchEmail(std::string_view uidl, ProgressEvent* sink,
+std::unique_ptr<Email2> MailManCore::fetchEmail(std::string_view uidl, ProgressEvent* sink,
                                             LogBase& log) {
     ProgressMonitor monitor(sink, kReceiveTotal);
     configureCache();
@@ -141,7 +141,7 @@ std::unique_ptr<Email2> MailMan::fetchEmail(std::string_view uidl, ProgressEvent
     return email;
 }
 
-std::unique_ptr<MailBundle> MailMan::fetchMultiple(const std::vector<std::string>& uidls,
+std::unique_ptr<MailBundle> MailManCore::fetchMultiple(const std::vector<std::string>& uidls,
                                                    ProgressEvent* sink, LogBase& log) {
     configureCache();
     if (!cache_.reloadUidlMap(log) || !cache_.refreshSizes(log)) {
@@ -165,7 +165,7 @@ std::unique_ptr<MailBundle> MailMan::fetchMultiple(const std::vector<std::string
     return bundle;
 }
 
-std::unique_ptr<MailBundle> MailMan::fetchMultipleHeaders(const std::vector<std::string>& uidls,
+std::unique_ptr<MailBundle> MailManCore::fetchMultipleHeaders(const std::vector<std::string>& uidls,
                                                           int numBodyLines, ProgressEvent* sink,
                                                           LogBase& log) {
     configureCache();
@@ -189,7 +189,7 @@ std::unique_ptr<MailBundle> MailMan::fetchMultipleHeaders(const std::vector<std:
     return bundle;
 }
 
-bool MailMan::deleteUidls(const std::vector<std::string>& uidls, ProgressEvent* sink,
+bool MailManCore::deleteUidls(const std::vector<std::string>& uidls, ProgressEvent* sink,
                           LogBase& log) {
     ProgressMonitor monitor(sink, kReceiveTotal);
     configureCache();
@@ -199,7 +199,7 @@ bool MailMan::deleteUidls(const std::vector<std::string>& uidls, ProgressEvent* 
     return ok;
 }
 
-bool MailMan::deleteBundle(const MailBundle& bundle, ProgressEvent* sink, LogBase& log) {
+bool MailManCore::deleteBundle(const MailBundle& bundle, ProgressEvent* sink, LogBase& log) {
     std::vector<std::string> uidls;
     for (int i = 0; i < bundle.count(); ++i)
         if (std::string u = xUidl(*bundle.get(i)); !u.empty())

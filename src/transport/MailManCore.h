@@ -62,7 +62,7 @@ struct SmtpSettings {
     }
 };
 
-class MailMan : public NorvaneObject {
+class MailManCore : public NorvaneObject {
 public:
     PopSettings pop;
     SmtpSettings smtp;

@@ -3,19 +3,19 @@
 
 #include "security/SmimeWrap.h"
 #include "transport/Email2SmtpMail.h"
-#include "transport/MailMan.h"
+#include "transport/MailManCore.h"
 #include "transport/SmtpConnImpl.h"
 
 #include <algorithm>
 
 namespace norvane {
 
-uint32_t MailMan::smtpReadTimeoutMs() const {
+uint32_t MailManCore::smtpReadTimeoutMs() const {
     // The session turns 0 into its own 30 s default and caps the rest at 500 s.
     return std::min<uint32_t>(pop.readTimeoutSec, 500000) * 1000u;
 }
 
-bool MailMan::connectSmtp(SmtpConnImpl& conn, LogBase& log, std::string_view host, int port) const {
+bool MailManCore::connectSmtp(SmtpConnImpl& conn, LogBase& log, std::string_view host, int port) const {
     if (port == 0)
         port = smtp.port;
     conn.setTlsMode(smtp.tlsFor(port));
@@ -25,7 +25,7 @@ bool MailMan::connectSmtp(SmtpConnImpl& conn, LogBase& log, std::string_view hos
                         smtpReadTimeoutMs(), log);
 }
 
-std::unique_ptr<Email2> MailMan::prepareForSending(std::unique_ptr<Email2> copy, LogBase& log) {
+std::unique_ptr<Email2> MailManCore::prepareForSending(std::unique_ptr<Email2> copy, LogBase& log) {
     if (!copy)
         return nullptr;
     // A Bcc field read from MIME text would show every recipient the hidden ones; they stay
@@ -40,7 +40,7 @@ std::unique_ptr<Email2> MailMan::prepareForSending(std::unique_ptr<Email2> copy,
     return SmimeWrap::createSecureEmail(*copy, log);
 }
 
-bool MailMan::sendPrepared(SmtpConnImpl& conn, Email2& prepared, ProgressMonitor* monitor,
+bool MailManCore::sendPrepared(SmtpConnImpl& conn, Email2& prepared, ProgressMonitor* monitor,
                            SmtpSendCounts& counts, LogBase& log) {
     Email2SmtpMail mail(prepared);
     return conn.sendEmailToList(&mail, nullptr, sentLogPath, log, monitor, counts, badAddresses,
