@@ -5,7 +5,7 @@ RELEASE := build/release
 TESTBUILD := build/test
 RELTESTBUILD := build/release-tests
 
-.PHONY: all setup setup-build demo release test bench fuzz format clean
+.PHONY: all setup setup-build demo release install test bench fuzz format clean
 
 all: release
 
@@ -21,7 +21,13 @@ setup-build:
 release: setup-build
 	@cmake -S . -B $(RELEASE) -DCMAKE_BUILD_TYPE=Release -DNORVANE_TESTS=OFF \
 	  -DNORVANE_BENCH=OFF >/dev/null
-	@cmake --build $(RELEASE) -j$(JOBS) --target nvmail norvane norvane_shared
+	@cmake --build $(RELEASE) -j$(JOBS) --target nvmail norvane norvane_shared python_package
+
+# The headers, both libraries, the CMake package and pkg-config file under PREFIX
+# (default /usr/local).
+PREFIX ?= /usr/local
+install: release
+	@cmake --install $(RELEASE) --prefix $(PREFIX)
 
 # Leaves its message and the files it extracted under build/demo/.
 demo: release

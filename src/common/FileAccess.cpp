@@ -65,7 +65,7 @@ int openOnce(const std::string& path, Mode mode, int& err) {
 UniqueFd openWithRetry(std::string_view name, Mode mode, LogBase* log) {
     if (name.empty()) {
         if (log)
-            log->logError("Cannot open file, filename is empty.");
+            log->fail(ErrorCode::BadArgument, "Cannot open file, filename is empty.");
         return UniqueFd();
     }
     std::string path(name);
@@ -79,7 +79,7 @@ UniqueFd openWithRetry(std::string_view name, Mode mode, LogBase* log) {
         platform::sleepMillis(kShareRetryMs);
     }
     if (log) {
-        log->logError("Failed to open file (2)");
+        log->fail(err == ENOENT ? ErrorCode::NotFound : ErrorCode::Io, "Failed to open file (2)");
         log->logData("filename", path);
         log->logData("osErrorInfo", errorText(err));
     }
@@ -119,7 +119,7 @@ bool readAll(std::string_view path, Out& out, LogBase* log) {
             if (errno == EINTR)
                 continue;
             if (log) {
-                log->logError("Failed to read file");
+                log->fail(ErrorCode::Io, "Failed to read file");
                 log->logData("filename", path);
                 log->logData("osErrorInfo", platform::systemErrorText(errno));
             }
@@ -157,13 +157,13 @@ bool readWholeFile(std::string_view path, std::string& out, LogBase* log) {
 bool writeWholeFile(std::string_view name, std::span<const uint8_t> data, LogBase* log) {
     if (name.empty()) {
         if (log)
-            log->logError("Cannot open file, filename is empty.");
+            log->fail(ErrorCode::BadArgument, "Cannot open file, filename is empty.");
         return false;
     }
     std::string path(name);
     auto openFailed = [&]() {
         if (log)
-            log->logError("Failed to write complete file (7)");
+            log->fail(ErrorCode::Io, "Failed to write complete file (7)");
         return false;
     };
     // Respect another process's lock on the file we are about to replace, and refuse to
@@ -172,7 +172,7 @@ bool writeWholeFile(std::string_view name, std::span<const uint8_t> data, LogBas
     if (::stat(path.c_str(), &st) == 0) {
         if (!S_ISREG(st.st_mode)) {
             if (log) {
-                log->logError("Failed to open file (2)");
+                log->fail(ErrorCode::Io, "Failed to open file (2)");
                 log->logData("filename", path);
                 log->logData("osErrorInfo",
                              platform::systemErrorText(S_ISDIR(st.st_mode) ? EISDIR : EINVAL));
@@ -198,9 +198,10 @@ bool writeWholeFile(std::string_view name, std::span<const uint8_t> data, LogBas
     }
     if (!fd) {
         if (log) {
-            log->logError("Failed to open file (2)");
+            const int err = errno;
+            log->fail(ErrorCode::Io, "Failed to open file (2)");
             log->logData("filename", path);
-            log->logData("osErrorInfo", platform::systemErrorText(errno));
+            log->logData("osErrorInfo", platform::systemErrorText(err));
         }
         return openFailed();
     }
@@ -212,8 +213,8 @@ bool writeWholeFile(std::string_view name, std::span<const uint8_t> data, LogBas
         ::unlink(tmp.c_str());
         if (log) {
             log->logData("filename", path);
-            log->logError(platform::systemErrorText(err));
-            log->logError("Failed to write complete file (1)");
+            log->fail(ErrorCode::Io, platform::systemErrorText(err));
+            log->fail(ErrorCode::Io, "Failed to write complete file (1)");
         }
         return false;
     }
@@ -223,8 +224,8 @@ bool writeWholeFile(std::string_view name, std::span<const uint8_t> data, LogBas
         ::unlink(tmp.c_str());
         if (log) {
             log->logData("filename", path);
-            log->logError(platform::systemErrorText(err));
-            log->logError("Failed to write complete file (1)");
+            log->fail(ErrorCode::Io, platform::systemErrorText(err));
+            log->fail(ErrorCode::Io, "Failed to write complete file (1)");
         }
         return false;
     }
@@ -239,7 +240,7 @@ bool writeWholeFile(std::string_view path, std::string_view data, LogBase* log) 
 bool deleteFile(std::string_view name, LogBase* log) {
     if (name.empty()) {
         if (log)
-            log->logError("Cannot delete file, filename is null or empty");
+            log->fail(ErrorCode::Io, "Cannot delete file, filename is null or empty");
         return false;
     }
     std::string path(name);
@@ -247,15 +248,15 @@ bool deleteFile(std::string_view name, LogBase* log) {
     if (::lstat(path.c_str(), &st) != 0 && errno == ENOENT) {
         if (log) {
             log->logData("delete_filename", path);
-            log->logError("Cannot delete file, file does not exist");
+            log->fail(ErrorCode::Io, "Cannot delete file, file does not exist");
         }
         return false;
     }
     if (::unlink(path.c_str()) != 0) {
         if (log) {
-            log->logError("Cannot delete file");
+            log->fail(ErrorCode::Io, "Cannot delete file");
             log->logData("delete_filename", path);
-            log->logError("DeleteFile: " + platform::systemErrorText(errno));
+            log->fail(ErrorCode::Io, "DeleteFile: " + platform::systemErrorText(errno));
         }
         return false;
     }

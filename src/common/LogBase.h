@@ -1,6 +1,7 @@
 #pragma once
 
 #include "common/StringBuffer.h"
+#include "norvane/Error.h"
 
 #include <string_view>
 
@@ -32,6 +33,26 @@ public:
     virtual bool logDataLong(std::string_view name, long value) = 0;
     // Writes the XML document (with declaration) to path; false when it cannot be written.
     virtual bool saveLastErrorXml(const char* path) const = 0;
+
+    // The class of failure a program can act on. The first one reported since resetError is
+    // kept: it names the cause, and what fails after it is usually a consequence.
+    void setError(ErrorCode code) {
+        if (error_ == ErrorCode::None)
+            error_ = code;
+    }
+    [[nodiscard]] ErrorCode error() const { return error_; }
+    void resetError() { error_ = ErrorCode::None; }
+
+    // logError and setError in one step, for the places that know the class; always false,
+    // so that a failing operation can end with `return log.fail(...)`.
+    bool fail(ErrorCode code, std::string_view text) {
+        setError(code);
+        logError(text);
+        return false;
+    }
+
+private:
+    ErrorCode error_ = ErrorCode::None;
 };
 
 // Accepts and discards everything.

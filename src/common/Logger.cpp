@@ -33,6 +33,7 @@ bool Logger::logXml(std::string_view xml) {
 
 bool Logger::clearLog() {
     log_.clear();
+    resetError();
     return true;
 }
 

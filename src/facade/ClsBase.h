@@ -23,6 +23,20 @@ public:
     [[nodiscard]] std::string get_LastErrorHtml() const;
     // Writes the log as an XML document; false for a null or blank name or a failed write.
     bool SaveLastError(const char* fileName) const;
+    // The class of the last call's failure; None when it succeeded.
+    [[nodiscard]] ErrorCode get_LastErrorCode() const { return m_log.error(); }
+
+    // For the public API layer, around every call it forwards: a call starts with no error
+    // class, and one that failed without naming a cause gets Failed.
+    void beginCall() { m_log.resetError(); }
+    void endCall(bool failed) {
+        if (failed)
+            m_log.setError(ErrorCode::Failed);
+        else
+            m_log.resetError();
+    }
+    // A member that returns no success flag failed when something named a class.
+    [[nodiscard]] bool callFailed() const { return m_log.error() != ErrorCode::None; }
 
 protected:
     // The frame of a public member: the log is cleared (unless the member collects several

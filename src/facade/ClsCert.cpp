@@ -21,7 +21,7 @@ bool ClsCert::SetFromEncoded(const char* encodedCert) {
 std::string ClsCert::GetEncoded() {
     Frame frame(m_log, "GetEncoded");
     if (!cert_) {
-        m_log.logError("Object does not contain a certificate");
+        m_log.fail(ErrorCode::NotFound, "Object does not contain a certificate");
         return {};
     }
     return cert_->encoded();

@@ -114,7 +114,7 @@ std::string ClsEmail::get_From() const {
 
 void ClsEmail::put_From(const char* text) {
     if (!email_->setFrom(arg(text)))
-        m_log.logError("Invalid email address: " + std::string(arg(text)));
+        m_log.fail(ErrorCode::BadArgument, "Invalid email address: " + std::string(arg(text)));
 }
 
 std::string ClsEmail::get_FromName() const {
@@ -134,7 +134,7 @@ std::string ClsEmail::get_FromAddress() const {
 void ClsEmail::put_FromAddress(const char* address) {
     const std::string a = trimmed(address);
     if (!a.empty() && !email_->setFromAddress(a))
-        m_log.logError("Invalid email address: " + a);
+        m_log.fail(ErrorCode::BadArgument, "Invalid email address: " + a);
 }
 
 std::string ClsEmail::get_ReplyTo() const {
@@ -143,7 +143,7 @@ std::string ClsEmail::get_ReplyTo() const {
 
 void ClsEmail::put_ReplyTo(const char* text) {
     if (!email_->setReplyTo(arg(text)) && !trimmed(text).empty())
-        m_log.logError("Invalid email address: " + std::string(arg(text)));
+        m_log.fail(ErrorCode::BadArgument, "Invalid email address: " + std::string(arg(text)));
 }
 
 std::string ClsEmail::get_BounceAddress() {
@@ -153,7 +153,7 @@ std::string ClsEmail::get_BounceAddress() {
 void ClsEmail::put_BounceAddress(const char* address) {
     const std::string a = trimmed(address);
     if (!a.empty() && !Rfc822Address::isAcceptable(a)) {
-        m_log.logError("Invalid email address: " + a);
+        m_log.fail(ErrorCode::BadArgument, "Invalid email address: " + a);
         return;
     }
     email_->setHeaderField("return-path", a);
@@ -167,12 +167,13 @@ bool ClsEmail::addRecipient(RecipientKind kind, std::string_view context, const 
     m_log.logData("name", n);
     m_log.logData("address", a);
     if (a.empty()) {
-        m_log.logError("No Email Address was provided");
+        m_log.fail(ErrorCode::BadArgument, "No Email Address was provided");
         return false;
     }
     const bool ok = email_->addRecipient(kind, n, a);
     if (!ok)
-        m_log.logError("Invalid email address: name = [" + n + "], address = [" + a + "]");
+        m_log.fail(ErrorCode::BadArgument,
+                   "Invalid email address: name = [" + n + "], address = [" + a + "]");
     return ok;
 }
 
@@ -197,11 +198,11 @@ bool ClsEmail::addMultiple(RecipientKind kind, std::string_view context, const c
     const std::string t = trimmed(text);
     m_log.logData("addresses", t);
     if (t.empty()) {
-        m_log.logError("No Email Address was provided");
+        m_log.fail(ErrorCode::BadArgument, "No Email Address was provided");
         return false;
     }
     if (email_->addMultiple(kind, t) == 0) {
-        m_log.logError("No valid email addresses in the following string:");
+        m_log.fail(ErrorCode::BadArgument, "No valid email addresses in the following string:");
         m_log.logError(t);
         return false;
     }
@@ -313,7 +314,8 @@ std::string ClsEmail::GetHeaderField(const char* fieldName) {
 void ClsEmail::AddHeaderField(const char* fieldName, const char* fieldValue) {
     Frame frame(m_log, "AddHeaderField");
     if (!email_->setHeaderField(arg(fieldName), arg(fieldValue)))
-        m_log.logError("Invalid header field name: " + std::string(arg(fieldName)));
+        m_log.fail(ErrorCode::BadArgument,
+                   "Invalid header field name: " + std::string(arg(fieldName)));
 }
 
 void ClsEmail::RemoveHeaderField(const char* fieldName) {
@@ -390,7 +392,7 @@ bool ClsEmail::SaveEml(const char* fileName) {
     Frame frame(m_log, "SaveEml");
     const std::string name = trimmed(fileName);
     if (name.empty()) {
-        m_log.logError("The filename parameter is missing");
+        m_log.fail(ErrorCode::BadArgument, "The filename parameter is missing");
         return false;
     }
     StringBuffer mime;
@@ -398,7 +400,7 @@ bool ClsEmail::SaveEml(const char* fileName) {
     // The file keeps the mark; the e-mail no longer counts as unsent once it is saved.
     email_->removeHeaderField("X-Unsent");
     if (!file::writeWholeFile(name, mime.view(), &m_log)) {
-        m_log.logError("Failed to write EML file.");
+        m_log.fail(ErrorCode::Io, "Failed to write EML file.");
         return false;
     }
     return true;

@@ -119,7 +119,7 @@ std::string indexMessage(const char* what, int index) {
 Email2* ClsEmail::attachmentOrLog(int index) {
     Email2* a = email_->attachmentAt(index);
     if (!a) {
-        m_log.logError(indexMessage("attachment", index));
+        m_log.fail(ErrorCode::BadArgument, indexMessage("attachment", index));
         m_log.logDataLong("index", index);
         m_log.logDataLong("num_attachments", email_->numAttachments());
     }
@@ -129,7 +129,7 @@ Email2* ClsEmail::attachmentOrLog(int index) {
 Email2* ClsEmail::relatedItemOrLog(int index) {
     Email2* r = email_->relatedItem(index);
     if (!r) {
-        m_log.logError(indexMessage("related item", index));
+        m_log.fail(ErrorCode::BadArgument, indexMessage("related item", index));
         m_log.logDataLong("index", index);
         m_log.logDataLong("num_related_items", email_->numRelatedItems());
     }
@@ -260,7 +260,7 @@ long ClsEmail::GetAttachmentSize(int index) {
 std::string ClsEmail::GetAttachmentHeader(int index, const char* fieldName) {
     Frame frame(m_log, "GetAttachmentHeader");
     if (!fieldName) {
-        m_log.logError("Field name is NULL");
+        m_log.fail(ErrorCode::BadArgument, "Field name is NULL");
         return {};
     }
     const std::string name = trimmed(fieldName);
@@ -279,7 +279,8 @@ void ClsEmail::AddAttachmentHeader(int index, const char* fieldName, const char*
     Frame frame(m_log, "AddAttachmentHeader");
     if (Email2* a = email_->attachmentAt(index);
         a && !a->setHeaderField(arg(fieldName), arg(fieldValue)))
-        m_log.logError("Invalid header field name: " + std::string(arg(fieldName)));
+        m_log.fail(ErrorCode::BadArgument,
+                   "Invalid header field name: " + std::string(arg(fieldName)));
 }
 
 bool ClsEmail::saveItem(Email2& item, std::string_view directory, bool related) {
@@ -340,7 +341,7 @@ std::unique_ptr<ClsEmail> ClsEmail::GetAttachedMessage(int index) {
     std::unique_ptr<Email2> e =
         email_->attachedMessagePart(index) ? email_->getAttachedMessage(index, m_log) : nullptr;
     if (!e) {
-        m_log.logError(indexMessage("attached message", index));
+        m_log.fail(ErrorCode::BadArgument, indexMessage("attached message", index));
         m_log.logDataLong("index", index);
         m_log.logDataLong("num_attached_msgs", email_->numAttachedMessages());
         return nullptr;
@@ -361,7 +362,7 @@ int ClsEmail::get_NumRelatedItems() const {
 std::string ClsEmail::AddRelatedFile(const char* fileName) {
     Frame frame(m_log, "AddRelatedContent");
     if (!fileName) {
-        m_log.logError("fileName argument is NULL");
+        m_log.fail(ErrorCode::BadArgument, "fileName argument is NULL");
         return {};
     }
     std::string cid;
@@ -375,7 +376,7 @@ std::string ClsEmail::AddRelatedFile(const char* fileName) {
 std::string ClsEmail::AddRelatedData(std::span<const uint8_t> data, const char* fileName) {
     Frame frame(m_log, "AddRelatedData");
     if (!fileName) {
-        m_log.logError("fileName argument is NULL");
+        m_log.fail(ErrorCode::BadArgument, "fileName argument is NULL");
         return {};
     }
     std::string cid;

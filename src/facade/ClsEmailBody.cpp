@@ -139,7 +139,7 @@ bool ClsEmail::AddHtmlAlternativeBody(const char* body) {
 bool ClsEmail::SetHtmlBody(const char* html) {
     Frame frame(m_log, "SetHtmlBodyFromUtf8");
     if (!html) {
-        m_log.logError("HTML string is NULL");
+        m_log.fail(ErrorCode::BadArgument, "HTML string is NULL");
         return false;
     }
     const std::string_view text(html);

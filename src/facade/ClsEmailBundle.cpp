@@ -18,7 +18,7 @@ ClsEmail* ClsEmailBundle::emailAt(int index) const {
 bool ClsEmailBundle::AddEmail(ClsEmail* email) {
     Frame frame(m_log, "AddEmail");
     if (!email) {
-        m_log.logError("No Email was provided");
+        m_log.fail(ErrorCode::BadArgument, "No Email was provided");
         return false;
     }
     std::unique_ptr<ClsEmail> copy = email->Clone();
@@ -44,7 +44,7 @@ std::unique_ptr<ClsEmail> ClsEmailBundle::GetEmail(int index) const {
 bool ClsEmailBundle::RemoveEmail(ClsEmail* email) {
     Frame frame(m_log, "RemoveEmail");
     if (!email) {
-        m_log.logError("No Email was provided");
+        m_log.fail(ErrorCode::BadArgument, "No Email was provided");
         return false;
     }
     const std::string uidl = email->get_Uidl();

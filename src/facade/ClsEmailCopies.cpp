@@ -51,7 +51,7 @@ bool ClsEmail::SetReplacePattern(const char* pattern, const char* replaceString)
     Frame frame(m_log, "SetReplacePattern");
     const std::string_view p = arg(pattern);
     if (p.empty()) {
-        m_log.logError("Pattern is empty");
+        m_log.fail(ErrorCode::BadArgument, "Pattern is empty");
         return false;
     }
     m_log.logData("pattern", p);
@@ -96,12 +96,12 @@ std::string ClsEmail::GetReplaceString2(const char* pattern) {
     Frame frame(m_log, "GetReplaceString2");
     const std::string_view p = arg(pattern);
     if (p.empty()) {
-        m_log.logError("Pattern is empty");
+        m_log.fail(ErrorCode::BadArgument, "Pattern is empty");
         return {};
     }
     const StringPair* pair = replace_patterns::findPattern(replacePatterns_, p);
     if (!pair) {
-        m_log.logError("Pattern not found");
+        m_log.fail(ErrorCode::NotFound, "Pattern not found");
         m_log.logData("pattern", p);
         return {};
     }

@@ -133,7 +133,7 @@ void ClsEmail::put_SendEncrypted(bool on) {
 void ClsEmail::SetSigningCert(const ClsCert* cert) {
     Frame frame(m_log, "SetSigningCert");
     if (!cert || !cert->certificate()) {
-        m_log.logError("NULL parameter");
+        m_log.fail(ErrorCode::BadArgument, "NULL parameter");
         return;
     }
     email_->setSigningCert(cert->certificate()->encoded());
@@ -142,7 +142,7 @@ void ClsEmail::SetSigningCert(const ClsCert* cert) {
 void ClsEmail::SetEncryptCert(const ClsCert* cert) {
     Frame frame(m_log, "SetEncryptCert");
     if (!cert || !cert->certificate()) {
-        m_log.logError("NULL parameter");
+        m_log.fail(ErrorCode::BadArgument, "NULL parameter");
         return;
     }
     email_->setEncryptCert(cert->certificate()->encoded());
@@ -179,7 +179,7 @@ std::unique_ptr<ClsCert> ClsEmail::GetEncryptedByCert() {
 void ClsEmail::SetCSP(const ClsCSP* csp) {
     Frame frame(m_log, "SetCSP");
     if (!csp) {
-        m_log.logError("Null parameter");
+        m_log.fail(ErrorCode::BadArgument, "Null parameter");
         return;
     }
     email_->setCspSpec(csp->Serialize());

@@ -24,7 +24,7 @@ bool ClsEmail::SaveXml(const char* fileName) {
     Frame frame(m_log, "SaveXml");
     const std::string name = trimmed(fileName);
     if (name.empty()) {
-        m_log.logError("The filename parameter is missing");
+        m_log.fail(ErrorCode::BadArgument, "The filename parameter is missing");
         return false;
     }
     std::string xml(EmailXml::kDeclaration);

@@ -176,7 +176,7 @@ std::unique_ptr<ClsEmail> ClsMailMan::FetchEmail(const char* uidl) {
     Frame frame(m_log, "FetchEmail");
     const std::string id(arg(uidl));
     if (id.empty()) {
-        m_log.logError("UIDL parameter is empty.");
+        m_log.fail(ErrorCode::BadArgument, "UIDL parameter is empty.");
         return nullptr;
     }
     auto email = toEmail(mailMan_.fetchEmail(id, this, m_log));
@@ -190,12 +190,12 @@ std::unique_ptr<ClsEmail> ClsMailMan::FetchEmail(const char* uidl) {
 std::unique_ptr<ClsEmail> ClsMailMan::GetFullEmail(ClsEmail* email) {
     Frame frame(m_log, "GetFullEmail");
     if (!email) {
-        m_log.logError("NULL parameter");
+        m_log.fail(ErrorCode::BadArgument, "NULL parameter");
         return nullptr;
     }
     const std::string id = email->get_Uidl();
     if (id.empty()) {
-        m_log.logError("This email does not have a UIDL");
+        m_log.fail(ErrorCode::NotFound, "This email does not have a UIDL");
         return nullptr;
     }
     auto full = toEmail(mailMan_.fetchEmail(id, this, m_log));
@@ -209,7 +209,7 @@ std::unique_ptr<ClsEmail> ClsMailMan::GetFullEmail(ClsEmail* email) {
 std::unique_ptr<ClsEmailBundle> ClsMailMan::FetchMultiple(const ClsStringArray* uidls) {
     Frame frame(m_log, "FetchMultiple");
     if (!uidls) {
-        m_log.logError("UIDL array input parameter is NULL");
+        m_log.fail(ErrorCode::BadArgument, "UIDL array input parameter is NULL");
         return nullptr;
     }
     auto bundle = toBundle(mailMan_.fetchMultiple(stringsOf(*uidls), this, m_log));
@@ -222,7 +222,7 @@ std::unique_ptr<ClsEmailBundle> ClsMailMan::FetchMultipleHeaders(const ClsString
                                                                  int numBodyLines) {
     Frame frame(m_log, "FetchMultipleHeaders");
     if (!uidls) {
-        m_log.logError("UIDL array input parameter is NULL");
+        m_log.fail(ErrorCode::BadArgument, "UIDL array input parameter is NULL");
         return nullptr;
     }
     auto bundle =
@@ -239,7 +239,7 @@ bool ClsMailMan::deleteUidls(const std::vector<std::string>& uidls) {
 bool ClsMailMan::DeleteEmail(ClsEmail* email) {
     Frame frame(m_log, "DeleteEmail");
     if (!email) {
-        m_log.logError("NULL parameter");
+        m_log.fail(ErrorCode::BadArgument, "NULL parameter");
         return false;
     }
     const std::string id = email->get_Uidl();
@@ -254,7 +254,7 @@ bool ClsMailMan::DeleteByUidl(const char* uidl) {
     Frame frame(m_log, "DeleteByUidl");
     const std::string id(arg(uidl));
     if (id.empty()) {
-        m_log.logError("UIDL parameter is empty");
+        m_log.fail(ErrorCode::BadArgument, "UIDL parameter is empty");
         return false;
     }
     return deleteUidls({id});
@@ -263,7 +263,7 @@ bool ClsMailMan::DeleteByUidl(const char* uidl) {
 bool ClsMailMan::DeleteBundle(ClsEmailBundle* bundle) {
     Frame frame(m_log, "DeleteBundle");
     if (!bundle) {
-        m_log.logError("Bundle input parameter is NULL");
+        m_log.fail(ErrorCode::BadArgument, "Bundle input parameter is NULL");
         return false;
     }
     std::vector<std::string> uidls;
@@ -276,7 +276,7 @@ bool ClsMailMan::DeleteBundle(ClsEmailBundle* bundle) {
 bool ClsMailMan::DeleteMultiple(const ClsStringArray* uidls) {
     Frame frame(m_log, "DeleteMultiple");
     if (!uidls) {
-        m_log.logError("UIDL array input parameter is NULL");
+        m_log.fail(ErrorCode::BadArgument, "UIDL array input parameter is NULL");
         return false;
     }
     return deleteUidls(stringsOf(*uidls));

@@ -57,7 +57,7 @@ bool ClsMailMan::queueEmail(const ClsEmail& email, std::string_view dir) {
     prepared->renderMime(mime, "NVX-", m_log);
     std::string path;
     if (!mail_queue::writeFile(dir, prepared->date(), mime.view(), path, m_log)) {
-        m_log.logError("Failed to write EML file.");
+        m_log.fail(ErrorCode::Io, "Failed to write EML file.");
         return false;
     }
     m_log.logData("filename", path);
@@ -69,7 +69,7 @@ bool ClsMailMan::SendQ(ClsEmail* email) {
     Frame frame(m_log, "SendQ");
     lastSendQFilename_.clear();
     if (!email) {
-        m_log.logError("Email parameter is NULL in SendQ");
+        m_log.fail(ErrorCode::BadArgument, "Email parameter is NULL in SendQ");
         return false;
     }
     return queueEmail(*email, mail_queue::defaultDirectory());
@@ -79,11 +79,11 @@ bool ClsMailMan::SendQ2(ClsEmail* email, const char* queueDir) {
     Frame frame(m_log, "SendQ2");
     lastSendQFilename_.clear();
     if (!email) {
-        m_log.logError("Email parameter is NULL in SendQ2");
+        m_log.fail(ErrorCode::BadArgument, "Email parameter is NULL in SendQ2");
         return false;
     }
     if (!queueDir) {
-        m_log.logError("Queue Directory parameter is NULL in SendQ2");
+        m_log.fail(ErrorCode::BadArgument, "Queue Directory parameter is NULL in SendQ2");
         return false;
     }
     return queueEmail(*email, queueDir);
@@ -92,6 +92,10 @@ bool ClsMailMan::SendQ2(ClsEmail* email, const char* queueDir) {
 bool ClsMailMan::SendMimeQ(const char* from, const char* recipients, const char* mimeMsg) {
     Frame frame(m_log, "SendMimeQ");
     lastSendQFilename_.clear();
+    // A file without a sender or a recipient could never be sent: the runner would only move
+    // it to failed/, long after this call reported success.
+    if (sb::trimView(arg(from)).empty() || sb::trimView(arg(recipients)).empty())
+        return m_log.fail(ErrorCode::BadArgument, "No sender or no recipients; nothing queued");
     MimeMessage2 mime;
     mime.loadFromText(arg(mimeMsg), m_log);
     const std::pair<std::string, std::string> envelope{std::string(arg(from)),
@@ -103,7 +107,7 @@ bool ClsMailMan::SendMimeQ(const char* from, const char* recipients, const char*
     std::string path;
     if (!mail_queue::writeFile(mail_queue::defaultDirectory(), Email2().date(), text.view(), path,
                                m_log)) {
-        m_log.logError("Failed to write EML file.");
+        m_log.fail(ErrorCode::Io, "Failed to write EML file.");
         return false;
     }
     m_log.logData("filename", path);
@@ -114,11 +118,11 @@ bool ClsMailMan::SendMimeQ(const char* from, const char* recipients, const char*
 bool ClsMailMan::SendCGI(const char* url, ClsEmail* email) {
     Frame frame(m_log, "SendCGI");
     if (!url) {
-        m_log.logError("URL parameter is NULL in SendCGI");
+        m_log.fail(ErrorCode::BadArgument, "URL parameter is NULL in SendCGI");
         return false;
     }
     if (!email) {
-        m_log.logError("Email parameter is NULL in SendCGI");
+        m_log.fail(ErrorCode::BadArgument, "Email parameter is NULL in SendCGI");
         return false;
     }
     std::unique_ptr<Email2> prepared = prepareForTransfer(*email, "Failed to prepare email");

@@ -88,7 +88,7 @@ bool ClsMailMan::sendOne(SmtpConnImpl& conn, const ClsEmail& email, ProgressMoni
 bool ClsMailMan::SendEmail(ClsEmail* email) {
     Frame frame(m_log, "SendEmail");
     if (!email) {
-        m_log.logError("Email parameter is NULL in SendEmail");
+        m_log.fail(ErrorCode::BadArgument, "Email parameter is NULL in SendEmail");
         return false;
     }
     ProgressMonitor monitor(this, progressTotal(email->email2().sendSizeEstimate()));
@@ -106,7 +106,7 @@ bool ClsMailMan::SendEmail(ClsEmail* email) {
 bool ClsMailMan::SendBundle(ClsEmailBundle* bundle) {
     Frame frame(m_log, "SendBundle");
     if (!bundle) {
-        m_log.logError("Bundle parameter is NULL in SendBundle");
+        m_log.fail(ErrorCode::BadArgument, "Bundle parameter is NULL in SendBundle");
         return false;
     }
     int64_t bytes = 0;
@@ -166,7 +166,7 @@ bool ClsMailMan::SendMime(const char* from, const char* recipients, const char* 
 bool ClsMailMan::SendToDistributionList(ClsEmail* email, const ClsStringArray* distList) {
     Frame frame(m_log, "SendToDistributionList");
     if (!email || !distList) {
-        m_log.logError("NULL parameter(s)");
+        m_log.fail(ErrorCode::BadArgument, "NULL parameter(s)");
         return false;
     }
     if (distList->count() == 0) {
@@ -199,7 +199,7 @@ bool ClsMailMan::SendToDistributionList(ClsEmail* email, const ClsStringArray* d
 std::string ClsMailMan::RenderToMime(ClsEmail* email) {
     Frame frame(m_log, "RenderToMime");
     if (!email) {
-        m_log.logError("NULL parameter");
+        m_log.fail(ErrorCode::BadArgument, "NULL parameter");
         return {};
     }
     std::unique_ptr<Email2> prepared =

@@ -4,7 +4,7 @@ namespace norvane {
 
 bool ClsMime::LoadMime(const char* mimeText) {
     if (!mimeText)
-        return false;
+        return m_log.fail(ErrorCode::BadArgument, "Null MIME text");
     return LoadMime(std::string_view(mimeText));
 }
 

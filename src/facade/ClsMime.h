@@ -4,16 +4,16 @@
 // in-process holder of one message's MIME text. Its text is the whole contract between the two
 // objects; it is not parsed here.
 
+#include "facade/ClsBase.h"
+
 #include <string>
 #include <string_view>
 
 namespace norvane {
 
-class ClsMime {
+class ClsMime : public ClsBase {
 public:
     ClsMime() = default;
-    ClsMime(const ClsMime&) = delete;
-    ClsMime& operator=(const ClsMime&) = delete;
 
     // Replaces the held text; a null text is refused (false, nothing changed).
     bool LoadMime(const char* mimeText);

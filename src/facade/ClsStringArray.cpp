@@ -4,6 +4,28 @@
 
 namespace norvane {
 
+bool ClsStringArray::Append(const char* str) {
+    if (!str)
+        return m_log.fail(ErrorCode::BadArgument, "Null string");
+    append(std::string_view(str));
+    return true;
+}
+
+std::string ClsStringArray::GetString(int index) {
+    Frame frame(m_log, "GetString");
+    std::string out;
+    if (!get(index, out)) {
+        m_log.fail(ErrorCode::BadArgument, "Index out of range");
+        m_log.logDataLong("index", index);
+    }
+    return out;
+}
+
+void ClsStringArray::Clear() {
+    strings_.removeAllObjects();
+    counts_ = HashMap<Count>();
+}
+
 void ClsStringArray::append(const char* text) {
     if (text)
         append(std::string_view(text));

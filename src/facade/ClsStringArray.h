@@ -10,17 +10,25 @@
 #include "common/NorvaneObject.h"
 #include "common/StringBuffer.h"
 #include "common/XString.h"
+#include "facade/ClsBase.h"
 
 #include <string>
 #include <string_view>
 
 namespace norvane {
 
-class ClsStringArray {
+class ClsStringArray : public ClsBase {
 public:
     ClsStringArray() = default;
-    ClsStringArray(const ClsStringArray&) = delete;
-    ClsStringArray& operator=(const ClsStringArray&) = delete;
+
+    // Appends str, prepared as described above; false for a null string.
+    bool Append(const char* str);
+    // The number of strings held.
+    [[nodiscard]] int get_Count() const { return count(); }
+    // The string at index (0-based); empty, and the failure logged, when out of range.
+    [[nodiscard]] std::string GetString(int index);
+    // Removes every string.
+    void Clear();
 
     // A null text is ignored.
     void append(const char* text);

@@ -51,7 +51,8 @@ std::unique_ptr<Certificate> Certificate::fromDer(std::span<const uint8_t> der, 
     const unsigned char* p = der.data();
     X509Ptr x(d2i_X509(nullptr, &p, static_cast<long>(der.size())));
     if (!x) {
-        log.logError("CertCreateCertificateContext: certificate could not be decoded");
+        log.fail(ErrorCode::Crypto,
+                 "CertCreateCertificateContext: certificate could not be decoded");
         drainOpenSslErrors(log);
         return nullptr;
     }

@@ -94,7 +94,7 @@ bool writeAtomically(const std::string& path, std::string_view data, mode_t mode
     fd.reset();
     if (ok && ::rename(tmp.c_str(), path.c_str()) == 0)
         return true;
-    log.logError("(savingCertStore) " + std::string(std::strerror(errno)));
+    log.fail(ErrorCode::Crypto, "(savingCertStore) " + std::string(std::strerror(errno)));
     ::unlink(tmp.c_str());
     return false;
 }
@@ -170,7 +170,7 @@ std::unique_ptr<CertificateStore> CertificateStore::open(const CertStoreLocation
         if (fs::exists(store->location_, ec))
             store->loadFile(store->location_, pw, log);
         else if (readOnly) {
-            log.logError("Failed to open certificate store file");
+            log.fail(ErrorCode::Crypto, "Failed to open certificate store file");
             log.logData("path", store->location_);
             return nullptr;
         }
@@ -252,7 +252,7 @@ void CertificateStore::loadPkcs12(const std::string& path, std::string_view pass
     X509StackPtr chain(ca);
     if (!ok) {
         ERR_clear_error(); // the queue may name the password check; keep it out of the log
-        log.logError("Failed to open PKCS#12 file (wrong password or damaged file)");
+        log.fail(ErrorCode::Crypto, "Failed to open PKCS#12 file (wrong password or damaged file)");
         log.logData("path", path);
         return;
     }
@@ -300,13 +300,13 @@ const Certificate* CertificateStore::findWithKeyFor(const X509* cert) const {
 
 bool CertificateStore::addCertificate(const Certificate* cert, LogBase& log) {
     if (!cert) {
-        log.logError("NULL value passed to addCertificate");
+        log.fail(ErrorCode::Crypto, "NULL value passed to addCertificate");
         return false;
     }
     log.logData("adding_cert", cert->subjectName());
     log.logData("cert_store_location", description_);
     if (readOnly_ || location_.empty()) {
-        log.logError("addCertificate internal error");
+        log.fail(ErrorCode::Crypto, "addCertificate internal error");
         return false;
     }
     for (const auto& c : certs_) {
@@ -316,7 +316,7 @@ bool CertificateStore::addCertificate(const Certificate* cert, LogBase& log) {
         }
     }
     if (!saveToFile(*cert, log)) {
-        log.logError("Failed to save cert store");
+        log.fail(ErrorCode::Crypto, "Failed to save cert store");
         return false;
     }
     certs_.push_back(cert->copy());
@@ -331,7 +331,7 @@ bool CertificateStore::saveToFile(const Certificate& cert, LogBase& log) {
                                0644, log);
     // Rewriting a PKCS#12 or DER file as a PEM bundle would lose its key or its format.
     if (!bundleFile(location_)) {
-        log.logError("(addCertificate) only PEM bundle file stores can be added to");
+        log.fail(ErrorCode::Crypto, "(addCertificate) only PEM bundle file stores can be added to");
         return false;
     }
     std::string bundle;

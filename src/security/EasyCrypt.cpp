@@ -13,7 +13,7 @@ namespace {
 bool checkPassword(const char* password, LogBase& log) {
     if (password)
         return true;
-    log.logError("No password given");
+    log.fail(ErrorCode::Crypto, "No password given");
     return false;
 }
 
@@ -100,7 +100,7 @@ bool EasyCrypt::unprotectString(const char* password, StringBuffer& s, LogBase& 
         return true;
     DataBuffer encrypted;
     if (!ContentCoding::base64DecodeStrict(s.view(), encrypted)) {
-        log.logError("Protected string is not base64");
+        log.fail(ErrorCode::Crypto, "Protected string is not base64");
         return false;
     }
     DataBuffer plain;

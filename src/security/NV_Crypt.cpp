@@ -191,7 +191,7 @@ bool NV_Crypt::setPreferences(std::string_view serializedCsp, LogBase& log) {
     }
     fields.push_back(cur);
     if (fields.empty() || fields[0].empty()) {
-        log.logError("NV_Crypt::setPreferences -- provider is missing");
+        log.fail(ErrorCode::Crypto, "NV_Crypt::setPreferences -- provider is missing");
         return false;
     }
     provider_ = CryptoSP(fields[0], fields.size() > 1 ? fields[1] : "");
@@ -201,8 +201,8 @@ bool NV_Crypt::setPreferences(std::string_view serializedCsp, LogBase& log) {
     if (fields.size() > 7 && !fields[7].empty() && fields[7][0] != '*') {
         hash_ = provider_.findHashAlgorithm(fields[7]);
         if (!hash_) {
-            log.logError(
-                "Unsupported hash algorithm.  Please contact Norvane Software for support.");
+            log.fail(ErrorCode::Crypto,
+                     "Unsupported hash algorithm.  Please contact Norvane Software for support.");
             log.logData("alg_name", fields[7]);
             ok = false;
         }
@@ -211,7 +211,7 @@ bool NV_Crypt::setPreferences(std::string_view serializedCsp, LogBase& log) {
         const int bits = fields.size() > 8 ? std::atoi(fields[8].c_str()) : 0;
         enc_ = provider_.findEncryptionAlgorithm(fields[6], bits);
         if (!enc_) {
-            log.logError("Failed to get requested encryption algorithm");
+            log.fail(ErrorCode::Crypto, "Failed to get requested encryption algorithm");
             log.logData("requested_algorithm", fields[6]);
             ok = false;
         } else
@@ -227,9 +227,9 @@ std::string NV_Crypt::micalg() const {
 bool NV_Crypt::createDetachedSignature(const Certificate* cert, std::span<const uint8_t> data,
                                        DataBuffer& out, LogBase& log) {
     if (!cert)
-        log.logError("createDetachedSignature.3: certificate param is null");
+        log.fail(ErrorCode::Crypto, "createDetachedSignature.3: certificate param is null");
     if (!data.data())
-        log.logError("createDetachedSignature.3: data param is null");
+        log.fail(ErrorCode::Crypto, "createDetachedSignature.3: data param is null");
     if (!cert || !data.data())
         return false;
     log.logInfo("creating detached digital signature");
@@ -239,9 +239,9 @@ bool NV_Crypt::createDetachedSignature(const Certificate* cert, std::span<const 
 bool NV_Crypt::createAttachedSignature(const Certificate* cert, std::span<const uint8_t> data,
                                        DataBuffer& out, LogBase& log) {
     if (!cert)
-        log.logError("createAttachedSignature.1: certificate param is null");
+        log.fail(ErrorCode::Crypto, "createAttachedSignature.1: certificate param is null");
     if (!data.data())
-        log.logError("createAttachedSignature.1: data param is null");
+        log.fail(ErrorCode::Crypto, "createAttachedSignature.1: data param is null");
     if (!cert || !data.data())
         return false;
     log.logInfo("creating attached digital signature");
@@ -254,14 +254,14 @@ bool NV_Crypt::sign(const Certificate* cert, std::span<const uint8_t> data, bool
     log.logData("cert_subject", cert->subjectName());
     log.logData("csp", provider_.name());
     if (!hash_) {
-        log.logError("No hash algorithm was specified.");
+        log.fail(ErrorCode::Crypto, "No hash algorithm was specified.");
         return false;
     }
     log.logData("hash_alg", hash_->name);
     log.logDataLong("alg_bits", hash_->bits);
     log.logData("hashOid", hash_->oid);
     if (!cert->hasPrivateKey()) {
-        log.logError(std::string(name) + ": the certificate has no private key");
+        log.fail(ErrorCode::Crypto, std::string(name) + ": the certificate has no private key");
         return false;
     }
     // Binary: the caller hands canonical MIME text (CRLF line ends) and it is signed as is.
@@ -285,7 +285,8 @@ bool NV_Crypt::sign(const Certificate* cert, std::span<const uint8_t> data, bool
     ok = ok && CMS_final(cms.get(), in.get(), nullptr, flags) == 1;
     BioPtr der(BIO_new(BIO_s_mem()));
     if (!ok || i2d_CMS_bio(der.get(), cms.get()) != 1 || !bioToBuffer(der.get(), out)) {
-        log.logError(std::string(name) + (detached ? ".1: " : ".2: ") + "signing failed");
+        log.fail(ErrorCode::Crypto,
+                 std::string(name) + (detached ? ".1: " : ".2: ") + "signing failed");
         drainOpenSslErrors(log);
         return false;
     }
@@ -328,17 +329,17 @@ bool NV_Crypt::createDetachedSignatureByAddress(std::string_view address,
                                                 std::span<const uint8_t> data, DataBuffer& out,
                                                 LogBase& log) {
     if (!data.data()) {
-        log.logError("createDetachedSignature.10: data param is null");
+        log.fail(ErrorCode::Crypto, "createDetachedSignature.10: data param is null");
         return false;
     }
     if (address.empty()) {
-        log.logError("createDetachedSignature.2: Email address is empty");
+        log.fail(ErrorCode::Crypto, "createDetachedSignature.2: Email address is empty");
         return false;
     }
     std::string where;
     auto cert = findCertByAddress(address, true, where, log);
     if (!cert) {
-        log.logError("No certificates for signing could be located");
+        log.fail(ErrorCode::Crypto, "No certificates for signing could be located");
         return false;
     }
     return createDetachedSignature(cert.get(), data, out, log);
@@ -386,7 +387,7 @@ bool NV_Crypt::verify(std::span<const uint8_t> cmsBytes, std::span<const uint8_t
     const char* name = detachedData ? "verifyDetachedSignature" : "verifySignature";
     CmsPtr cms = readCms(cmsBytes);
     if (!cms || OBJ_obj2nid(CMS_get0_type(cms.get())) != NID_pkcs7_signed) {
-        log.logError(std::string(name) + ".1: not a CMS signed-data message");
+        log.fail(ErrorCode::Crypto, std::string(name) + ".1: not a CMS signed-data message");
         drainOpenSslErrors(log);
         return false;
     }
@@ -401,8 +402,8 @@ bool NV_Crypt::verify(std::span<const uint8_t> cmsBytes, std::span<const uint8_t
     const unsigned flags = CMS_BINARY | CMS_NO_SIGNER_CERT_VERIFY;
     bool ok = CMS_verify(cms.get(), extra.get(), nullptr, data.get(), out.get(), flags) == 1;
     if (!ok) {
-        log.logError("Failed to verify signature;");
-        log.logError(std::string(name) + ".2: signature does not verify");
+        log.fail(ErrorCode::Crypto, "Failed to verify signature;");
+        log.fail(ErrorCode::Crypto, std::string(name) + ".2: signature does not verify");
         drainOpenSslErrors(log);
         // Name the signers that could be identified, without claiming anything for them.
         CMS_set1_signers_certs(cms.get(), extra.get(), 0);
@@ -421,17 +422,17 @@ bool NV_Crypt::verifyDetachedSignature(std::span<const uint8_t> signature,
                                        std::vector<std::unique_ptr<SignerCertificate>>& signers,
                                        LogBase& log) {
     if (!signature.data() || !data.data() || data.empty()) {
-        log.logError("verifyDetachedSignature.1: invalid parameters");
+        log.fail(ErrorCode::Crypto, "verifyDetachedSignature.1: invalid parameters");
         if (!signature.data())
-            log.logError("digital signature is missing");
+            log.fail(ErrorCode::Crypto, "digital signature is missing");
         if (!data.data())
-            log.logError("signed data is null");
+            log.fail(ErrorCode::Crypto, "signed data is null");
         else if (data.empty())
-            log.logError("length of signed data is 0");
+            log.fail(ErrorCode::Crypto, "length of signed data is 0");
         return false;
     }
     if (signature.empty()) {
-        log.logError("verifyDetachedSignature.4: signature is empty");
+        log.fail(ErrorCode::Crypto, "verifyDetachedSignature.4: signature is empty");
         return false;
     }
     return verify(signature, &data, nullptr, saveStore, signers, log);
@@ -448,13 +449,13 @@ bool NV_Crypt::verifySignature(std::span<const uint8_t> signedData, DataBuffer& 
 bool NV_Crypt::encryptData(std::span<const uint8_t> data, DataBuffer& out,
                            const std::vector<const Certificate*>& recipients, LogBase& log) {
     if (!data.data() || data.empty()) {
-        log.logError("Nothing to encrypt, data size is zero");
+        log.fail(ErrorCode::Crypto, "Nothing to encrypt, data size is zero");
         return false;
     }
     log.logData("logged_on_user", loggedOnUser_);
     log.logData("csp", provider_.name());
     if (!enc_) {
-        log.logError("No encryption algorithm was specified.");
+        log.fail(ErrorCode::Crypto, "No encryption algorithm was specified.");
         return false;
     }
     log.logData("alg_name", enc_->name);
@@ -468,14 +469,14 @@ bool NV_Crypt::encryptData(std::span<const uint8_t> data, DataBuffer& out,
         sk_X509_push(recips.get(), c->x509());
     }
     if (sk_X509_num(recips.get()) == 0) {
-        log.logError("encryptData.1: no recipient certificate");
+        log.fail(ErrorCode::Crypto, "encryptData.1: no recipient certificate");
         return false;
     }
     BioPtr in = memBio(data);
     CmsPtr cms(CMS_encrypt(recips.get(), in.get(), CryptoSP::cipherFor(*enc_), CMS_BINARY));
     BioPtr der(BIO_new(BIO_s_mem()));
     if (!cms || i2d_CMS_bio(der.get(), cms.get()) != 1 || !bioToBuffer(der.get(), out)) {
-        log.logError("encryptData.2: encryption failed");
+        log.fail(ErrorCode::Crypto, "encryptData.2: encryption failed");
         drainOpenSslErrors(log);
         return false;
     }
@@ -485,12 +486,12 @@ bool NV_Crypt::encryptData(std::span<const uint8_t> data, DataBuffer& out,
 bool NV_Crypt::decryptMessage(std::span<const uint8_t> enveloped, DataBuffer& out,
                               std::unique_ptr<Certificate>& decryptCert, LogBase& log) {
     if (enveloped.empty()) {
-        log.logError("No data to decrypt");
+        log.fail(ErrorCode::Crypto, "No data to decrypt");
         return false;
     }
     CmsPtr cms = readCms(enveloped);
     if (!cms || OBJ_obj2nid(CMS_get0_type(cms.get())) != NID_pkcs7_enveloped) {
-        log.logError("decodeMessage.1: not a CMS enveloped-data message");
+        log.fail(ErrorCode::Crypto, "decodeMessage.1: not a CMS enveloped-data message");
         drainOpenSslErrors(log);
         return false;
     }
@@ -515,7 +516,8 @@ bool NV_Crypt::decryptMessage(std::span<const uint8_t> enveloped, DataBuffer& ou
         if (attempt > 0 || !CryptoSP::loadLegacyProvider())
             break;
     }
-    log.logError("decodeMessage.2: no certificate with a private key opens the message");
+    log.fail(ErrorCode::Crypto,
+             "decodeMessage.2: no certificate with a private key opens the message");
     drainOpenSslErrors(log);
     {
         LogContext ctx(log, "certsWithPrivateKeys");

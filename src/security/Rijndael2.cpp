@@ -40,7 +40,7 @@ bool Rijndael2::cryptBlocks(bool encrypt, std::span<uint8_t> data, LogBase& log)
         EVP_CipherInit_ex(ctx.get(), aesCipher(keyBits_, cipherMode()), nullptr, key.data(),
                           kZeroIv, encrypt ? 1 : 0) != 1 ||
         EVP_CIPHER_CTX_set_padding(ctx.get(), 0) != 1) {
-        log.logError("Failed to initialize AES");
+        log.fail(ErrorCode::Crypto, "Failed to initialize AES");
         drainOpenSslErrors(log);
         return false;
     }
@@ -51,7 +51,7 @@ bool Rijndael2::cryptBlocks(bool encrypt, std::span<uint8_t> data, LogBase& log)
         if (EVP_CipherUpdate(ctx.get(), data.data() + done, &outLen, data.data() + done,
                              static_cast<int>(n)) != 1 ||
             static_cast<size_t>(outLen) != n) {
-            log.logError("AES block operation failed");
+            log.fail(ErrorCode::Crypto, "AES block operation failed");
             drainOpenSslErrors(log);
             return false;
         }
@@ -60,7 +60,7 @@ bool Rijndael2::cryptBlocks(bool encrypt, std::span<uint8_t> data, LogBase& log)
     int finalLen = 0;
     uint8_t tail[32];
     if (EVP_CipherFinal_ex(ctx.get(), tail, &finalLen) != 1 || finalLen != 0) {
-        log.logError("AES block operation failed");
+        log.fail(ErrorCode::Crypto, "AES block operation failed");
         drainOpenSslErrors(log);
         return false;
     }

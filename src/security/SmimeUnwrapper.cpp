@@ -89,7 +89,7 @@ void SmimeUnwrapper::Run::node(MimeMessage2& n, int depth, bool wholeMessage) {
         if (!secured)
             break;
         if (layers >= kMaxLayers || depth >= kMaxDepth) {
-            log.logError("Too many nested S/MIME layers; the rest is left as it is");
+            log.fail(ErrorCode::Crypto, "Too many nested S/MIME layers; the rest is left as it is");
             if (n.isEncrypted())
                 out.decrypted = false;
             else
@@ -129,7 +129,7 @@ void SmimeUnwrapper::Run::takeSigners(std::vector<std::unique_ptr<SignerCertific
 bool SmimeUnwrapper::Run::detached(MimeMessage2& n, int depth, bool wholeMessage) {
     countSigned(wholeMessage);
     if (n.partCount() != 2) {
-        log.logError("unwrap multipart/signed: number of parts is not equal to 2");
+        log.fail(ErrorCode::Crypto, "unwrap multipart/signed: number of parts is not equal to 2");
         log.logDataLong("num_parts", n.partCount());
         out.signaturesValid = false;
         return false;
@@ -138,7 +138,7 @@ bool SmimeUnwrapper::Run::detached(MimeMessage2& n, int depth, bool wholeMessage
     if (isSignatureType(n.partAt(0)->contentType()))
         contentIndex = 1;
     else if (!isSignatureType(n.partAt(1)->contentType())) {
-        log.logError("unwrap multipart/signed: unexpected content type");
+        log.fail(ErrorCode::Crypto, "unwrap multipart/signed: unexpected content type");
         log.logData("content_type", n.partAt(1)->contentType());
         out.signaturesValid = false;
         return false;
@@ -158,7 +158,7 @@ bool SmimeUnwrapper::Run::detached(MimeMessage2& n, int depth, bool wholeMessage
     const bool ok = canon == raw ? attempt(raw, log) : attempt(raw, quiet) || attempt(canon, log);
     takeSigners(signers);
     if (!ok) {
-        log.logError("Failed to verify detached digital signature");
+        log.fail(ErrorCode::Crypto, "Failed to verify detached digital signature");
         out.signaturesValid = false;
         return false;
     }
@@ -176,7 +176,7 @@ bool SmimeUnwrapper::Run::opaque(MimeMessage2& n, bool wholeMessage) {
     const bool ok = engine.verifySignature(n.body().span(), content, signers, log);
     takeSigners(signers);
     if (!ok) {
-        log.logError("Failed to verify signature (Unwrap Signed Data)");
+        log.fail(ErrorCode::Crypto, "Failed to verify signature (Unwrap Signed Data)");
         out.signaturesValid = false;
         return false;
     }
@@ -199,7 +199,7 @@ bool SmimeUnwrapper::Run::decrypt(MimeMessage2& n) {
         out.decryptCerts.appendObject(std::move(cert));
     }
     if (!ok) {
-        log.logError("Failed to decrypt message");
+        log.fail(ErrorCode::Crypto, "Failed to decrypt message");
         out.decrypted = false;
         return false;
     }

@@ -21,13 +21,14 @@ std::unique_ptr<Certificate> signingCertificate(const Email2& src, NV_Crypt& eng
         if (explicitCert)
             if (auto withKey = engine.withPrivateKey(*explicitCert, log))
                 return withKey;
-        log.logError("The signing certificate has no private key in the certificate stores");
+        log.fail(ErrorCode::Crypto,
+                 "The signing certificate has no private key in the certificate stores");
     } else if (auto found = engine.findCertByAddress(address, true, where, log)) {
         log.logData("signature_certificate", found->subjectName());
         log.logData("certificate_store", where);
         return found;
     }
-    log.logError("Failed to find certificate for digital signature");
+    log.fail(ErrorCode::Crypto, "Failed to find certificate for digital signature");
     log.logData("certificate_email_address", address);
     return nullptr;
 }
@@ -110,7 +111,7 @@ std::unique_ptr<Email2> SmimeWrap::signOpaque(const Email2& src, NV_Crypt& engin
     src.renderMime(mime, "", log);
     DataBuffer der;
     if (!engine.createAttachedSignature(cert.get(), bytesOf(mime.view()), der, log)) {
-        log.logError("Failed to create digitally signed message");
+        log.fail(ErrorCode::Crypto, "Failed to create digitally signed message");
         return nullptr;
     }
     return wrapBody(src, std::move(der), "signed-data");
@@ -130,7 +131,7 @@ std::unique_ptr<Email2> SmimeWrap::encrypt(const Email2& src, NV_Crypt& engine, 
                 std::string where;
                 auto c = engine.findCertByAddress(address, false, where, log);
                 if (!c) {
-                    log.logError("Failed to find certificate for encryption");
+                    log.fail(ErrorCode::Crypto, "Failed to find certificate for encryption");
                     log.logData("certificate_email_address", address);
                     return nullptr;
                 }
@@ -141,7 +142,7 @@ std::unique_ptr<Email2> SmimeWrap::encrypt(const Email2& src, NV_Crypt& engine, 
         }
     }
     if (certs.empty()) {
-        log.logError("Failed to find certificate for encryption");
+        log.fail(ErrorCode::Crypto, "Failed to find certificate for encryption");
         return nullptr;
     }
     std::vector<const Certificate*> recipients;
@@ -151,7 +152,7 @@ std::unique_ptr<Email2> SmimeWrap::encrypt(const Email2& src, NV_Crypt& engine, 
     src.renderMime(mime, "", log);
     DataBuffer der;
     if (!engine.encryptData(bytesOf(mime.view()), der, recipients, log)) {
-        log.logError("Failed to encrypt message");
+        log.fail(ErrorCode::Crypto, "Failed to encrypt message");
         return nullptr;
     }
     return wrapBody(src, std::move(der), "");
@@ -159,7 +160,7 @@ std::unique_ptr<Email2> SmimeWrap::encrypt(const Email2& src, NV_Crypt& engine, 
 
 std::unique_ptr<Email2> SmimeWrap::signDetached(const Email2& src, NV_Crypt& engine, LogBase& log) {
     auto fail = [&]() -> std::unique_ptr<Email2> {
-        log.logError("Failed to create detached signature");
+        log.fail(ErrorCode::Crypto, "Failed to create detached signature");
         log.logData("signer_address", src.from() ? src.from()->getAddress() : "");
         return nullptr;
     };
@@ -201,7 +202,8 @@ std::unique_ptr<Email2> SmimeWrap::signDetached(const Email2& src, NV_Crypt& eng
 std::unique_ptr<Email2> SmimeWrap::createSecureEmail(const Email2& src, LogBase& log,
                                                      std::string_view keyPassword) {
     if (!src.sendSigned() && !src.sendEncrypted()) {
-        log.logError("Internal error: called createSecureEmail without needing security");
+        log.fail(ErrorCode::Crypto,
+                 "Internal error: called createSecureEmail without needing security");
         return nullptr;
     }
     NV_Crypt engine;

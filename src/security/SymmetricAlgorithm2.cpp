@@ -41,7 +41,7 @@ bool SymmetricAlgorithm2::cipherKey(size_t bytes, std::span<const uint8_t>& key,
     // Blowfish allows keys longer than the derived key: those use all of it.
     bytes = std::min(bytes, kDerivedKeySize);
     if (derivedKey_.getSize() < bytes) {
-        log.logError("Key is shorter than the key length");
+        log.fail(ErrorCode::Crypto, "Key is shorter than the key length");
         log.logDataLong("key_length", static_cast<long>(keyBits_));
         return false;
     }
@@ -75,7 +75,7 @@ bool SymmetricAlgorithm2::encryptBuffer(std::span<const uint8_t> in, DataBuffer&
     if (in.empty())
         return true;
     if (derivedKey_.isEmpty()) {
-        log.logError("No password set for encryption");
+        log.fail(ErrorCode::Crypto, "No password set for encryption");
         return false;
     }
     out.reserve(in.size() + blockSize());
@@ -94,11 +94,11 @@ bool SymmetricAlgorithm2::decryptBuffer(std::span<const uint8_t> in, DataBuffer&
     if (in.empty())
         return true;
     if (derivedKey_.isEmpty()) {
-        log.logError("No password set for decryption");
+        log.fail(ErrorCode::Crypto, "No password set for decryption");
         return false;
     }
     if (in.size() % blockSize() != 0) {
-        log.logError("Encrypted data is not a whole number of cipher blocks");
+        log.fail(ErrorCode::Crypto, "Encrypted data is not a whole number of cipher blocks");
         log.logDataLong("num_bytes", static_cast<long>(in.size()));
         return false;
     }

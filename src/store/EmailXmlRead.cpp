@@ -95,7 +95,7 @@ std::unique_ptr<MimeMessage2> EmailXml::mimeFromNode(const TreeNode& node, LogBa
     const TreeNode* header = node.getChildWithTag("header");
     const TreeNode* body = node.getChildWithTag("body");
     if (!header || !body) {
-        log.logError("The mime_message element has no header or no body");
+        log.fail(ErrorCode::BadData, "The mime_message element has no header or no body");
         return nullptr;
     }
     ExtPtrArray<MimeMessage2> children;
@@ -120,12 +120,12 @@ std::unique_ptr<MimeMessage2> EmailXml::mimeFromXml(std::string_view xml, std::s
                                                     LogBase& log, const XmlReaderLimits& limits) {
     auto root = parseXml(xml, log, true, limits);
     if (!root) {
-        log.logError("No XML element found");
+        log.fail(ErrorCode::BadData, "No XML element found");
         return nullptr;
     }
     const TreeNode* node = root->tagEquals(tag) ? root.get() : root->findFirstDescendant(tag);
     if (!node) {
-        log.logError("No such element in the XML");
+        log.fail(ErrorCode::BadData, "No such element in the XML");
         log.logData("tag", tag);
         return nullptr;
     }
@@ -136,7 +136,7 @@ bool EmailXml::mimeListFromXml(std::string_view xml, ExtPtrArray<MimeMessage2>& 
                                const XmlReaderLimits& limits) {
     auto root = parseXml(xml, log, true, limits);
     if (!root) {
-        log.logError("No XML element found");
+        log.fail(ErrorCode::BadData, "No XML element found");
         return false;
     }
     std::vector<TreeNode*> nodes;
@@ -167,7 +167,7 @@ std::unique_ptr<Email2> EmailXml::emailFromTree(MimeMessage2& tree, LogBase& log
     // The e-mail keeps no parts deeper than its limit; rather than lose them quietly, the
     // whole form is refused.
     if (depthBelow(tree, options.fromMime.limits.maxDepth) > options.fromMime.limits.maxDepth) {
-        log.logError("The e-mail is nested too deeply to be loaded.");
+        log.fail(ErrorCode::BadData, "The e-mail is nested too deeply to be loaded.");
         log.logDataLong("max_depth", static_cast<long>(options.fromMime.limits.maxDepth));
         return nullptr;
     }

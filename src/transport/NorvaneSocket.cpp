@@ -180,7 +180,7 @@ bool NorvaneSocket::connect(std::string_view hostArg, int port, LogBase& log, bo
     AddrInfoPtr list = resolve(host, port, gaiError);
     if (gaiError != 0) {
         dnsFailed = true;
-        log.logError("Cannot get host by name.");
+        log.fail(ErrorCode::Network, "Cannot get host by name.");
         log.logData("hostname", host);
         log.logData("resolver_error", ::gai_strerror(gaiError));
         return false;
@@ -198,7 +198,7 @@ bool NorvaneSocket::connect(std::string_view hostArg, int port, LogBase& log, bo
         if (!fd_.valid() && err == -1)
             return false; // no socket could be made: already logged
         fd_.reset();
-        log.logError("Connect function failed.");
+        log.fail(ErrorCode::Network, "Connect function failed.");
         logSocketError(winsockCode(err), log);
     }
     return false;
@@ -211,7 +211,7 @@ bool NorvaneSocket::connectAddress(const addrinfo& ai, int& err, LogBase& log) {
     fd_.reset(::socket(ai.ai_family, ai.ai_socktype | SOCK_CLOEXEC, ai.ai_protocol));
     if (!fd_.valid()) {
         logSocketError(winsockCode(errno), log);
-        log.logError("Cannot connect, invalid socket.");
+        log.fail(ErrorCode::Network, "Cannot connect, invalid socket.");
         err = -1;
         return false;
     }
@@ -240,8 +240,8 @@ bool NorvaneSocket::connectAddress(const addrinfo& ai, int& err, LogBase& log) {
 }
 
 bool NorvaneSocket::failTimeoutSetup(LogBase& log) {
-    log.logError(platform::systemErrorText(errno));
-    log.logError("Cannot set the socket time-out");
+    log.fail(ErrorCode::Network, platform::systemErrorText(errno));
+    log.fail(ErrorCode::Network, "Cannot set the socket time-out");
     return false;
 }
 
@@ -264,12 +264,12 @@ bool NorvaneSocket::waitWritable(int& err, LogBase& log) {
     int r = pollFor(fd_.get(), POLLOUT, static_cast<int>(connectTimeoutSec_) * 1000, revents);
     if (r < 0) {
         err = errno;
-        log.logError("select returned a socket error");
+        log.fail(ErrorCode::Network, "select returned a socket error");
         return false;
     }
     if (r == 0) {
         err = EWOULDBLOCK;
-        log.logError("socket is not ready for writing");
+        log.fail(ErrorCode::Network, "socket is not ready for writing");
         return false;
     }
     socklen_t len = sizeof err;
@@ -327,12 +327,12 @@ bool NorvaneSocket::sendPiece(const char* data, size_t n, size_t& sent, LogBase&
             // The send time-out ran out: a peer that stops reading must not hold the caller
             // forever.
             log.logDataLong("timeoutMS", waitMs());
-            log.logError("Socket write timeout");
+            log.fail(ErrorCode::Network, "Socket write timeout");
             return false;
         }
         lastSendError_ = winsockCode(errno);
         logSocketError(lastSendError_, log);
-        log.logError("Error sending on socket");
+        log.fail(ErrorCode::Network, "Error sending on socket");
         log.logDataLong("send_size", static_cast<long>(n));
         return false;
     }
@@ -345,7 +345,7 @@ bool NorvaneSocket::sendBytes(const void* data, size_t length, LogBase& log,
     if (length == 0)
         return false;
     if (!fd_.valid()) {
-        log.logError("No socket exists for sending");
+        log.fail(ErrorCode::Network, "No socket exists for sending");
         return false;
     }
     if (!applyTimeout())
@@ -386,7 +386,7 @@ bool NorvaneSocket::sendWithMonitor(const char* data, size_t length, LogBase& lo
             monitor.consume(static_cast<uint32_t>(sent + backlog / 10), abort);
             backlog -= backlog / 10;
             if (abort) {
-                log.logError("Socket send aborted by application");
+                log.fail(ErrorCode::Network, "Socket send aborted by application");
                 return false;
             }
         } else {
@@ -431,7 +431,7 @@ bool NorvaneSocket::waitWithinLimit(LogBase& log) {
     short revents = 0;
     if (left > 0 && pollFor(fd_.get(), POLLIN, left, revents) != 0)
         return true; // data, a close or an error: recv tells which
-    log.logError("Socket read deadline exceeded");
+    log.fail(ErrorCode::Network, "Socket read deadline exceeded");
     timedOut_ = true;
     return false;
 }
@@ -441,7 +441,7 @@ bool NorvaneSocket::receiveWire(char* buffer, size_t& length, bool& timedOut, Lo
     size_t cap = length;
     length = 0;
     if (!fd_.valid()) {
-        log.logError("This socket is not connected");
+        log.fail(ErrorCode::Network, "This socket is not connected");
         return false;
     }
     if (!applyTimeout())
@@ -457,13 +457,13 @@ bool NorvaneSocket::receiveWire(char* buffer, size_t& length, bool& timedOut, Lo
             return true;
         }
         if (got == 0) {
-            log.logError("The peer has closed the socket (TCP) connection");
+            log.fail(ErrorCode::Network, "The peer has closed the socket (TCP) connection");
             dropHandle();
             return false;
         }
         if (errno == EAGAIN || errno == EWOULDBLOCK) {
             log.logDataLong("timeoutMS", static_cast<long>(readTimeoutMs_));
-            log.logError("Socket read timeout");
+            log.fail(ErrorCode::Network, "Socket read timeout");
             timedOut = true;
             timedOut_ = true;
             return false;
@@ -471,8 +471,8 @@ bool NorvaneSocket::receiveWire(char* buffer, size_t& length, bool& timedOut, Lo
         if (errno == EINTR)
             continue;
         int err = errno;
-        log.logError(platform::systemErrorText(err));
-        log.logError("Failed to receive on the TCP socket");
+        log.fail(ErrorCode::Network, platform::systemErrorText(err));
+        log.fail(ErrorCode::Network, "Failed to receive on the TCP socket");
         if (err == ECONNRESET)
             dropHandle();
         return false;
@@ -486,7 +486,7 @@ ByteChannel::ReadResult NorvaneSocket::readMore(size_t maxBytes, LogBase& log, s
     size_t n = std::clamp<size_t>(pending_.spare(), std::max<size_t>(maxBytes, 65536), 1 << 22);
     char* dst = pending_.prepareAppend(n);
     if (!dst) {
-        log.logError("Out of memory for received data");
+        log.fail(ErrorCode::LimitExceeded, "Out of memory for received data");
         return ReadResult::Failed;
     }
     bool timedOut = false;

@@ -160,12 +160,12 @@ bool PopConnImpl::negotiateStls(std::string_view host, LogBase& log) {
             log.logInfo("The server does not offer STLS; the session stays unencrypted");
             return true;
         }
-        log.logError("The server does not offer STLS, which this session requires");
+        log.fail(ErrorCode::Tls, "The server does not offer STLS, which this session requires");
         channel_->close();
         return false;
     }
     if (!sendCommand("STLS\r\n", log) || !readStatus(log)) {
-        log.logError("STLS was refused");
+        log.fail(ErrorCode::Tls, "STLS was refused");
         channel_->close();
         return false;
     }
@@ -179,17 +179,19 @@ bool PopConnImpl::negotiateStls(std::string_view host, LogBase& log) {
     startedTls_ = true;
     forgetCapabilities();
     if (!ok)
-        log.logError("TLS could not be started after STLS; the session ends");
+        log.fail(ErrorCode::Tls, "TLS could not be started after STLS; the session ends");
     return ok;
 }
 
 bool PopConnImpl::login(std::string_view user, std::string_view password, LogBase& log) {
     if (tls_ && user.empty()) {
-        log.logError("Cannot login to secure POP3 server, login and/or password is null");
+        log.fail(ErrorCode::Authentication,
+                 "Cannot login to secure POP3 server, login and/or password is null");
         return false;
     }
     if (user.size() > kMaxCredential || password.size() > kMaxCredential) {
-        log.logError("Failed to login to POP3 server: login name and/or password is invalid");
+        log.fail(ErrorCode::Authentication,
+                 "Failed to login to POP3 server: login name and/or password is invalid");
         return false;
     }
     // USER and PASS are sent as they are: a line break inside would start another command.
@@ -205,7 +207,8 @@ bool PopConnImpl::login(std::string_view user, std::string_view password, LogBas
         std::fill(pass.begin(), pass.end(), '\0');
     }
     if (!ok)
-        log.logError("Failed to login to POP3 server: login name and/or password is invalid");
+        log.fail(ErrorCode::Authentication,
+                 "Failed to login to POP3 server: login name and/or password is invalid");
     return ok;
 }
 

@@ -70,7 +70,7 @@ std::unique_ptr<SPopConnImpl> popTlsConnect(std::string_view host, std::string_v
         return nullptr;
     }
     if (!session->login(user, password, log)) {
-        log.logError("Login failed.");
+        log.fail(ErrorCode::Authentication, "Login failed.");
         return nullptr;
     }
     int count = 0;

@@ -110,7 +110,7 @@ bool SChannel::createContext(LogBase& log) {
         drainOpenSslErrors(log); // no system store: only an added CA file can be trusted
     std::string ca = caFile_.empty() ? processCaFile() : caFile_;
     if (!ca.empty() && SSL_CTX_load_verify_locations(ctx_.get(), ca.c_str(), nullptr) != 1) {
-        log.logError("Cannot load the CA file");
+        log.fail(ErrorCode::Tls, "Cannot load the CA file");
         log.logData("ca_file", ca);
         drainOpenSslErrors(log);
         return false;
@@ -177,8 +177,9 @@ void SChannel::logVersionRefusal(LogBase& log) {
         case SSL_R_WRONG_SSL_VERSION:
         case SSL_R_NO_PROTOCOLS_AVAILABLE:
         case SSL_R_VERSION_TOO_LOW:
-            log.logError("The server does not offer TLS 1.2 or 1.3; older protocol versions "
-                         "are refused");
+            log.fail(ErrorCode::Tls,
+                     "The server does not offer TLS 1.2 or 1.3; older protocol versions "
+                     "are refused");
             return;
         default:
             break;
@@ -192,7 +193,7 @@ void SChannel::logVerifyFailure(LogBase& log) {
         return;
     log.logData("WinVerifyTrustError", trustErrorName(vr));
     log.logData("verify_error", X509_verify_cert_error_string(vr));
-    log.logError("Error authenticating server credentials!");
+    log.fail(ErrorCode::Tls, "Error authenticating server credentials!");
 }
 
 bool SChannel::handshake(LogBase& log) {
@@ -201,14 +202,14 @@ bool SChannel::handshake(LogBase& log) {
         int err = r == 1 ? SSL_ERROR_NONE : SSL_get_error(ssl_.get(), r);
         // Whatever OpenSSL produced (handshake records, or the alert of a failure) goes out.
         if (!flushOutput(log)) {
-            log.logError("Error sending data to server in client handshake");
+            log.fail(ErrorCode::Tls, "Error sending data to server in client handshake");
             return false;
         }
         if (r == 1)
             return true;
         if (err == SSL_ERROR_WANT_READ) {
             if (feedInput(log) != ReadResult::Data) {
-                log.logError("Error reading data from server in handshake loop");
+                log.fail(ErrorCode::Tls, "Error reading data from server in handshake loop");
                 return false;
             }
             continue;
@@ -216,7 +217,7 @@ bool SChannel::handshake(LogBase& log) {
         logVerifyFailure(log);
         logVersionRefusal(log);
         drainOpenSslErrors(log);
-        log.logError("Aborting because of fatal error");
+        log.fail(ErrorCode::Tls, "Aborting because of fatal error");
         return false;
     }
 }
@@ -243,7 +244,7 @@ void SChannel::logConnectionInfo(LogBase& log) {
 bool SChannel::establish(LogBase& log) {
     close();
     if (!createContext(log)) {
-        log.logError("Error creating credentials");
+        log.fail(ErrorCode::Tls, "Error creating credentials");
         reset();
         return false;
     }
@@ -266,7 +267,7 @@ bool SChannel::establishOver(NorvaneSocket& plain, LogBase& log) {
         log.logDataLong("discarded_bytes", static_cast<long>(early));
     }
     if (!createContext(log)) {
-        log.logError("Error creating credentials");
+        log.fail(ErrorCode::Tls, "Error creating credentials");
         reset();
         socket_.close();
         return false;
@@ -280,7 +281,7 @@ bool SChannel::secureConnected(LogBase& log) {
     bool shook = handshake(log);
     socket_.setReadLimit(0);
     if (!shook) {
-        log.logError("Error performing handshake");
+        log.fail(ErrorCode::Tls, "Error performing handshake");
         reset();
         socket_.close();
         return false;
@@ -293,7 +294,7 @@ bool SChannel::secureConnected(LogBase& log) {
 
 bool SChannel::sendEncrypted(const void* data, size_t length, LogBase& log) {
     if (!ssl_ || !established_) {
-        log.logError("Cannot send data, no context exists");
+        log.fail(ErrorCode::Tls, "Cannot send data, no context exists");
         return false;
     }
     const char* p = static_cast<const char*>(data);
@@ -304,21 +305,21 @@ bool SChannel::sendEncrypted(const void* data, size_t length, LogBase& log) {
         if (r > 0) {
             off += static_cast<size_t>(r);
             if (!flushOutput(log)) {
-                log.logError("Failed to send secure");
+                log.fail(ErrorCode::Tls, "Failed to send secure");
                 return false;
             }
             continue;
         }
         int err = SSL_get_error(ssl_.get(), r);
         if (!flushOutput(log)) {
-            log.logError("Failed to send secure");
+            log.fail(ErrorCode::Tls, "Failed to send secure");
             return false;
         }
         // A renegotiation in progress needs the server's records before the write can go.
         if (err == SSL_ERROR_WANT_READ && feedInput(log) == ReadResult::Data)
             continue;
         drainOpenSslErrors(log);
-        log.logError("Failed to encrypt secure send request");
+        log.fail(ErrorCode::Tls, "Failed to encrypt secure send request");
         return false;
     }
     return true;
@@ -337,14 +338,14 @@ bool SChannel::receiveDecrypted(std::string& out, LogBase& log) {
 ByteChannel::ReadResult SChannel::readMore(size_t maxBytes, LogBase& log, size_t& got) {
     got = 0;
     if (!ssl_ || !established_) {
-        log.logError("Cannot receive data, no context exists");
+        log.fail(ErrorCode::Tls, "Cannot receive data, no context exists");
         return ReadResult::Failed;
     }
     size_t want = std::max<size_t>(maxBytes, kReadChunk);
     for (;;) {
         char* dst = pending_.prepareAppend(want);
         if (!dst) {
-            log.logError("Out of memory for received data");
+            log.fail(ErrorCode::LimitExceeded, "Out of memory for received data");
             return ReadResult::Failed;
         }
         int n = SSL_read(ssl_.get(), dst, static_cast<int>(want));
@@ -365,7 +366,7 @@ ByteChannel::ReadResult SChannel::readMore(size_t maxBytes, LogBase& log, size_t
             ReadResult fed = feedInput(log);
             if (fed != ReadResult::Data) {
                 if (fed == ReadResult::Failed)
-                    log.logError("Failed to read response (1)");
+                    log.fail(ErrorCode::Tls, "Failed to read response (1)");
                 return fed;
             }
             continue;
@@ -373,12 +374,12 @@ ByteChannel::ReadResult SChannel::readMore(size_t maxBytes, LogBase& log, size_t
         if (got > 0)
             return ReadResult::Data;
         if (err == SSL_ERROR_ZERO_RETURN) {
-            log.logError("End of session has been signalled.");
+            log.fail(ErrorCode::Tls, "End of session has been signalled.");
             established_ = false;
             return ReadResult::Failed;
         }
         drainOpenSslErrors(log);
-        log.logError("Error in DecryptMessage");
+        log.fail(ErrorCode::Tls, "Error in DecryptMessage");
         return ReadResult::Failed;
     }
 }

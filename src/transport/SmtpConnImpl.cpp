@@ -211,23 +211,23 @@ bool SmtpConnImpl::negotiateTls(std::string_view host, bool& accepted, LogBase& 
             log.logInfo("The server does not offer STARTTLS; the session stays unencrypted");
             return true;
         }
-        log.logError("The server does not offer STARTTLS, which this session requires");
+        log.fail(ErrorCode::Tls, "The server does not offer STARTTLS, which this session requires");
         logTranscript(log);
         return false;
     }
     if (!command("STARTTLS\r\n", 220, log)) {
-        log.logError("STARTTLS was refused");
+        log.fail(ErrorCode::Tls, "STARTTLS was refused");
         logTranscript(log);
         return false;
     }
     if (!socket_.startTls(host, log)) {
-        log.logError("TLS could not be started after STARTTLS; the session ends");
+        log.fail(ErrorCode::Tls, "TLS could not be started after STARTTLS; the session ends");
         return false;
     }
     if (!sayEhlo(log, accepted))
         return false;
     if (!accepted) {
-        log.logError("EHLO was refused over TLS");
+        log.fail(ErrorCode::Tls, "EHLO was refused over TLS");
         logTranscript(log);
         return false;
     }

@@ -105,9 +105,10 @@ bool SmtpConnImpl::runAuthentication(std::string_view user, std::string_view pas
 bool SmtpConnImpl::plainAuthRefused(LogBase& log) const {
     if (allowPlainAuth_ || encrypted())
         return false;
-    log.logError("LOGIN and PLAIN are not used over a connection without TLS: the password "
-                 "would cross the network readable. Use TLS, or allow them with "
-                 "AllowPlainAuthWithoutTls");
+    log.fail(ErrorCode::Authentication,
+             "LOGIN and PLAIN are not used over a connection without TLS: the password "
+             "would cross the network readable. Use TLS, or allow them with "
+             "AllowPlainAuthWithoutTls");
     return true;
 }
 
@@ -125,7 +126,8 @@ bool SmtpConnImpl::authLogin(std::string_view user, std::string_view password, L
     }
     if (!readReply(334, log)) {
         log.logError("Failed to get response to login name");
-        log.logError("Check your username/password or your SMTP server's auth settings");
+        log.fail(ErrorCode::Authentication,
+                 "Check your username/password or your SMTP server's auth settings");
         logTranscript(log);
         return false;
     }
@@ -187,7 +189,8 @@ bool SmtpConnImpl::authCramMd5(std::string_view user, std::string_view password,
     }
     if (!readReply(235, log)) {
         log.logError("Failed to get CRAM-MD5 response");
-        log.logError("Check your username/password or your SMTP server's auth settings");
+        log.fail(ErrorCode::Authentication,
+                 "Check your username/password or your SMTP server's auth settings");
         logTranscript(log);
         return false;
     }
@@ -230,8 +233,9 @@ bool SmtpConnImpl::authPackage(std::string_view name, std::string_view domain,
             if (lastReplyCode_ < 500 || lastReplyCode_ > 599)
                 break;
             if (!allowNtlmV1_) {
-                log.logError("The server refused the NTLMv2 response; it may accept only "
-                             "NTLMv1, which is weak and not used unless AllowNtlmV1 is set");
+                log.fail(ErrorCode::Authentication,
+                         "The server refused the NTLMv2 response; it may accept only "
+                         "NTLMv1, which is weak and not used unless AllowNtlmV1 is set");
                 break;
             }
             log.logInfo("NTLMv2 response refused, retrying with NTLMv1 (AllowNtlmV1 is set)");
@@ -247,7 +251,7 @@ bool SmtpConnImpl::authPackage(std::string_view name, std::string_view domain,
         if (sspi.authenticate(index, domain, user, password, log))
             return true;
     }
-    log.logError(std::string(name) + " authentication failed");
+    log.fail(ErrorCode::Authentication, std::string(name) + " authentication failed");
     return false;
 }
 
@@ -284,7 +288,7 @@ bool SmtpConnImpl::sendFinal(std::span<const uint8_t> clientToken, LogBase* logp
     }
     std::string reply;
     if (!readSingleLineReply(235, reply, log)) {
-        log.logError("Logon denied.  Check username, password, and domain");
+        log.fail(ErrorCode::Authentication, "Logon denied.  Check username, password, and domain");
         return false;
     }
     return true;

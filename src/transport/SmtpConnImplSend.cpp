@@ -114,7 +114,7 @@ void SmtpConnImpl::sendRecipients(SmtpMail& email, LogBase& log, ProgressMonitor
                 log.logData(pass.name, address);
                 ++counts.numSent;
             } else {
-                log.logError(pass.failure + address + ">");
+                log.fail(ErrorCode::RecipientRefused, pass.failure + address + ">");
                 log.logData("bad_address", address);
                 badAddresses.add(address);
             }
@@ -183,7 +183,7 @@ bool SmtpConnImpl::sendEmail(SmtpMail& email, const std::string* preRenderedMime
     std::string returnPath = email.headerField("return-path");
     std::string sender = stripAngles(returnPath.empty() ? email.fromAddress() : returnPath);
     if (sender.empty()) {
-        log.logError("Invalid email object, no return address");
+        log.fail(ErrorCode::BadArgument, "Invalid email object, no return address");
         counts.fatal = true;
         return false;
     }
@@ -289,19 +289,19 @@ bool SmtpConnImpl::sendToDistributionList(const DistributionList& list, SmtpMail
 bool SmtpConnImpl::sendMime(std::string_view from, std::string_view recipients,
                             std::string_view mimeText, LogBase& log) {
     if (sb::trimView(from).empty()) {
-        log.logError("No From Address");
+        log.fail(ErrorCode::BadArgument, "No From Address");
         return false;
     }
     std::vector<std::string> sender = smtp::bareAddresses(from);
     if (sender.empty())
         return false;
     if (sb::trimView(recipients).empty()) {
-        log.logError("No Recipients");
+        log.fail(ErrorCode::BadArgument, "No Recipients");
         return false;
     }
     std::vector<std::string> list = smtp::bareAddresses(recipients);
     if (list.empty()) {
-        log.logError("No Valid Recipients");
+        log.fail(ErrorCode::RecipientRefused, "No Valid Recipients");
         return false;
     }
     return sendMimeTo(sender.front(), list, mimeText, log);
@@ -327,7 +327,7 @@ bool SmtpConnImpl::sendMimeTo(std::string_view from, std::span<const std::string
         }
     }
     if (accepted == 0) {
-        log.logError("No valid recipients");
+        log.fail(ErrorCode::RecipientRefused, "No valid recipients");
         // The server still holds the sender: the next MAIL FROM would be a nested transaction.
         (void)command("RSET\r\n", 250, log);
         return false;
@@ -399,7 +399,7 @@ bool SmtpConnImpl::pipelineEnvelope(std::string_view sender, std::span<const Rec
                 log.logData(r.logName, r.address);
                 ++result.accepted;
             } else {
-                log.logError(r.failure + std::string(r.address) + ">");
+                log.fail(ErrorCode::RecipientRefused, r.failure + std::string(r.address) + ">");
                 log.logData("bad_address", r.address);
                 if (badAddresses)
                     badAddresses->add(r.address);
@@ -481,7 +481,7 @@ bool SmtpConnImpl::sendMimePipelined(std::string_view from, std::span<const std:
     if (!r.mailAccepted)
         return false;
     if (alive && r.accepted == 0) {
-        log.logError("No valid recipients");
+        log.fail(ErrorCode::RecipientRefused, "No valid recipients");
         (void)command("RSET\r\n", 250, log);
         return false;
     }

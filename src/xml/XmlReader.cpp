@@ -102,7 +102,7 @@ void XmlParser::readCdata() {
     size_t start = pe_.position();
     bool closed = pe_.seekTo("]]>");
     if (!closed) {
-        log_.logError("Unclosed CDATA section");
+        log_.fail(ErrorCode::BadData, "Unclosed CDATA section");
         pe_.setPosition(pe_.text().size());
     }
     if (current_)
@@ -115,7 +115,7 @@ bool XmlParser::readComment() {
     pe_.advance(4);
     if (pe_.seekPast("-->"))
         return true;
-    log_.logError("Unclosed comment");
+    log_.fail(ErrorCode::BadData, "Unclosed comment");
     return false;
 }
 
@@ -125,7 +125,7 @@ bool XmlParser::readDoctype() {
     std::string dtd;
     if (pe_.captureBalanced('<', '>', dtd))
         return true;
-    log_.logError("Failed to parse DTD");
+    log_.fail(ErrorCode::BadData, "Failed to parse DTD");
     return false;
 }
 
@@ -146,7 +146,7 @@ void XmlParser::readClosingTag() {
     if (found && pe_.peek() == '>') {
         pe_.advance(1);
     } else if (found) {
-        log_.logError("Error in closing tag");
+        log_.fail(ErrorCode::BadData, "Error in closing tag");
         log_.logData("error_tag", current_ ? std::string_view(current_->tag()) : "");
     }
     // The name is not compared with the open tag: an end tag closes whatever is open. The
@@ -182,7 +182,7 @@ bool XmlParser::openElement(std::string_view name) {
         return true;
     }
     if (current_->depth() + 1 >= limits_.maxDepth) {
-        log_.logError("XML elements are nested too deeply");
+        log_.fail(ErrorCode::LimitExceeded, "XML elements are nested too deeply");
         log_.logDataLong("max_depth", static_cast<long>(limits_.maxDepth));
         root_.reset();
         current_ = nullptr;

@@ -23,7 +23,7 @@ done
 $PY -c 'import aiosmtpd' 2>/dev/null || die "python3-aiosmtpd missing: run scripts/setup.sh"
 
 USERS=("alice:alicepw" "bob:bobpw" "carol:s3cret pass!" "dave:davepw" "erin:erinpw"
-       "bench:benchpw" "frank:frankpw")
+       "bench:benchpw" "frank:frankpw" "grace:gracepw")
 
 port_free() { ! (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
 # Eight consecutive ports, free now; the base moves with our PID so parallel runs differ.
