@@ -377,8 +377,11 @@ bool ClsEmail::LoadEml(const char* emlFilename) {
         name.remove_prefix(7);
     LogNull quiet;
     std::string bytes;
-    if (!file::readWholeFile(name, bytes, &quiet))
+    if (!file::readWholeFile(name, bytes, &quiet)) {
+        // The log stays as it was, but a program may still learn why.
+        m_log.setError(quiet.error());
         return false;
+    }
     FromMimeOptions options;
     options.unwrapper = unwrapper_;
     std::unique_ptr<Email2> e = Email2::fromMime(bytes, quiet, options);
