@@ -52,10 +52,18 @@ def _last_line(log: str) -> str:
     return f": {errors[-1]}" if errors else ""
 
 
-def s(value: str | bytes | None) -> bytes | None:
-    if value is None or isinstance(value, bytes):
-        return value
-    return str(value).encode("utf-8")
+def s(value: str | bytes | os.PathLike | None) -> bytes | None:
+    # Text the library handed out with bytes that are not UTF-8 goes back as those bytes
+    # (surrogateescape both ways). A NUL would silently end the string in C, so it is refused
+    # as Python's own file functions refuse it.
+    if value is None:
+        return None
+    if isinstance(value, os.PathLike):
+        value = os.fspath(value)
+    data = value if isinstance(value, bytes) else str(value).encode("utf-8", "surrogateescape")
+    if b"\0" in data:
+        raise ValueError("embedded null character")
+    return data
 
 
 def b(value: bytes | bytearray | memoryview) -> tuple[bytes, int]:
