@@ -111,6 +111,10 @@ class Handle:
     def __del__(self):
         self.close()
 
+    def __reduce__(self):
+        # A copy would own the same object and release it a second time; Email has Clone().
+        raise TypeError(f"a {type(self).__name__} cannot be copied or pickled")
+
     def _ptr(self) -> int:
         if not self._h:
             raise ValueError(f"the {type(self).__name__} is closed")

@@ -25,7 +25,12 @@ rm -rf "$venv" "$build/python/build" "$build/python/norvane.egg-info"
 
 export NORVANE_EMAIL_DUMP=$dump
 if [[ -n $compiler ]]; then
-  LD_PRELOAD="$("$compiler" -print-file-name=libasan.so) $("$compiler" -print-file-name=libubsan.so)"
+  LD_PRELOAD=""
+  for runtime in libasan.so libubsan.so; do
+    path=$("$compiler" -print-file-name=$runtime)
+    [[ -f $path ]] || { echo "run.sh: $compiler has no $runtime" >&2; exit 1; }
+    LD_PRELOAD+="${LD_PRELOAD:+ }$path"
+  done
   export LD_PRELOAD ASAN_OPTIONS=detect_leaks=0
 fi
 # Run from the build tree, so that `import norvane` can only find the installed package.

@@ -2,7 +2,9 @@
 forms of each member, result types, sequences, and object lifetime."""
 
 import ast
+import copy
 import pathlib
+import pickle
 
 import pytest
 
@@ -96,7 +98,12 @@ def test_bundle_sequence_and_xml(tmp_path):
         assert (len(strings), list(strings), strings[1]) == (3, subjects, SUBJECT)
 
 
-def test_closed_object_refuses_use():
+def test_lifetime():
+    with Email() as email:
+        # Two owners of one object would release it twice.
+        for duplicate in (copy.copy, copy.deepcopy, pickle.dumps):
+            with pytest.raises(TypeError):
+                duplicate(email)
     email = Email()
     email.close()
     email.close()
