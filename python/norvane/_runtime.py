@@ -7,6 +7,7 @@ import ctypes.util
 import os
 import pathlib
 from ctypes import POINTER, byref, c_char_p, c_int, c_size_t, c_void_p
+from typing import TypeVar
 
 
 def _load() -> ctypes.CDLL:
@@ -84,6 +85,9 @@ def _take_string(p: c_void_p) -> str:
         lib.nv_free(p)
 
 
+_Self = TypeVar("_Self", bound="Handle")
+
+
 class Handle:
     """Owns one object of the library. close() (or leaving a with block) releases it now;
     otherwise it goes when Python collects the wrapper."""
@@ -102,7 +106,7 @@ class Handle:
         if h:
             getattr(lib, f"nv_{self._stem}_destroy")(h)
 
-    def __enter__(self):
+    def __enter__(self: _Self) -> _Self:
         return self
 
     def __exit__(self, *exc) -> None:
