@@ -7,6 +7,7 @@ import ctypes.util
 import os
 import pathlib
 from ctypes import POINTER, byref, c_char_p, c_int, c_size_t, c_void_p
+from typing import TypeVar
 
 
 def _load() -> ctypes.CDLL:
@@ -52,10 +53,18 @@ def _last_line(log: str) -> str:
     return f": {errors[-1]}" if errors else ""
 
 
-def s(value: str | bytes | None) -> bytes | None:
-    if value is None or isinstance(value, bytes):
-        return value
-    return str(value).encode("utf-8")
+def s(value: str | bytes | os.PathLike | None) -> bytes | None:
+    # Text the library handed out with bytes that are not UTF-8 goes back as those bytes
+    # (surrogateescape both ways). A NUL would silently end the string in C, so it is refused
+    # as Python's own file functions refuse it.
+    if value is None:
+        return None
+    if isinstance(value, os.PathLike):
+        value = os.fspath(value)
+    data = value if isinstance(value, bytes) else str(value).encode("utf-8", "surrogateescape")
+    if b"\0" in data:
+        raise ValueError("embedded null character")
+    return data
 
 
 def b(value: bytes | bytearray | memoryview) -> tuple[bytes, int]:
@@ -76,6 +85,9 @@ def _take_string(p: c_void_p) -> str:
         lib.nv_free(p)
 
 
+_Self = TypeVar("_Self", bound="Handle")
+
+
 class Handle:
     """Owns one object of the library. close() (or leaving a with block) releases it now;
     otherwise it goes when Python collects the wrapper."""
@@ -94,7 +106,7 @@ class Handle:
         if h:
             getattr(lib, f"nv_{self._stem}_destroy")(h)
 
-    def __enter__(self):
+    def __enter__(self: _Self) -> _Self:
         return self
 
     def __exit__(self, *exc) -> None:
@@ -102,6 +114,10 @@ class Handle:
 
     def __del__(self):
         self.close()
+
+    def __reduce__(self):
+        # A copy would own the same object and release it a second time; Email has Clone().
+        raise TypeError(f"a {type(self).__name__} cannot be copied or pickled")
 
     def _ptr(self) -> int:
         if not self._h:

@@ -104,18 +104,23 @@ def function(stem, pub, m, is_base):
     code = "capi::code(o)" if method else "NV_OK"
     checks = [f"        if (!{snake(n)} && {snake(n)}_size)\n"
               "            return NV_ERROR_BAD_ARGUMENT;" for k, n in m.args if k == "span"]
+    # The member runs in a statement of its own: read in the same expression, the error code
+    # could be evaluated before the call and report the previous one.
     if m.ret == "void" or m.success_flag:
         action = [f"        {call};", f"        return {code};"]
         outs = ""
     elif m.ret.startswith("obj:"):
-        action = [f"        return capi::finish(capi::store({call}, result), {code});"]
+        action = [f"        auto value = {call};",
+                  f"        return capi::finish(capi::store(std::move(value), result), {code});"]
         outs = "result"
     elif m.ret == "bytes":
-        action = [f"        return capi::finish(capi::store({call}, result, result_size), {code});"]
+        action = [f"        const auto value = {call};",
+                  f"        return capi::finish(capi::store(value, result, result_size), {code});"]
         outs = "result, result_size"
     else:
         conv = "static_cast<int>" if m.ret == "errcode" else ""
-        action = [f"        return capi::finish(capi::store({conv}({call}), result), {code});"]
+        action = [f"        const auto value = {conv}({call});",
+                  f"        return capi::finish(capi::store(value, result), {code});"]
         outs = "result"
     lines = [prototype(stem, pub, m) + " {"]
     if outs:
@@ -128,7 +133,8 @@ def source(api):
     out = ["// Generated from the library's own declarations; do not edit.", "",
            '#include "norvane/norvane.h"', ""]
     out += [f'#include "norvane/{c[0]}.h"' for c in api]
-    out += ['#include "binding/CApiSupport.h"', "", "using namespace norvane;", "",
+    out += ['#include "binding/CApiSupport.h"', "", "#include <utility>", "",
+            "using namespace norvane;", "",
             'extern "C" {', ""]
     for pub, _, _, stem, _, own, base in api:
         out += [f"NORVANE_API {handle(pub)}* nv_{stem}_create(void) {{",

@@ -20,6 +20,12 @@ PY_RET = {"void": "None", "bool": "bool", "int": "int", "long": "int", "double":
           "string": "str", "bytes": "bytes", "errcode": "ErrorCode"}
 
 
+# Classes holding a counted list behave as a read-only Python sequence: len(), [index] (negative
+# from the end, IndexError past either end) and iteration. (count property, item method, type)
+SEQUENCES = {"EmailBundle": ("message_count", "get_email", "Email"),
+             "StringArray": ("count", "get_string", "str")}
+
+
 def pyname(n):
     n = snake(n)
     return n + "_" if keyword.iskeyword(n) else n
@@ -116,9 +122,31 @@ def class_code(cls, stub):
     return out
 
 
+def sequence_code(pub, stub):
+    if pub not in SEQUENCES:
+        return []
+    count, item, kind = SEQUENCES[pub]
+
+    def body(*lines):
+        return ["        ..."] if stub else ["        " + line for line in lines]
+
+    out = ["", "    def __len__(self) -> int:"] + body(f"return self.{count}")
+    out += ["", f"    def __getitem__(self, index: int) -> {kind}:"]
+    out += body(f"n = self.{count}", "if not -n <= index < n:",
+                f'    raise IndexError("{pub} index out of range")', f"return self.{item}(index % n)")
+    out += ["", f"    def __iter__(self) -> Iterator[{kind}]:"]
+    out += body(f"return (self.{item}(i) for i in range(self.{count}))")
+    if pub == "StringArray":
+        out += ["", "    @classmethod", f"    def of(cls, items: Iterable[str]) -> {pub}:",
+                '        """A new array holding items, in order."""']
+        out += body("array = cls()", "for text in items:", "    array.append(text)", "return array")
+    return out
+
+
 def module(api, codes):
     head = ['"""Generated from the library\'s own declarations; do not edit."""', "",
-            "from __future__ import annotations", "", "import enum"]
+            "from __future__ import annotations", "", "import enum",
+            "from collections.abc import Iterable, Iterator"]
     body = ["", "", "class ErrorCode(enum.IntEnum):",
             '    """The class of a failure; the values of the C API\'s NV_ERROR_... codes."""']
     body += [f"    {error_macro(n).replace('NV_ERROR_', '').replace('NV_OK', 'NONE')} = {v}"
@@ -140,6 +168,6 @@ def module(api, codes):
     py += body
     stub = head + ["", "from ._runtime import Handle"] + stub_body
     for cls in api:
-        py += ["", ""] + class_code(cls, False)
-        stub += ["", ""] + class_code(cls, True)
+        py += ["", ""] + class_code(cls, False) + sequence_code(cls[0], False)
+        stub += ["", ""] + class_code(cls, True) + sequence_code(cls[0], True)
     return "\n".join(py) + "\n", "\n".join(stub) + "\n"
