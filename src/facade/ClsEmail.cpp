@@ -24,6 +24,42 @@ std::string fieldValue(const Email2& e, std::string_view name) {
     return std::move(v.str());
 }
 
+// A header value on the one line of its part: line breaks become spaces.
+std::string onOneLine(std::string_view s) {
+    std::string out;
+    out.reserve(s.size());
+    for (size_t i = 0; i < s.size(); ++i) {
+        if (s[i] == '\r' && i + 1 < s.size() && s[i + 1] == '\n')
+            continue;
+        out.push_back(s[i] == '\r' || s[i] == '\n' ? ' ' : s[i]);
+    }
+    return out;
+}
+
+void describePart(const Email2& n, int depth, std::string& out) {
+    std::string line(static_cast<size_t>(2 * depth), ' ');
+    line += n.contentType().empty() ? "(no type)" : n.contentType();
+    if (n.charset().getCodePage() != 0 && !n.isMultipart())
+        line += "; charset=" + n.charset().getName();
+    if (!n.typeParam().empty())
+        line += "; type=" + n.typeParam();
+    if (n.partCount() == 0) {
+        if (!n.transferEncoding().empty())
+            line += ", " + n.transferEncoding();
+        line += ", " + std::to_string(n.body().getSize()) + " bytes";
+    }
+    if (!n.disposition().empty())
+        line += ", " + n.disposition();
+    if (!n.filename().empty() || !n.name().empty())
+        line += ", \"" + n.attachmentFilename() + "\"";
+    if (!n.contentId().empty())
+        line += ", id " + n.contentId();
+    out += onOneLine(line);
+    out += '\n';
+    for (int i = 0; i < n.partCount(); ++i)
+        describePart(*n.partAt(i), depth + 1, out);
+}
+
 } // namespace
 
 ClsEmail::ClsEmail()
@@ -368,6 +404,18 @@ bool ClsEmail::SetFromMimeText(std::string_view mimeText) {
 
 bool ClsEmail::SetFromMimeText(const char* mimeText) {
     return SetFromMimeText(arg(mimeText));
+}
+
+bool ClsEmail::SetFromMimeBytes(std::span<const uint8_t> mimeBytes) {
+    return SetFromMimeText(
+        std::string_view(reinterpret_cast<const char*>(mimeBytes.data()), mimeBytes.size()));
+}
+
+std::string ClsEmail::GetMimeStructure() {
+    Frame frame(m_log, "GetMimeStructure");
+    std::string out;
+    describePart(*email_, 0, out);
+    return out;
 }
 
 bool ClsEmail::LoadEml(const char* emlFilename) {

@@ -115,10 +115,21 @@ public:
 
     // ---- MIME text and files ----
     [[nodiscard]] std::string GetMime();
-    // On failure the e-mail stays as it was. The second form takes text that may hold NUL
-    // bytes.
+    // On failure the e-mail stays as it was.
     bool SetFromMimeText(const char* mimeText);
+    // For in-process callers: the same for text that may hold NUL bytes.
     bool SetFromMimeText(std::string_view mimeText);
+    // SetFromMimeText for text that may hold NUL bytes (a part sent as binary, a damaged
+    // message), as read from a file or a socket.
+    bool SetFromMimeBytes(std::span<const uint8_t> mimeBytes);
+    // The MIME structure for a reader: one line per part, depth first, indented two spaces per
+    // level below the top. Each line gives the content type ("(no type)" when there is none),
+    // then "; charset=NAME" for a part without sub-parts that names one and "; type=TYPE" for a
+    // type parameter; for a part without sub-parts ", ENCODING" when one is named and ", N
+    // bytes" (the decoded body); then, when present, ", DISPOSITION", ", \"FILENAME\"" and ", id
+    // CONTENT-ID". A line break inside a value becomes a space; other bytes are as the message
+    // has them.
+    [[nodiscard]] std::string GetMimeStructure();
     // Leaves the log alone; on failure the e-mail stays as it was.
     bool LoadEml(const char* emlFilename);
     bool SaveEml(const char* fileName);
@@ -175,6 +186,8 @@ public:
     [[nodiscard]] std::string GetRelatedString(int index, const char* srcCharset);
     [[nodiscard]] std::string GetRelatedStringCrLf(int index, const char* srcCharset);
     [[nodiscard]] std::string GetRelatedContentID(int index);
+    // The item's content type ("image/png"); empty when there is no item index.
+    [[nodiscard]] std::string GetRelatedContentType(int index);
     bool SaveRelatedItem(int index, const char* directory);
     void DropRelatedItems();
     void DropRelatedItem(int index);

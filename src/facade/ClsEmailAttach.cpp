@@ -417,6 +417,12 @@ std::string ClsEmail::GetRelatedContentID(int index) {
     return std::move(v.str());
 }
 
+std::string ClsEmail::GetRelatedContentType(int index) {
+    Frame frame(m_log, "GetRelatedContentType");
+    const Email2* r = relatedItemOrLog(index);
+    return r ? r->contentType() : std::string();
+}
+
 bool ClsEmail::SaveRelatedItem(int index, const char* directory) {
     Frame frame(m_log, "SaveRelatedItem");
     Email2* r = relatedItemOrLog(index);

@@ -117,10 +117,18 @@ bool ClsEmail::AddPlainTextAlternativeBody(const char* body) {
 }
 
 void ClsEmail::addHtmlAlternative(std::string_view html) {
-    if (Email2* h = email_->htmlNode())
+    if (Email2* h = email_->htmlNode()) {
         h->setHtmlBody(html);
-    else
-        email_->addAlternative(Email2::makeHtmlAlternativePart(html, email_->charset()));
+    } else {
+        // The e-mail's charset serves the HTML only when it holds every character; otherwise
+        // the part chooses its own rather than lose text.
+        const Charset& ours = email_->charset();
+        EncodingConvert conv;
+        std::string converted;
+        const bool holds = ours.getCodePage() == 0 || ours.getCodePage() == kUtf8 ||
+                           conv.convert(kUtf8, ours.getCodePage(), html, converted);
+        email_->addAlternative(Email2::makeHtmlAlternativePart(html, holds ? ours : Charset()));
+    }
     const Email2* h = email_->htmlNode();
     if (!h || h->charset().getCodePage() != 0)
         return;

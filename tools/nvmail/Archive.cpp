@@ -4,78 +4,73 @@
 
 #include "Commands.h"
 
-#include "archive/AttachmentArchive.h"
-#include "email/Email2.h"
+#include "norvane/Email.h"
 
 #include <cstdio>
 
-using norvane::Email2;
+using norvane::Email;
 
 namespace nvmail {
 
 namespace {
 
-// The e-mail of the file in; null (reported) when the file cannot be read. The text is freed
-// once parsed.
-std::unique_ptr<Email2> load(const std::string& path, ToolLog& log) {
-    std::string mime;
+// The e-mail of the file in; false (reported) when the file cannot be read. The text is freed
+// once parsed, and the log of parsing goes to loadLog.
+bool load(const std::string& path, Email& e, std::string& loadLog) {
+    std::vector<uint8_t> mime;
     if (!readInput(path, mime))
-        return nullptr;
-    auto e = Email2::fromMime(mime, log);
-    release(mime);
-    return e;
+        return false;
+    (void)e.SetFromMimeBytes(mime);
+    loadLog = e.get_LastErrorText();
+    return true;
 }
 
-bool save(const std::string& path, const Email2& e, ToolLog& log) {
-    norvane::StringBuffer mime;
-    e.renderMime(mime, "", log);
-    return writeOutput(path, mime.view());
-}
-
-void printAttachments(const Email2& e) {
-    for (const Email2* a : e.attachments())
-        std::printf("  %s (%zu bytes)\n", a->attachmentFilename().c_str(), a->body().getSize());
+void printAttachments(Email& e) {
+    for (int i = 0; i < e.get_NumAttachments(); ++i)
+        std::printf("  %s (%ld bytes)\n", e.GetAttachmentFilename(i).c_str(),
+                    e.GetAttachmentSize(i));
 }
 
 } // namespace
 
 int zipAttachments(const Parsed& p) {
-    ToolLog log;
-    auto e = load(p.operands[0], log);
-    if (!e)
+    Email e;
+    std::string log;
+    if (!load(p.operands[0], e, log))
         return kFailed;
-    const int before = e->numAttachments();
-    const std::string zipName = p.operands.size() == 3 ? p.operands[2] : "";
-    const bool ok = norvane::attachment_archive::zipAttachments(e.get(), zipName, log);
-    log.printIfWanted(p);
-    if (!ok) {
-        error("cannot zip the attachments of " + p.operands[0] + ": " +
-              log.reason("the archive could not be written"));
+    const int before = e.get_NumAttachments();
+    e.ZipAttachments(p.operands.size() == 3 ? p.operands[2].c_str() : "");
+    // The member gives no result: an error in its log is the failure.
+    const std::string reason = firstLoggedError(e.get_LastErrorXml());
+    printLogIfWanted(p, log + e.get_LastErrorText());
+    if (!reason.empty()) {
+        error("cannot zip the attachments of " + p.operands[0] + ": " + reason);
         return kFailed;
     }
-    if (!save(p.operands[1], *e, log))
+    if (!writeOutput(p.operands[1], e.GetMime()))
         return kFailed;
     std::printf("%d attachment(s) zipped\n", before);
-    printAttachments(*e);
+    printAttachments(e);
     return kOk;
 }
 
 int unzipAttachments(const Parsed& p) {
-    ToolLog log;
-    auto e = load(p.operands[0], log);
-    if (!e)
+    Email e;
+    std::string log;
+    if (!load(p.operands[0], e, log))
         return kFailed;
-    const bool ok = norvane::attachment_archive::unzipAttachments(*e, log);
-    log.printIfWanted(p);
+    const bool ok = e.UnzipAttachments();
+    printLogIfWanted(p, log + e.get_LastErrorText());
     if (!ok) {
+        const std::string reason = firstLoggedError(e.get_LastErrorXml());
         error("cannot unzip the attachments of " + p.operands[0] + ": " +
-              log.reason("an archive could not be read"));
+              (reason.empty() ? "an archive could not be read" : reason));
         return kFailed;
     }
-    if (!save(p.operands[1], *e, log))
+    if (!writeOutput(p.operands[1], e.GetMime()))
         return kFailed;
-    std::printf("%d attachment(s) after unzipping\n", e->numAttachments());
-    printAttachments(*e);
+    std::printf("%d attachment(s) after unzipping\n", e.get_NumAttachments());
+    printAttachments(e);
     return kOk;
 }
 

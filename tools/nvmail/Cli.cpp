@@ -1,8 +1,6 @@
 #include "Cli.h"
 
-#include "common/FileAccess.h"
-#include "common/Platform.h"
-#include "common/UniqueFd.h"
+#include "Posix.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -12,9 +10,6 @@
 #include <cerrno>
 #include <cstdlib>
 #include <memory>
-
-using norvane::UniqueFd;
-using norvane::platform::systemErrorText;
 
 namespace nvmail {
 
@@ -202,8 +197,8 @@ bool readInput(const std::string& path, std::string& out, bool allowEmpty) {
     return readInto(path, out, allowEmpty);
 }
 
-bool readInput(const std::string& path, norvane::DataBuffer& out, bool allowEmpty) {
-    return readInto(path, out.vec(), allowEmpty);
+bool readInput(const std::string& path, std::vector<uint8_t>& out, bool allowEmpty) {
+    return readInto(path, out, allowEmpty);
 }
 
 bool writeOutput(const std::string& path, std::string_view data) {
@@ -238,8 +233,7 @@ bool writeOutput(const std::string& path, std::string_view data) {
         return false;
     }
     // Flushed to disk before the rename, so that the new name never points at missing data.
-    bool ok = norvane::file::writeAll(fd.get(), data) && ::fchmod(fd.get(), mode) == 0 &&
-              ::fsync(fd.get()) == 0;
+    bool ok = writeAll(fd.get(), data) && ::fchmod(fd.get(), mode) == 0 && ::fsync(fd.get()) == 0;
     int err = errno;
     if (::close(fd.release()) != 0 && ok) {
         ok = false;
@@ -260,27 +254,49 @@ void release(std::string& s) {
     std::string().swap(s);
 }
 
-bool ToolLog::logError(std::string_view text) {
-    if (firstError_.empty())
-        firstError_ = text.substr(0, text.find('\n'));
-    return log_.logError(text);
+void release(std::vector<uint8_t>& bytes) {
+    std::vector<uint8_t>().swap(bytes);
 }
 
-bool ToolLog::clearLog() {
-    firstError_.clear();
-    return log_.clearLog();
+std::string firstLoggedError(std::string_view logXml) {
+    // An error is an <error> element (with a keyword attribute when another member logged it);
+    // its text is in a CDATA section or escaped.
+    size_t at = 0;
+    while ((at = logXml.find("<error", at)) != std::string_view::npos &&
+           logXml.substr(at + 6, 1) != ">" && logXml.substr(at + 6, 1) != " ")
+        at += 6;
+    if (at == std::string_view::npos)
+        return {};
+    const size_t open = logXml.find('>', at);
+    const size_t close = logXml.find("</error>", open);
+    if (open == std::string_view::npos || close == std::string_view::npos)
+        return {};
+    std::string_view content = logXml.substr(open + 1, close - open - 1);
+    std::string text;
+    if (content.starts_with("<![CDATA[") && content.ends_with("]]>")) {
+        text = content.substr(9, content.size() - 12);
+    } else {
+        static constexpr std::pair<std::string_view, char> kEntities[] = {
+            {"&lt;", '<'}, {"&gt;", '>'}, {"&quot;", '"'}, {"&apos;", '\''}, {"&amp;", '&'}};
+        while (!content.empty()) {
+            const auto entity =
+                std::find_if(std::begin(kEntities), std::end(kEntities),
+                             [&](const auto& e) { return content.starts_with(e.first); });
+            if (entity != std::end(kEntities)) {
+                text.push_back(entity->second);
+                content.remove_prefix(entity->first.size());
+            } else {
+                text.push_back(content.front());
+                content.remove_prefix(1);
+            }
+        }
+    }
+    return text.substr(0, text.find_first_of("\r\n"));
 }
 
-std::string ToolLog::reason(std::string_view fallback) const {
-    return firstError_.empty() ? std::string(fallback) : firstError_;
-}
-
-void ToolLog::printIfWanted(const Parsed& p) const {
-    if (!p.wantsLog())
-        return;
-    norvane::StringBuffer text;
-    log_.getLastErrorText(text);
-    std::fprintf(stderr, "%s", text.getString());
+void printLogIfWanted(const Parsed& p, std::string_view logText) {
+    if (p.wantsLog())
+        std::fprintf(stderr, "%.*s", static_cast<int>(logText.size()), logText.data());
 }
 
 std::string printable(std::string_view s) {

@@ -9,10 +9,7 @@
 // temporary name in its directory and renamed over the target only once the work succeeded, so
 // a failed or interrupted run leaves an existing file (the input, when run in place) as it was.
 
-#include "common/DataBuffer.h"
-#include "common/LogBase.h"
-#include "common/Logger.h"
-
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <string_view>
@@ -73,44 +70,19 @@ void error(std::string_view message);
 // The whole file into out. An unreadable file, and an empty one unless allowEmpty, is reported
 // ("cannot read PATH: REASON") and gives false.
 bool readInput(const std::string& path, std::string& out, bool allowEmpty = false);
-bool readInput(const std::string& path, norvane::DataBuffer& out, bool allowEmpty = false);
+bool readInput(const std::string& path, std::vector<uint8_t>& out, bool allowEmpty = false);
 // The data to standard output (path empty or "-") or to the file path, through a temporary
 // file renamed over it; reported and false on failure, leaving any earlier file untouched.
 bool writeOutput(const std::string& path, std::string_view data);
-// Frees a string's memory now rather than at the end of the command.
+// Frees a string's or a byte vector's memory now rather than at the end of the command.
 void release(std::string& s);
+void release(std::vector<uint8_t>& bytes);
 
-// The activity log of one command. It keeps the first error logged, which is the reason given
-// in the command's one-line error.
-class ToolLog final : public norvane::LogBase {
-public:
-    void getLastErrorXml(norvane::StringBuffer& out) const override { log_.getLastErrorXml(out); }
-    void getLastErrorHtml(norvane::StringBuffer& out) const override { log_.getLastErrorHtml(out); }
-    void getLastErrorText(norvane::StringBuffer& out) const override { log_.getLastErrorText(out); }
-    bool logError(std::string_view text) override;
-    bool logInfo(std::string_view text) override { return log_.logInfo(text); }
-    bool logDebug(std::string_view text) override { return log_.logDebug(text); }
-    bool logXml(std::string_view xml) override { return log_.logXml(xml); }
-    bool clearLog() override;
-    bool enterContext(std::string_view name) override { return log_.enterContext(name); }
-    bool leaveContext() override { return log_.leaveContext(); }
-    bool logData(std::string_view name, std::string_view value) override {
-        return log_.logData(name, value);
-    }
-    bool logDataLong(std::string_view name, long value) override {
-        return log_.logDataLong(name, value);
-    }
-    bool saveLastErrorXml(const char* path) const override { return log_.saveLastErrorXml(path); }
-
-    // The first error logged, or fallback when there was none.
-    [[nodiscard]] std::string reason(std::string_view fallback) const;
-    // The log as text on standard error, when the command line asked for it.
-    void printIfWanted(const Parsed& p) const;
-
-private:
-    norvane::Logger log_;
-    std::string firstError_;
-};
+// The first error an activity log in its XML form (get_LastErrorXml) records, on one line:
+// the reason a command gives in its one-line error. Empty when the log records none.
+std::string firstLoggedError(std::string_view logXml);
+// An activity log on standard error, when the command line asked for it (--log).
+void printLogIfWanted(const Parsed& p, std::string_view logText);
 
 // Text from a message made safe for a terminal: control bytes become '?', except tab and line
 // feed; CR is dropped. oneLine also turns line feeds into spaces.

@@ -9,7 +9,7 @@
 #include <vector>
 
 namespace norvane {
-class ClsEmail;
+class Email;
 }
 
 namespace nvmail {
@@ -18,7 +18,7 @@ namespace nvmail {
 // attachments, and writes its MIME text to a file or standard output.
 int compose(const Parsed& p);
 // The e-mail of compose's options (also send's), or the status of the error already reported.
-int buildEmail(const Parsed& p, std::unique_ptr<norvane::ClsEmail>& out);
+int buildEmail(const Parsed& p, std::unique_ptr<norvane::Email>& out);
 // Sends an .eml file or the e-mail of compose's options over SMTP; refused recipients are
 // printed, one a line.
 int sendMail(const Parsed& p);

@@ -2,69 +2,49 @@
 
 #include "Commands.h"
 
-#include "charset/EncodingConvert.h"
-#include "charset/UnicodeInfo.h"
-#include "common/FileAccess.h"
-#include "common/Logger.h"
-#include "email/Email2.h"
-#include "facade/ClsEmail.h"
-#include "mime/Rfc822Address.h"
+#include "norvane/Email.h"
 
 #include <algorithm>
 
 #include <cstdio>
-#include <map>
 #include <string_view>
 
-using norvane::Charset;
-using norvane::DataBuffer;
-using norvane::Email2;
-using norvane::RecipientKind;
+using norvane::Email;
 
 namespace nvmail {
 
 namespace {
 
-constexpr int kUtf8 = 65001;
-constexpr int kUtf16Le = 1200;
+std::string_view trimView(std::string_view s) {
+    const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+    while (!s.empty() && blank(s.front()))
+        s.remove_prefix(1);
+    while (!s.empty() && blank(s.back()))
+        s.remove_suffix(1);
+    return s;
+}
 
-bool convertsTo(std::string_view utf8, int cp) {
-    if (cp == kUtf8)
-        return true;
+// Lines of mail text end in CR LF, whatever the files use.
+std::string toCrLf(std::string_view s) {
     std::string out;
-    norvane::EncodingConvert conv;
-    return conv.convert(kUtf8, cp, utf8, out);
+    out.reserve(s.size() + s.size() / 32);
+    for (char c : s) {
+        if (c == '\r')
+            continue;
+        if (c == '\n')
+            out.push_back('\r');
+        out.push_back(c);
+    }
+    return out;
 }
 
-// Gives the e-mail a charset for text it has none for: the single-script charset that holds
-// every character, else UTF-8.
-void chooseCharset(Email2& e, std::string_view utf8) {
-    if (e.charset().getCodePage() != 0 || utf8.empty())
-        return;
-    std::string utf16;
-    norvane::EncodingConvert conv;
-    (void)conv.convert(kUtf8, kUtf16Le, utf8, utf16);
-    std::u16string units(utf16.size() / 2, u'\0');
-    for (size_t i = 0; i < units.size(); ++i)
-        units[i] = static_cast<char16_t>(static_cast<unsigned char>(utf16[2 * i]) |
-                                         static_cast<unsigned char>(utf16[2 * i + 1]) << 8);
-    norvane::UnicodeInfo info;
-    info.analyse(units);
-    int cp = info.chooseCharset();
-    if (cp == 0)
-        return;
-    if (!convertsTo(utf8, cp))
-        cp = kUtf8;
-    Charset cs;
-    if (cs.setByCodePage(cp))
-        e.setCharset(cs);
+// The charset the library chooses for all of text: one charset serves subject and bodies.
+// Empty when the text needs none (ASCII).
+std::string chosenCharset(const std::string& text) {
+    Email scratch;
+    scratch.put_Body(text.c_str());
+    return scratch.get_Charset();
 }
-
-// The inline items, read and given their Content-IDs before the HTML that refers to them.
-struct InlineItem {
-    std::string name;
-    std::unique_ptr<Email2> part;
-};
 
 std::string baseName(const std::string& path) {
     const size_t slash = path.find_last_of('/');
@@ -78,15 +58,18 @@ void replaceAll(std::string& s, const std::string& from, const std::string& to) 
         s.replace(at, from.size(), to);
 }
 
+// An inline file: its name as the HTML refers to it and its Content-ID once added.
+struct InlineItem {
+    std::string name;
+    std::string contentId;
+};
+
 // Points the HTML's references to each inline file at its Content-ID.
 void linkInlineItems(std::string& html, const std::vector<InlineItem>& items) {
     for (const auto& item : items) {
-        std::string cid = item.part->contentId();
-        std::erase(cid, '<');
-        std::erase(cid, '>');
-        replaceAll(html, "cid:" + item.name, "cid:" + cid);
-        replaceAll(html, "src=\"" + item.name + "\"", "src=\"cid:" + cid + "\"");
-        replaceAll(html, "src='" + item.name + "'", "src='cid:" + cid + "'");
+        replaceAll(html, "cid:" + item.name, "cid:" + item.contentId);
+        replaceAll(html, "src=\"" + item.name + "\"", "src=\"cid:" + item.contentId + "\"");
+        replaceAll(html, "src='" + item.name + "'", "src='cid:" + item.contentId + "'");
     }
 }
 
@@ -106,44 +89,80 @@ bool readBodies(const Parsed& p, Bodies& b) {
     b.haveHtml = p.has("--html");
     if (b.haveHtml && !readInput(p.value("--html"), b.html, true))
         return false;
-    // Lines of mail text end in CR LF, whatever the files use.
-    b.text = norvane::sb::toCRLF(b.text);
-    b.html = norvane::sb::toCRLF(b.html);
+    b.text = toCrLf(b.text);
+    b.html = toCrLf(b.html);
     return true;
 }
 
-void setBodies(Email2& e, Bodies& b, const std::vector<InlineItem>& items) {
-    linkInlineItems(b.html, items);
-    if (b.haveText)
-        e.setBody(b.text, false);
-    if (!b.haveHtml)
-        return;
-    if (!b.haveText) {
-        e.setHtmlBody(b.html);
-        return;
-    }
-    // The e-mail's charset serves the HTML too when it holds every character.
-    const Charset cs = convertsTo(b.html, e.charset().getCodePage()) ? e.charset() : Charset();
-    e.addAlternative(Email2::makeHtmlAlternativePart(b.html, cs));
-}
-
-bool readInlineItems(const Parsed& p, std::vector<InlineItem>& items) {
+// The inline files join the e-mail after the bodies; the HTML refers to them by the Content-IDs
+// they get here.
+bool addInlineItems(const Parsed& p, Email& e, std::vector<InlineItem>& items) {
     for (const auto& path : p.values("--inline")) {
-        DataBuffer data;
+        std::vector<uint8_t> data;
         if (!readInput(path, data, true))
             return false;
-        items.push_back({baseName(path), Email2::makeRelatedPart(path, std::move(data))});
+        items.push_back({baseName(path), e.AddRelatedData(data, path.c_str())});
     }
     return true;
 }
 
-// One address as a person means it: something before and after a single '@', no spaces or
-// control characters in it.
-bool isMailbox(std::string_view addr) {
-    const size_t at = addr.rfind('@');
-    if (at == std::string_view::npos || at == 0 || at + 1 == addr.size())
+// With a text body the HTML becomes its alternative.
+void setHtml(Email& e, const Bodies& b, const std::string& html) {
+    if (!b.haveHtml)
+        return;
+    if (b.haveText)
+        (void)e.AddHtmlAlternativeBody(html.c_str());
+    else
+        (void)e.SetHtmlBody(html.c_str());
+}
+
+// The bodies, then the inline items, then the HTML again with its references pointed at them.
+bool setBodies(const Parsed& p, Email& e, const Bodies& b) {
+    if (b.haveText)
+        e.put_Body(b.text.c_str());
+    setHtml(e, b, b.html);
+    std::vector<InlineItem> items;
+    if (!addInlineItems(p, e, items))
         return false;
-    const std::string_view domain = addr.substr(at + 1);
+    std::string linked = b.html;
+    linkInlineItems(linked, items);
+    // Replaces the text of the HTML part where it now sits.
+    if (linked != b.html)
+        (void)e.AddHtmlAlternativeBody(linked.c_str());
+    return true;
+}
+
+// The entries of a comma-separated address list; a comma inside quotes separates nothing.
+std::vector<std::string> splitList(std::string_view list) {
+    std::vector<std::string> out;
+    std::string cur;
+    bool quoted = false;
+    for (char c : list) {
+        if (c == '"')
+            quoted = !quoted;
+        if (c == ',' && !quoted) {
+            if (!cur.empty())
+                out.push_back(std::move(cur));
+            cur.clear();
+            continue;
+        }
+        cur.push_back(c);
+    }
+    if (!cur.empty())
+        out.push_back(std::move(cur));
+    return out;
+}
+
+// One address as a person means it: the library takes it as a sender, and its address has
+// something before and after a single '@', no spaces or control characters.
+bool isMailbox(const std::string& entry) {
+    Email parsed;
+    parsed.put_From(entry.c_str());
+    const std::string addr = parsed.get_FromAddress();
+    const size_t at = addr.rfind('@');
+    if (at == std::string::npos || at == 0 || at + 1 == addr.size())
+        return false;
+    const std::string_view domain = std::string_view(addr).substr(at + 1);
     if (domain.find('@') != std::string_view::npos || domain.front() == '.' || domain.back() == '.')
         return false;
     return std::none_of(addr.begin(), addr.end(),
@@ -153,13 +172,12 @@ bool isMailbox(std::string_view addr) {
 // Every comma-separated entry of an address option must be one mailbox; the first that is not
 // is named.
 bool checkAddresses(std::string_view option, const std::string& list, bool single) {
-    const std::vector<std::string> entries = norvane::StringBuffer(list).split(",", true, false);
+    const std::vector<std::string> entries = splitList(list);
     std::string bad;
     if (entries.empty())
         bad = list;
     for (const std::string& entry : entries) {
-        auto addr = norvane::Rfc822Address::parseAddress(entry);
-        if (!addr || !isMailbox(addr->getAddress())) {
+        if (!isMailbox(entry)) {
             bad = entry;
             break;
         }
@@ -170,7 +188,7 @@ bool checkAddresses(std::string_view option, const std::string& list, bool singl
         return true;
     error(std::string(option) + ": not " +
           (single ? "an e-mail address" : "a list of e-mail addresses") + ": '" +
-          std::string(norvane::sb::trimView(bad)) + "'");
+          std::string(trimView(bad)) + "'");
     return false;
 }
 
@@ -199,67 +217,68 @@ int checkAddressOptions(const Parsed& p) {
     return kOk;
 }
 
-void addAddresses(Email2& e, const Parsed& p) {
+void addAddresses(Email& e, const Parsed& p) {
     if (p.has("--from"))
-        (void)e.setFrom(p.value("--from"));
+        e.put_From(p.value("--from").c_str());
     for (const auto& [name, value] : p.options) {
         if (name == "--to")
-            (void)e.addMultiple(RecipientKind::To, value);
+            (void)e.AddMultipleTo(value.c_str());
         else if (name == "--cc")
-            (void)e.addMultiple(RecipientKind::Cc, value);
+            (void)e.AddMultipleCC(value.c_str());
         else if (name == "--bcc")
-            (void)e.addMultiple(RecipientKind::Bcc, value);
+            (void)e.AddMultipleBcc(value.c_str());
     }
+}
+
+bool addAttachments(const Parsed& p, Email& e) {
+    for (const auto& path : p.values("--attach")) {
+        std::vector<uint8_t> data;
+        if (!readInput(path, data, true))
+            return false;
+        (void)e.AddDataAttachment(data, path.c_str());
+    }
+    return true;
 }
 
 } // namespace
 
-int buildEmail(const Parsed& p, std::unique_ptr<norvane::ClsEmail>& out) {
+int buildEmail(const Parsed& p, std::unique_ptr<Email>& out) {
     if (const int status = checkAddressOptions(p); status != kOk)
         return status;
-    auto e = std::make_unique<Email2>();
+    auto e = std::make_unique<Email>();
     if (p.has("--charset")) {
-        Charset cs;
-        if (!cs.setByName(p.value("--charset"))) {
+        e->put_Charset(p.value("--charset").c_str());
+        if (e->get_Charset().empty()) {
             error("--charset: unknown charset '" + p.value("--charset") + "'");
             return kUsage;
         }
-        e->setCharset(cs);
     }
     Bodies bodies;
-    std::vector<InlineItem> items;
-    if (!readBodies(p, bodies) || !readInlineItems(p, items))
+    if (!readBodies(p, bodies))
         return kFailed;
     const std::string subject = p.value("--subject");
     if (!p.has("--charset")) {
         // One charset for subject and bodies, chosen from all of their text.
-        chooseCharset(*e, subject + "\n" + bodies.text + "\n" + bodies.html);
+        const std::string cs = chosenCharset(subject + "\n" + bodies.text + "\n" + bodies.html);
+        if (!cs.empty())
+            e->put_Charset(cs.c_str());
     }
     addAddresses(*e, p);
     if (!subject.empty())
-        e->setHeaderField("subject", subject);
-    setBodies(*e, bodies, items);
-    for (auto& item : items)
-        e->addRelated(std::move(item.part));
-    for (const auto& path : p.values("--attach")) {
-        DataBuffer data;
-        if (!readInput(path, data, true))
-            return kFailed;
-        (void)e->addAttachmentPart(Email2::makeAttachmentPart(path, std::move(data), ""));
-    }
-    out = std::make_unique<norvane::ClsEmail>(std::move(e));
+        e->AddHeaderField("subject", subject.c_str());
+    if (!setBodies(p, *e, bodies) || !addAttachments(p, *e))
+        return kFailed;
+    out = std::move(e);
     return kOk;
 }
 
 int compose(const Parsed& p) {
-    std::unique_ptr<norvane::ClsEmail> email;
+    std::unique_ptr<Email> email;
     if (const int status = buildEmail(p, email); status != kOk)
         return status;
-    ToolLog log;
-    norvane::StringBuffer mime;
-    email->email2().renderMime(mime, "", log);
-    log.printIfWanted(p);
-    return writeOutput(p.value("--output"), mime.view()) ? kOk : kFailed;
+    const std::string mime = email->GetMime();
+    printLogIfWanted(p, email->get_LastErrorText());
+    return writeOutput(p.value("--output"), mime) ? kOk : kFailed;
 }
 
 } // namespace nvmail

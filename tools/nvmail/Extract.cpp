@@ -7,11 +7,9 @@
 // link can redirect a write outside the directory, and a file appears complete or not at all.
 
 #include "Commands.h"
+#include "Posix.h"
 
-#include "common/FileAccess.h"
-#include "common/Platform.h"
-#include "common/UniqueFd.h"
-#include "facade/ClsEmail.h"
+#include "norvane/Email.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -20,11 +18,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <string_view>
-
-using norvane::ClsEmail;
-using norvane::DataBuffer;
-using norvane::UniqueFd;
-using norvane::platform::systemErrorText;
 
 namespace nvmail {
 
@@ -73,7 +66,7 @@ std::string numbered(const std::string& name, int n) {
 bool writeTemporary(int dir, const std::string& name, std::string_view data, std::string& temp) {
     UniqueFd fd;
     for (int n = 0; n < kMaxTries && !fd; ++n) {
-        temp = ".nvmail-" + norvane::platform::newUuidString();
+        temp = ".nvmail-" + newUuid();
         fd = UniqueFd(::openat(dir, temp.c_str(),
                                O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
         if (!fd && errno != EEXIST)
@@ -83,8 +76,7 @@ bool writeTemporary(int dir, const std::string& name, std::string_view data, std
         error("cannot save " + name + ": " + systemErrorText(errno));
         return false;
     }
-    if (!norvane::file::writeAll(fd.get(), data) || ::fsync(fd.get()) != 0 ||
-        ::close(fd.release()) != 0) {
+    if (!writeAll(fd.get(), data) || ::fsync(fd.get()) != 0 || ::close(fd.release()) != 0) {
         const int err = errno;
         (void)::unlinkat(dir, temp.c_str(), 0);
         error("cannot save " + name + ": " + systemErrorText(err));
@@ -151,15 +143,15 @@ bool saveIntoDirectory(const std::string& dirPath, const std::string& name, std:
 }
 
 int extract(const Parsed& p) {
-    std::string mime;
+    std::vector<uint8_t> mime;
     if (!readInput(p.operands[0], mime))
         return kFailed;
-    ClsEmail email;
-    (void)email.SetFromMimeText(std::string_view(mime));
+    norvane::Email email;
+    (void)email.SetFromMimeBytes(mime);
     release(mime);
     struct Item {
         std::string name;
-        DataBuffer data;
+        std::vector<uint8_t> data;
     };
     std::vector<Item> items;
     for (int i = 0; i < email.get_NumAttachments(); ++i)
@@ -177,8 +169,10 @@ int extract(const Parsed& p) {
     int failures = 0;
     for (const Item& item : items) {
         std::string saved;
-        if (saveNew(dir.get(), safeFileName(item.name), item.data.view(), saved))
-            std::printf("saved %s (%zu bytes)\n", saved.c_str(), item.data.getSize());
+        const std::string_view data(reinterpret_cast<const char*>(item.data.data()),
+                                    item.data.size());
+        if (saveNew(dir.get(), safeFileName(item.name), data, saved))
+            std::printf("saved %s (%zu bytes)\n", saved.c_str(), data.size());
         else
             ++failures;
     }

@@ -5,13 +5,12 @@
 #include "Commands.h"
 #include "Server.h"
 
-#include "common/FileAccess.h"
-#include "common/Platform.h"
-#include "common/UniqueFd.h"
-#include "facade/ClsEmail.h"
-#include "facade/ClsEmailBundle.h"
-#include "facade/ClsMailMan.h"
-#include "facade/ClsStringArray.h"
+#include "Posix.h"
+
+#include "norvane/Email.h"
+#include "norvane/EmailBundle.h"
+#include "norvane/MailMan.h"
+#include "norvane/StringArray.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -25,11 +24,9 @@
 #include <string>
 #include <vector>
 
-using norvane::ClsEmail;
-using norvane::ClsMailMan;
-using norvane::ClsStringArray;
-using norvane::UniqueFd;
-using norvane::platform::systemErrorText;
+using norvane::Email;
+using norvane::MailMan;
+using norvane::StringArray;
 
 namespace nvmail {
 
@@ -37,11 +34,11 @@ namespace {
 
 constexpr int kPop3Port = 110;
 constexpr int kPop3sPort = 995;
-// How the received-mail log frames each message (ClsMailMan.h).
+// How the received-mail log frames each message (norvane/MailMan.h).
 constexpr std::string_view kReceivedBegin = "--BEGIN RECEIVED NORVANE EMAIL--\n";
 constexpr std::string_view kReceivedEnd = "\n--END RECEIVED NORVANE EMAIL--\n";
 
-int configure(const Parsed& p, ClsMailMan& mailMan) {
+int configure(const Parsed& p, MailMan& mailMan) {
     ServerSettings s;
     if (const int status = serverSettings(p, "POP", s); status != kOk)
         return status;
@@ -62,10 +59,10 @@ int configure(const Parsed& p, ClsMailMan& mailMan) {
     return kOk;
 }
 
-std::vector<std::string> stringsOf(const ClsStringArray& array) {
-    std::vector<std::string> out(static_cast<size_t>(array.count()));
-    for (int i = 0; i < array.count(); ++i)
-        (void)array.get(i, out[static_cast<size_t>(i)]);
+std::vector<std::string> stringsOf(StringArray& array) {
+    std::vector<std::string> out(static_cast<size_t>(array.get_Count()));
+    for (int i = 0; i < array.get_Count(); ++i)
+        out[static_cast<size_t>(i)] = array.GetString(i);
     return out;
 }
 
@@ -94,7 +91,7 @@ bool exists(const std::string& path) {
 // The mail manager and, with --log, the activity log of every call made.
 struct Session {
     const Parsed& p;
-    ClsMailMan mailMan;
+    MailMan mailMan;
     std::string log;
 
     void note() {
@@ -117,7 +114,7 @@ Saved saveNew(const std::string& dir, const std::string& path, std::string_view 
     UniqueFd fd(::mkostemp(temp.data(), O_CLOEXEC));
     int err = fd ? 0 : errno;
     if (fd) {
-        if (!norvane::file::writeAll(fd.get(), text) || ::fsync(fd.get()) != 0)
+        if (!writeAll(fd.get(), text) || ::fsync(fd.get()) != 0)
             err = errno != 0 ? errno : EIO;
         if (::close(fd.release()) != 0 && err == 0)
             err = errno;
@@ -193,7 +190,7 @@ int fetchInto(Session& s) {
         error("cannot create " + dir + ": " + systemErrorText(errno));
         return kFailed;
     }
-    std::unique_ptr<ClsStringArray> uidls = s.mailMan.GetUidls();
+    std::unique_ptr<StringArray> uidls = s.mailMan.GetUidls();
     s.note();
     if (!uidls) {
         error("cannot list the mailbox (--log shows why)");
@@ -211,18 +208,18 @@ int fetchInto(Session& s) {
         }
     }
     const bool progress = ::isatty(STDERR_FILENO) == 1 && wanted.size() > 1;
-    ClsStringArray saved;
+    StringArray saved;
     for (size_t i = 0; i < wanted.size(); ++i) {
         if (progress)
             std::fprintf(stderr, "\rfetched %zu/%zu ", i, wanted.size());
         if (fetchOne(s, dir, wanted[i]))
-            saved.append(std::string_view(wanted[i]));
+            (void)saved.Append(wanted[i].c_str());
         else
             status = kFailed;
     }
     if (progress)
         std::fprintf(stderr, "\rfetched %zu/%zu\n", wanted.size(), wanted.size());
-    if (s.p.has("--delete") && saved.count() > 0) {
+    if (s.p.has("--delete") && saved.get_Count() > 0) {
         const bool deleted = s.mailMan.DeleteMultiple(&saved);
         s.note();
         if (!deleted) {
@@ -234,9 +231,9 @@ int fetchInto(Session& s) {
 }
 
 int list(Session& s) {
-    std::unique_ptr<ClsStringArray> uidls = s.mailMan.GetUidls();
+    std::unique_ptr<StringArray> uidls = s.mailMan.GetUidls();
     s.note();
-    std::unique_ptr<norvane::ClsEmailBundle> headers;
+    std::unique_ptr<norvane::EmailBundle> headers;
     if (uidls) {
         headers = s.mailMan.GetAllHeaders(0);
         s.note();
@@ -247,7 +244,7 @@ int list(Session& s) {
     }
     std::map<std::string, std::string> described; // UIDL -> "From<TAB>Subject"
     for (int i = 0; i < headers->get_MessageCount(); ++i)
-        if (std::unique_ptr<ClsEmail> e = headers->GetEmail(i))
+        if (std::unique_ptr<Email> e = headers->GetEmail(i))
             described[e->get_Uidl()] = oneLine(e->get_From()) + "\t" + oneLine(e->get_Subject());
     const std::vector<std::string> ids = stringsOf(*uidls);
     for (size_t i = 0; i < ids.size(); ++i)

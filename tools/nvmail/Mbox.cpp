@@ -6,11 +6,11 @@
 
 #include "Commands.h"
 
-#include "common/Platform.h"
-#include "common/UniqueFd.h"
-#include "facade/ClsEmail.h"
-#include "facade/ClsEmailBundle.h"
-#include "facade/ClsMailMan.h"
+#include "Posix.h"
+
+#include "norvane/Email.h"
+#include "norvane/EmailBundle.h"
+#include "norvane/MailMan.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -19,8 +19,8 @@
 #include <charconv>
 #include <cstdio>
 
-using norvane::ClsEmail;
-using norvane::ClsEmailBundle;
+using norvane::Email;
+using norvane::EmailBundle;
 
 namespace nvmail {
 
@@ -45,7 +45,7 @@ std::string field(std::string_view s) {
 
 // The loader gives an empty bundle for a file it cannot read; say why instead.
 bool readable(const std::string& path) {
-    norvane::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     struct stat st {};
     int err = 0;
     if (!fd || ::fstat(fd.get(), &st) != 0)
@@ -53,20 +53,23 @@ bool readable(const std::string& path) {
     else if (!S_ISREG(st.st_mode))
         err = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
     if (err != 0)
-        error("cannot read " + path + ": " + norvane::platform::systemErrorText(err));
+        error("cannot read " + path + ": " + systemErrorText(err));
     return err == 0;
 }
 
-void list(ClsEmailBundle& bundle) {
+void list(EmailBundle& bundle) {
     std::printf("%s\n", bold("index\tdate\tfrom\tsubject\tsize").c_str());
     for (int i = 0; i < bundle.get_MessageCount(); ++i) {
-        ClsEmail& e = *bundle.emailAt(i);
+        const std::unique_ptr<Email> copy = bundle.GetEmail(i);
+        if (!copy)
+            continue;
+        Email& e = *copy;
         std::printf("%d\t%s\t%s\t%s\t%ld\n", i, field(e.GetHeaderField("Date")).c_str(),
                     field(e.get_From()).c_str(), field(e.get_Subject()).c_str(), e.get_Size());
     }
 }
 
-int extractOne(ClsEmailBundle& bundle, std::string_view number, const std::string& dir) {
+int extractOne(EmailBundle& bundle, std::string_view number, const std::string& dir) {
     int index = -1;
     const auto [end, ec] = std::from_chars(number.data(), number.data() + number.size(), index);
     if (ec != std::errc() || end != number.data() + number.size() || index < 0 ||
@@ -75,9 +78,10 @@ int extractOne(ClsEmailBundle& bundle, std::string_view number, const std::strin
               std::to_string(bundle.get_MessageCount()) + ")");
         return kFailed;
     }
+    const std::unique_ptr<Email> e = bundle.GetEmail(index);
     std::string saved;
-    if (!saveIntoDirectory(dir, "message-" + std::to_string(index) + ".eml",
-                           bundle.emailAt(index)->GetMime(), saved))
+    if (!e ||
+        !saveIntoDirectory(dir, "message-" + std::to_string(index) + ".eml", e->GetMime(), saved))
         return kFailed;
     std::printf("saved %s\n", saved.c_str());
     return kOk;
@@ -95,8 +99,8 @@ int mbox(const Parsed& p) {
     const std::string& path = p.operands[0];
     if (!readable(path))
         return kFailed;
-    norvane::ClsMailMan mailMan;
-    std::unique_ptr<ClsEmailBundle> bundle = mailMan.LoadMbx(path.c_str());
+    norvane::MailMan mailMan;
+    std::unique_ptr<EmailBundle> bundle = mailMan.LoadMbx(path.c_str());
     const std::string loadLog = mailMan.get_LastErrorText();
     const int status = extracting ? extractOne(*bundle, p.value("--extract"), p.operands[1])
                                   : (list(*bundle), kOk);

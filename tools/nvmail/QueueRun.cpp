@@ -11,7 +11,7 @@
 
 #include "Commands.h"
 
-#include "facade/ClsMailMan.h"
+#include "norvane/MailMan.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -76,7 +76,7 @@ void runOnce(const std::string& dir, bool verbose, Tally& tally) {
     for (const std::string& name : queueFiles(dir)) {
         if (g_stop)
             return;
-        norvane::ClsMailMan mm;
+        norvane::MailMan mm;
         const int r = mm.SendQueueFile((dir + "/" + name).c_str(), (dir + "/sent").c_str());
         const std::string log = mm.get_LastErrorText();
         if (r > 0) {

@@ -4,17 +4,17 @@
 #include "Commands.h"
 #include "Server.h"
 
-#include "facade/ClsEmail.h"
-#include "facade/ClsMailMan.h"
-#include "facade/ClsStringArray.h"
+#include "norvane/Email.h"
+#include "norvane/MailMan.h"
+#include "norvane/StringArray.h"
 
 #include <algorithm>
 #include <array>
 #include <cctype>
 #include <cstdio>
 
-using norvane::ClsEmail;
-using norvane::ClsMailMan;
+using norvane::Email;
+using norvane::MailMan;
 
 namespace nvmail {
 
@@ -44,25 +44,25 @@ bool authMethod(std::string value, std::string& out) {
 }
 
 // The e-mail of the operand or of the options.
-int loadEmail(const Parsed& p, std::unique_ptr<ClsEmail>& email) {
+int loadEmail(const Parsed& p, std::unique_ptr<Email>& email) {
     if (p.operands.empty())
         return buildEmail(p, email);
     if (buildsEmail(p)) {
         error("send takes FILE.eml or options that build an e-mail, not both");
         return kUsage;
     }
-    std::string mime;
+    std::vector<uint8_t> mime;
     if (!readInput(p.operands[0], mime))
         return kFailed;
-    email = std::make_unique<ClsEmail>();
-    if (!email->SetFromMimeText(std::string_view(mime))) {
+    email = std::make_unique<Email>();
+    if (!email->SetFromMimeBytes(mime)) {
         error("cannot read " + p.operands[0] + ": not an e-mail");
         return kFailed;
     }
     return kOk;
 }
 
-int configure(const Parsed& p, ClsMailMan& mailMan) {
+int configure(const Parsed& p, MailMan& mailMan) {
     ServerSettings s;
     std::string method;
     if (const int status = serverSettings(p, "SMTP", s); status != kOk)
@@ -86,26 +86,24 @@ int configure(const Parsed& p, ClsMailMan& mailMan) {
 } // namespace
 
 int sendMail(const Parsed& p) {
-    ClsMailMan mailMan;
-    std::unique_ptr<ClsEmail> email;
+    MailMan mailMan;
+    std::unique_ptr<Email> email;
     if (const int status = configure(p, mailMan); status != kOk)
         return status;
     if (const int status = loadEmail(p, email); status != kOk)
         return status;
     const bool sent = mailMan.SendEmail(email.get());
-    norvane::ClsStringArray refused;
+    norvane::StringArray refused;
     mailMan.GetBadEmailAddresses(&refused);
-    std::string address;
-    for (int i = 0; i < refused.count(); ++i)
-        if (refused.get(i, address))
-            std::printf("%s\n", oneLine(address).c_str());
+    for (int i = 0; i < refused.get_Count(); ++i)
+        std::printf("%s\n", oneLine(refused.GetString(i)).c_str());
     std::fflush(stdout);
     if (p.wantsLog())
         std::fprintf(stderr, "%s", mailMan.get_LastErrorText().c_str());
-    if (sent && refused.count() == 0)
+    if (sent && refused.get_Count() == 0)
         return kOk;
-    if (refused.count() > 0)
-        error(std::to_string(refused.count()) +
+    if (refused.get_Count() > 0)
+        error(std::to_string(refused.get_Count()) +
               " recipient(s) refused (printed on standard output)");
     else
         error("the message was not sent through " + mailMan.get_SmtpHost() + ":" +

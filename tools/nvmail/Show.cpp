@@ -5,15 +5,13 @@
 
 #include "Commands.h"
 
-#include "email/Email2.h"
-#include "facade/ClsEmail.h"
+#include "norvane/Email.h"
 
 #include <cstdio>
 #include <functional>
 #include <string_view>
 
-using norvane::ClsEmail;
-using norvane::Email2;
+using norvane::Email;
 
 namespace nvmail {
 
@@ -31,7 +29,7 @@ std::string addressList(int count, const std::function<std::string(int)>& entry)
     return out;
 }
 
-void printHeader(ClsEmail& e) {
+void printHeader(Email& e) {
     std::string from = e.get_From();
     if (from.empty())
         from = e.get_FromName();
@@ -47,42 +45,28 @@ void printHeader(ClsEmail& e) {
             std::printf("%s: %s\n", label, oneLine(value).c_str());
 }
 
-void printNode(const Email2& n, int depth) {
-    std::string line(static_cast<size_t>(2 + 2 * depth), ' ');
-    line += n.contentType().empty() ? "(no type)" : n.contentType();
-    if (n.charset().getCodePage() != 0 && !n.isMultipart())
-        line += "; charset=" + n.charset().getName();
-    if (!n.typeParam().empty())
-        line += "; type=" + n.typeParam();
-    if (n.partCount() == 0) {
-        if (!n.transferEncoding().empty())
-            line += ", " + n.transferEncoding();
-        line += ", " + std::to_string(n.body().getSize()) + " bytes";
-    }
-    if (!n.disposition().empty())
-        line += ", " + n.disposition();
-    if (!n.filename().empty() || !n.name().empty())
-        line += ", \"" + n.attachmentFilename() + "\"";
-    if (!n.contentId().empty())
-        line += ", id " + n.contentId();
-    std::printf("%s\n", oneLine(line).c_str());
-    for (int i = 0; i < n.partCount(); ++i)
-        printNode(*n.partAt(i), depth + 1);
+void printStructure(Email& e) {
+    const std::string tree = e.GetMimeStructure();
+    size_t pos = 0;
+    for (size_t eol; (eol = tree.find('\n', pos)) != std::string::npos; pos = eol + 1)
+        std::printf("  %s\n", oneLine(std::string_view(tree).substr(pos, eol - pos)).c_str());
 }
 
-void printBody(const Email2& e) {
-    const Email2* text = e.plainTextNode();
+// The plain-text body, or the HTML body when there is no text.
+void printBody(Email& e) {
+    std::string text;
     const char* label = "Text body";
-    if (!text || text->body().isEmpty()) {
-        if (const Email2* html = e.htmlNode()) {
-            text = html;
-            label = "HTML body";
-        }
-    }
-    if (!text)
+    const bool haveText = e.HasPlainTextBody();
+    if (haveText)
+        text = e.GetPlainTextBody();
+    if (text.empty() && e.HasHtmlBody()) {
+        text = e.GetHtmlBody();
+        label = "HTML body";
+    } else if (!haveText) {
         return;
+    }
     std::printf("\n%s\n", bold(std::string(label) + ":").c_str());
-    const std::string body = printable(text->body().view());
+    const std::string body = printable(text);
     size_t pos = 0;
     for (int n = 0; pos < body.size(); ++n) {
         if (n == kBodyLines) {
@@ -97,44 +81,58 @@ void printBody(const Email2& e) {
     }
 }
 
-void printItems(const char* title, const std::vector<Email2*>& items) {
+struct Item {
+    std::string name, type;
+    size_t size = 0;
+    std::string contentId;
+};
+
+void printItems(const char* title, const std::vector<Item>& items) {
     if (items.empty())
         return;
     std::printf("\n%s\n",
                 bold(std::string(title) + " (" + std::to_string(items.size()) + "):").c_str());
     int i = 0;
-    for (const Email2* a : items) {
-        std::string line = std::to_string(++i) + ". " + a->attachmentFilename() + " (" +
-                           (a->contentType().empty() ? "text/plain" : a->contentType()) + ", " +
-                           std::to_string(a->body().getSize()) + " bytes)";
-        if (!a->contentId().empty())
-            line += " " + a->contentId();
+    for (const Item& a : items) {
+        std::string line = std::to_string(++i) + ". " + a.name + " (" +
+                           (a.type.empty() ? "text/plain" : a.type) + ", " +
+                           std::to_string(a.size) + " bytes)";
+        if (!a.contentId.empty())
+            line += " " + a.contentId;
         std::printf("  %s\n", oneLine(line).c_str());
     }
+}
+
+void printAttachmentsAndInlineItems(Email& e) {
+    std::vector<Item> items;
+    for (int i = 0; i < e.get_NumAttachments(); ++i)
+        items.push_back({e.GetAttachmentFilename(i), e.GetAttachmentContentType(i),
+                         static_cast<size_t>(e.GetAttachmentSize(i)), e.GetAttachmentContentID(i)});
+    printItems("Attachments", items);
+    items.clear();
+    for (int i = 0; i < e.get_NumRelatedItems(); ++i)
+        items.push_back({e.GetRelatedFilename(i), e.GetRelatedContentType(i),
+                         e.GetRelatedData(i).size(), e.GetRelatedContentID(i)});
+    printItems("Inline items", items);
 }
 
 } // namespace
 
 int show(const Parsed& p) {
-    std::string mime;
+    std::vector<uint8_t> mime;
     if (!readInput(p.operands[0], mime))
         return kFailed;
-    ClsEmail email;
-    (void)email.SetFromMimeText(std::string_view(mime));
+    Email email;
+    (void)email.SetFromMimeBytes(mime);
     release(mime);
     // Taken now: the members called for the listing below each start a log of their own.
     const std::string loadLog = email.get_LastErrorText();
-    const Email2& e = email.email2();
     printHeader(email);
     std::printf("\n%s\n", bold("Structure:").c_str());
-    printNode(e, 0);
-    printBody(e);
-    printItems("Attachments", e.attachments());
-    std::vector<Email2*> related;
-    for (int i = 0; i < e.numRelatedItems(); ++i)
-        related.push_back(e.relatedItem(i));
-    printItems("Inline items", related);
-    if (const int n = e.numAttachedMessages(); n > 0)
+    printStructure(email);
+    printBody(email);
+    printAttachmentsAndInlineItems(email);
+    if (const int n = email.get_NumAttachedMessages(); n > 0)
         std::printf("\n%s %d\n", bold("Attached messages:").c_str(), n);
     if (p.wantsLog())
         std::printf("\n%s\n%s", bold("Activity log:").c_str(), printable(loadLog).c_str());

@@ -2,29 +2,36 @@
 
 #include "Commands.h"
 
-#include "email/Email2.h"
-#include "store/EmailXml.h"
+#include "norvane/Email.h"
 
 namespace nvmail {
 
+namespace {
+
+// What an XML file of an e-mail starts with.
+constexpr std::string_view kDeclaration = "<?xml version=\"1.0\" ?>\n";
+
+} // namespace
+
 int toXml(const Parsed& p) {
     const std::string& in = p.operands[0];
-    std::string text;
-    if (!readInput(in, text))
+    std::vector<uint8_t> mime;
+    if (!readInput(in, mime))
         return kFailed;
-    ToolLog log;
-    auto email = norvane::Email2::fromMime(text, log);
-    release(text);
-    std::string xml(norvane::EmailXml::kDeclaration);
-    const size_t declaration = xml.size();
-    norvane::EmailXml::emailToXml(*email, xml, log);
-    log.printIfWanted(p);
+    norvane::Email email;
+    (void)email.SetFromMimeBytes(mime);
+    release(mime);
+    std::string log = email.get_LastErrorText();
+    const std::string xml = email.GetXml();
+    printLogIfWanted(p, log + email.get_LastErrorText());
     // A declaration alone is no XML document, and nothing could read it back.
-    if (xml.size() == declaration) {
+    if (xml.empty()) {
         error("no e-mail in " + in + ": no header fields and no body");
         return kFailed;
     }
-    return writeOutput(p.operands.size() > 1 ? p.operands[1] : "", xml) ? kOk : kFailed;
+    return writeOutput(p.operands.size() > 1 ? p.operands[1] : "", std::string(kDeclaration) + xml)
+               ? kOk
+               : kFailed;
 }
 
 int fromXml(const Parsed& p) {
@@ -32,18 +39,17 @@ int fromXml(const Parsed& p) {
     std::string xml;
     if (!readInput(in, xml))
         return kFailed;
-    ToolLog log;
-    auto email = norvane::EmailXml::emailFromXml(xml, log);
     release(xml);
-    log.printIfWanted(p);
-    if (!email) {
-        error("no e-mail in " + in + ": " + log.reason("no <mime_message> element"));
+    norvane::Email email;
+    // From the file, so that a body holding NUL bytes is read whole. Reading the XML form keeps
+    // no log to take a more precise reason from.
+    if (!email.LoadXml(in.c_str())) {
+        error("no e-mail in " + in + ": not the XML form of an e-mail");
         return kFailed;
     }
-    norvane::StringBuffer mime;
-    email->renderMime(mime, "", log);
-    email.reset();
-    return writeOutput(p.operands.size() > 1 ? p.operands[1] : "", mime.view()) ? kOk : kFailed;
+    const std::string mime = email.GetMime();
+    printLogIfWanted(p, email.get_LastErrorText());
+    return writeOutput(p.operands.size() > 1 ? p.operands[1] : "", mime) ? kOk : kFailed;
 }
 
 } // namespace nvmail

@@ -1,8 +1,8 @@
 // nvmail: the command-line face of the library.
 #include "Commands.h"
+#include "Posix.h"
 
-#include "common/Logger.h"
-#include "common/Platform.h"
+#include "norvane/Email.h"
 
 #include <cstdio>
 #include <initializer_list>
@@ -17,20 +17,16 @@ namespace nvmail {
 namespace {
 
 int uuid(const Parsed&) {
-    std::printf("%s\n", norvane::platform::newUuidString().c_str());
+    std::printf("%s\n", newUuid().c_str());
     return kOk;
 }
 
+// The log of a call that fails: attaching a file that does not exist.
 int logDemo(const Parsed&) {
-    norvane::Logger log;
-    log.enterContext("SendEmail");
-    log.logData("certificate_store", "My");
-    log.logError("Failed to find certificate for digital signature");
-    log.leaveContext();
-    norvane::StringBuffer text, xml;
-    log.getLastErrorText(text);
-    log.getLastErrorXml(xml);
-    std::printf("-- text --\n%s-- xml --\n%s", text.getString(), xml.getString());
+    norvane::Email email;
+    (void)email.AddFileAttachment("/nonexistent/report.pdf");
+    std::printf("-- text --\n%s-- xml --\n%s", email.get_LastErrorText().c_str(),
+                email.get_LastErrorXml().c_str());
     return kOk;
 }
 

@@ -75,6 +75,8 @@ TEST(ClsEmailTest, EveryIndexedMemberLogsItsIndexMessage) {
         {"GetRelatedData", [](ClsEmail& m, int i) { EXPECT_TRUE(m.GetRelatedData(i).isEmpty()); }},
         {"GetRelatedContentID",
          [](ClsEmail& m, int i) { EXPECT_EQ(m.GetRelatedContentID(i), ""); }},
+        {"GetRelatedContentType",
+         [](ClsEmail& m, int i) { EXPECT_EQ(m.GetRelatedContentType(i), ""); }},
         {"SaveRelatedItem", [](ClsEmail& m, int i) { EXPECT_FALSE(m.SaveRelatedItem(i, "")); }},
     };
     for (const auto& c : relatedCases) {
@@ -190,6 +192,8 @@ TEST(ClsEmailTest, RelatedItemsAddReadSaveAndDrop) {
     EXPECT_EQ(e.get_NumRelatedItems(), 2);
     EXPECT_EQ(e.get_NumAttachments(), 0);
     EXPECT_EQ(e.GetRelatedFilename(0), "logo.png");
+    EXPECT_EQ(e.GetRelatedContentType(0), "image/png");
+    EXPECT_EQ(e.GetRelatedContentType(1), "text/plain");
     EXPECT_EQ(e.GetRelatedData(0).toString(), "\x89PNG-data");
     EXPECT_EQ(e.GetRelatedStringCrLf(1, "us-ascii"), "a\r\nb");
 

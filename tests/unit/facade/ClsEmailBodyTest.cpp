@@ -76,6 +76,15 @@ TEST(ClsEmailTest, BuildingAlternativesFromPlainAndHtml) {
     EXPECT_EQ(e.GetPlainTextBody(), "plain second");
     EXPECT_NE(e.GetHtmlBody().find("<p>html</p>"), std::string::npos);
 
+    // HTML the e-mail's charset cannot hold keeps its text in a charset of its own.
+    ClsEmail latin;
+    latin.put_Charset("iso-8859-1");
+    latin.put_Body("plain");
+    ASSERT_TRUE(latin.AddHtmlAlternativeBody("<p>\xD0\x9F\xD1\x80\xD0\xB8</p>"));
+    EXPECT_EQ(latin.get_Charset(), "iso-8859-1");
+    auto sent = fromMime(latin.GetMime());
+    EXPECT_NE(sent->GetHtmlBody().find("<p>\xD0\x9F\xD1\x80\xD0\xB8</p>"), std::string::npos);
+
     ClsEmail h;
     EXPECT_FALSE(h.SetHtmlBody(nullptr));
     ASSERT_TRUE(h.SetHtmlBody("<p>\xD0\x9F\xD1\x80\xD0\xB8</p>"));

@@ -149,8 +149,22 @@ TEST(ClsEmailTest, MimeTextInAndOut) {
     EXPECT_EQ(copy.GetMime(), e.GetMime());
     // Bodies may hold NUL bytes when the text is passed with its length.
     const std::string withNul("Subject: n\r\n\r\na\0b", 17);
-    ASSERT_TRUE(copy.SetFromMimeText(std::string_view(withNul)));
+    ASSERT_TRUE(copy.SetFromMimeBytes(bytesOf(withNul)));
     EXPECT_EQ(copy.get_Body(), std::string("a\0b", 3));
+}
+
+TEST(ClsEmailTest, MimeStructureDescribesEachPartOnALine) {
+    auto e = fromMime("Content-Type: multipart/mixed; boundary=b\r\n\r\n--b\r\n"
+                      "Content-Type: text/plain; charset=utf-8\r\n"
+                      "Content-Transfer-Encoding: quoted-printable\r\n\r\ncaf=C3=A9\r\n--b\r\n"
+                      "Content-Type: image/png\r\nContent-Transfer-Encoding: base64\r\n"
+                      "Content-Disposition: inline; filename*=utf-8''a%0Ab%0D%0Ac.png\r\n"
+                      "Content-ID: <x@y>\r\n\r\naGVsbG8=\r\n--b--\r\n");
+    EXPECT_EQ(e->GetMimeStructure(),
+              "multipart/mixed\n"
+              "  text/plain; charset=utf-8, quoted-printable, 5 bytes\n"
+              "  image/png, base64, 5 bytes, inline, \"a b c.png\", id <x@y>\n");
+    EXPECT_EQ(fromMime("Subject: s\r\n\r\nbody\r\n")->GetMimeStructure(), "(no type), 6 bytes\n");
 }
 
 TEST(ClsEmailTest, SaveEmlWritesUnsentMarkAndThenDropsIt) {

@@ -91,6 +91,9 @@ TEST(NvmailTest, ComposeNeedsValidAddressesUnlessAllowedIncomplete) {
          "--cc: not a list of e-mail addresses: 'junk'"},
         {"--from a@example.com --bcc @@", 1, "--bcc: not a list of e-mail addresses: '@@'"},
         {"--allow-incomplete --from nobody", 1, "--from: not an e-mail address: 'nobody'"},
+        // The library would take no sender from it: refused, not left out of the message.
+        {"--from 'Ann <a@example.com' --to b@example.com", 1,
+         "--from: not an e-mail address: 'Ann <a@example.com'"},
     };
     for (const auto& c : cases) {
         const Result bad = nvmail(std::string("compose --text-string hi ") + c.args);
