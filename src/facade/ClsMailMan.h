@@ -198,7 +198,7 @@ public:
     [[nodiscard]] std::unique_ptr<ClsEmailBundle> LoadXmlFile(const char* folderPath);
     [[nodiscard]] std::unique_ptr<ClsEmailBundle> LoadXmlString(const char* xmlString);
     // The messages of a Unix mailbox file, the last message of the file first, each ready to be
-    // sent again (ClsMailManMbox.cpp). Never null: empty when the file cannot be read.
+    // sent again. Never null: empty when the file cannot be read.
     [[nodiscard]] std::unique_ptr<ClsEmailBundle> LoadMbx(const char* mbxFileName);
 
     // ProgressEvent: every transfer goes on.
