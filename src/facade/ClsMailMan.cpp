@@ -75,6 +75,32 @@ void ClsMailMan::put_PopTls(const char* mode) {
     if (*m != TlsMode::Implicit)
         mailMan_.pop.startTls = *m;
 }
+void ClsMailMan::put_DsnNotify(const char* notify) {
+    if (std::optional<std::string> v = smtp::dsnNotify(arg(notify))) {
+        mailMan_.smtp.dsn.notify = std::move(*v);
+        return;
+    }
+    Frame frame(m_log, "put_DsnNotify");
+    m_log.logError("NOTIFY is NEVER, or SUCCESS, FAILURE and DELAY joined by commas; not changed");
+    m_log.logData("DsnNotify", arg(notify));
+}
+void ClsMailMan::put_DsnRet(const char* ret) {
+    if (std::optional<std::string> v = smtp::dsnRet(arg(ret))) {
+        mailMan_.smtp.dsn.ret = std::move(*v);
+        return;
+    }
+    Frame frame(m_log, "put_DsnRet");
+    m_log.logError("RET is FULL or HDRS; not changed");
+    m_log.logData("DsnRet", arg(ret));
+}
+void ClsMailMan::put_DsnEnvid(const char* envid) {
+    if (smtp::validDsnEnvid(arg(envid))) {
+        mailMan_.smtp.dsn.envid = arg(envid);
+        return;
+    }
+    Frame frame(m_log, "put_DsnEnvid");
+    m_log.logError("ENVID is at most 100 printable ASCII characters; not changed");
+}
 void ClsMailMan::put_LogMailSentFilename(const char* path) {
     mailMan_.sentLogPath = arg(path);
 }

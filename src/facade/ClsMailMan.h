@@ -72,6 +72,20 @@ public:
         return mailMan_.smtp.allowPlainAuthWithoutTls;
     }
     void put_AllowPlainAuthWithoutTls(bool on) { mailMan_.smtp.allowPlainAuthWithoutTls = on; }
+    // Delivery status notifications (RFC 3461), asked only of a server that offers DSN (the
+    // others get the message without them, noted in the log). NOTIFY, sent with each
+    // recipient: "" (default: not sent, the server's own rule), "NEVER", or any of "SUCCESS",
+    // "FAILURE", "DELAY" joined by commas. Any other value is refused (logged, no change).
+    [[nodiscard]] std::string get_DsnNotify() const { return mailMan_.smtp.dsn.notify; }
+    void put_DsnNotify(const char* notify);
+    // RET, how much of the message a report carries: "" (default: the server's choice),
+    // "FULL" or "HDRS". Any other value is refused (logged, no change).
+    [[nodiscard]] std::string get_DsnRet() const { return mailMan_.smtp.dsn.ret; }
+    void put_DsnRet(const char* ret);
+    // ENVID, the sender's name for the message that reports quote: "" (default: not sent) or
+    // at most 100 printable ASCII characters. Any other value is refused (logged, no change).
+    [[nodiscard]] std::string get_DsnEnvid() const { return mailMan_.smtp.dsn.envid; }
+    void put_DsnEnvid(const char* envid);
 
     // ---- POP3 settings ----
     [[nodiscard]] std::string get_MailHost() const { return mailMan_.pop.mailHost; }
@@ -141,6 +155,24 @@ public:
     // Appends every refused recipient collected so far.
     void GetBadEmailAddresses(ClsStringArray* strArray) const;
     void ClearBadEmailAddresses() { mailMan_.badAddresses.clear(); }
+    // How the server answered for each recipient of the last send call (SendEmail, SendBundle,
+    // SendMime, QuickSend, SendToDistributionList; the e-mails of a bundle add up): one result
+    // per recipient and transaction, in the order sent. 0 before the first send.
+    [[nodiscard]] int get_NumRecipientResults() const {
+        return static_cast<int>(mailMan_.recipientResults.size());
+    }
+    // The recipient's address ("" for an index out of range).
+    [[nodiscard]] std::string GetRecipientResultAddress(int index) const;
+    // The server's reply code for the recipient: its reply to RCPT TO, or the reply that
+    // refused the message after the recipient was taken. 0 when the recipient was never sent
+    // (the text says why: a refused sender, a message over the server's SIZE, an address
+    // beyond ASCII without SMTPUTF8, a lost connection) and for an index out of range.
+    [[nodiscard]] int GetRecipientResultCode(int index) const;
+    // The enhanced status code of that reply ("5.1.1") when the server offers
+    // ENHANCEDSTATUSCODES, else "".
+    [[nodiscard]] std::string GetRecipientResultEnhancedCode(int index) const;
+    // The text of that reply after the codes (the lines of a multi-line reply joined by " ").
+    [[nodiscard]] std::string GetRecipientResultText(int index) const;
     bool VerifySmtpConnection();
     bool VerifySmtpLogin();
 
@@ -215,6 +247,9 @@ private:
     // connectSmtp, with the members' own message when it fails.
     [[nodiscard]] bool connectOrLog(SmtpConnImpl& conn, std::string_view host = {}, int port = 0);
     // The send steps after the session is open: prepare, send, report.
+    // The recipient results of conn's transactions, added to the last send call's.
+    void collectResults(SmtpConnImpl& conn);
+    [[nodiscard]] const smtp::RecipientResult* recipientResult(int index) const;
     [[nodiscard]] bool sendOne(SmtpConnImpl& conn, const ClsEmail& email, ProgressMonitor* monitor,
                                bool& fatal);
 

@@ -63,6 +63,37 @@ bool ClsMailMan::connectOrLog(SmtpConnImpl& conn, std::string_view host, int por
     return false;
 }
 
+void ClsMailMan::collectResults(SmtpConnImpl& conn) {
+    for (smtp::RecipientResult& r : conn.takeRecipientResults())
+        mailMan_.recipientResults.push_back(std::move(r));
+}
+
+const smtp::RecipientResult* ClsMailMan::recipientResult(int index) const {
+    const auto& all = mailMan_.recipientResults;
+    return index >= 0 && static_cast<size_t>(index) < all.size() ? &all[static_cast<size_t>(index)]
+                                                                 : nullptr;
+}
+
+std::string ClsMailMan::GetRecipientResultAddress(int index) const {
+    const smtp::RecipientResult* r = recipientResult(index);
+    return r ? r->address : std::string();
+}
+
+int ClsMailMan::GetRecipientResultCode(int index) const {
+    const smtp::RecipientResult* r = recipientResult(index);
+    return r ? r->reply.code : 0;
+}
+
+std::string ClsMailMan::GetRecipientResultEnhancedCode(int index) const {
+    const smtp::RecipientResult* r = recipientResult(index);
+    return r ? r->reply.enhancedCode : std::string();
+}
+
+std::string ClsMailMan::GetRecipientResultText(int index) const {
+    const smtp::RecipientResult* r = recipientResult(index);
+    return r ? r->reply.text : std::string();
+}
+
 bool ClsMailMan::sendOne(SmtpConnImpl& conn, const ClsEmail& email, ProgressMonitor* monitor,
                          bool& reachedNobody) {
     reachedNobody = false;
@@ -87,6 +118,7 @@ bool ClsMailMan::sendOne(SmtpConnImpl& conn, const ClsEmail& email, ProgressMoni
 
 bool ClsMailMan::SendEmail(ClsEmail* email) {
     Frame frame(m_log, "SendEmail");
+    mailMan_.recipientResults.clear();
     if (!email) {
         m_log.logError("Email parameter is NULL in SendEmail");
         return false;
@@ -99,12 +131,14 @@ bool ClsMailMan::SendEmail(ClsEmail* email) {
     consume(monitor, kConnectUnits);
     bool reachedNobody = false;
     const bool ok = sendOne(conn, *email, &monitor, reachedNobody);
+    collectResults(conn);
     monitor.finish();
     return ok;
 }
 
 bool ClsMailMan::SendBundle(ClsEmailBundle* bundle) {
     Frame frame(m_log, "SendBundle");
+    mailMan_.recipientResults.clear();
     if (!bundle) {
         m_log.logError("Bundle parameter is NULL in SendBundle");
         return false;
@@ -126,6 +160,7 @@ bool ClsMailMan::SendBundle(ClsEmailBundle* bundle) {
         m_log.logDataLong("emailIndex", i);
         bool reachedNobody = false;
         (void)sendOne(conn, *bundle->emailAt(i), &monitor, reachedNobody);
+        collectResults(conn);
         if (reachedNobody)
             allSent = false;
     }
@@ -136,6 +171,7 @@ bool ClsMailMan::SendBundle(ClsEmailBundle* bundle) {
 bool ClsMailMan::QuickSend(const char* from, const char* to, const char* subject, const char* body,
                            const char* smtpServer) {
     Frame frame(m_log, "QuickSend");
+    mailMan_.recipientResults.clear();
     ClsEmail email;
     email.put_Subject(subject);
     email.put_Body(body);
@@ -149,6 +185,7 @@ bool ClsMailMan::QuickSend(const char* from, const char* to, const char* subject
     const bool ok =
         conn.sendEmailToList(&mail, nullptr, mailMan_.sentLogPath, m_log, nullptr, counts,
                              mailMan_.badAddresses, mailMan_.sendIndividual, true);
+    collectResults(conn);
     if (!ok)
         m_log.logError("Send failed.");
     return ok;
@@ -156,15 +193,19 @@ bool ClsMailMan::QuickSend(const char* from, const char* to, const char* subject
 
 bool ClsMailMan::SendMime(const char* from, const char* recipients, const char* mimeMsg) {
     Frame frame(m_log, "SendMime");
+    mailMan_.recipientResults.clear();
     const std::string sender(arg(from)), rcpts(arg(recipients)), mime(arg(mimeMsg));
     SmtpConnImpl conn;
     if (!connectOrLog(conn))
         return false;
-    return conn.sendMime(sender, rcpts, mime, m_log);
+    const bool ok = conn.sendMime(sender, rcpts, mime, m_log);
+    collectResults(conn);
+    return ok;
 }
 
 bool ClsMailMan::SendToDistributionList(ClsEmail* email, const ClsStringArray* distList) {
     Frame frame(m_log, "SendToDistributionList");
+    mailMan_.recipientResults.clear();
     if (!email || !distList) {
         m_log.logError("NULL parameter(s)");
         return false;
@@ -192,6 +233,7 @@ bool ClsMailMan::SendToDistributionList(ClsEmail* email, const ClsStringArray* d
     const bool ok =
         conn.sendToDistributionList(list, mail, nullptr, mailMan_.sentLogPath, m_log, nullptr,
                                     counts, mailMan_.badAddresses, mailMan_.sendIndividual);
+    collectResults(conn);
     logOutcome(outcomeOf(ok, counts), m_log);
     return ok;
 }

@@ -19,6 +19,7 @@
 #include "store/MailBundle.h"
 #include "transport/DistributionList.h"
 #include "transport/PopCache.h"
+#include "transport/SmtpWire.h"
 #include "transport/TlsMode.h"
 
 #include <cstdint>
@@ -56,6 +57,8 @@ struct SmtpSettings {
     std::optional<TlsMode> tls;
     // LOGIN and PLAIN over a connection without TLS show the password to anyone on the path.
     bool allowPlainAuthWithoutTls = false;
+    // Delivery status notifications asked of a server that offers DSN.
+    smtp::DsnOptions dsn;
 
     [[nodiscard]] TlsMode tlsFor(int onPort) const {
         return tls ? *tls : onPort == 465 ? TlsMode::Implicit : TlsMode::StartTlsIfOffered;
@@ -76,6 +79,8 @@ public:
     int quickSendPort = 25;
     // Every recipient a server refused, across sends, until cleared.
     DistributionList badAddresses;
+    // How the server answered for each recipient of the last send call.
+    std::vector<smtp::RecipientResult> recipientResults;
     std::string filter;
     int maxCount = 999999;
     long sizeLimit = 999999999;

@@ -78,6 +78,8 @@ bool SmtpConnImpl::readReply(int expected, LogBase& log) {
 
 bool SmtpConnImpl::readReply(int expected, LogBase& log, bool& received) {
     received = false;
+    lastReplyReceived_ = false;
+    lastReply_.clear();
     std::string line;
     // All lines of one reply share one deadline: a server cannot stretch a reply by sending
     // its lines just within the read time-out.
@@ -90,6 +92,7 @@ bool SmtpConnImpl::readReply(int expected, LogBase& log, bool& received) {
         }
         if (!readReplyLine(line, log, &deadline))
             return false;
+        lastReply_.append(line);
         if (line.size() < 4) {
             log.logError(sb::trimView(line));
             return false;
@@ -98,6 +101,7 @@ bool SmtpConnImpl::readReply(int expected, LogBase& log, bool& received) {
             break;
     }
     received = true;
+    lastReplyReceived_ = true;
     if (smtp::replyCode(line) == expected)
         return true;
     log.logError(sb::trimView(line));
@@ -127,12 +131,10 @@ bool SmtpConnImpl::openSocket(std::string_view host, int port, LogBase& log) {
 // server answered anything but 250.
 bool SmtpConnImpl::sayEhlo(LogBase& log, bool& accepted) {
     accepted = false;
-    pipelining_ = false;
-    startTlsOffered_ = false;
     // What a server offered before STARTTLS says nothing about what it offers after it.
+    ext_ = {};
     flags_ = SmtpAuthFlags{};
-    bool pipelining = false;
-    bool startTls = false;
+    smtp::Extensions ext;
     std::string name;
     (void)NorvaneSocket::getLocalHostName(name, log);
     if (name.empty())
@@ -152,16 +154,10 @@ bool SmtpConnImpl::sayEhlo(LogBase& log, bool& accepted) {
         if (!readReplyLine(line, log, &deadline) || smtp::replyCode(line) != 250)
             return true;
         flags_.scanEhloLine(line);
-        std::string_view keyword =
-            line.size() > 4 ? sb::trimView(std::string_view(line).substr(4)) : "";
-        if (sb::equalsNoCase(keyword, "PIPELINING"))
-            pipelining = true;
-        if (sb::equalsNoCase(keyword, "STARTTLS"))
-            startTls = true;
+        smtp::scanExtension(line, ext);
         if (!smtp::isContinuation(line)) {
             accepted = true;
-            pipelining_ = pipelining;
-            startTlsOffered_ = startTls;
+            ext_ = ext;
             return true;
         }
     }
@@ -206,7 +202,7 @@ bool SmtpConnImpl::negotiateTls(std::string_view host, bool& accepted, LogBase& 
     bool wanted = tlsMode_ == TlsMode::StartTlsIfOffered || tlsMode_ == TlsMode::StartTlsRequired;
     if (!wanted || socket_.encrypted())
         return true;
-    if (!accepted || !startTlsOffered_) {
+    if (!accepted || !ext_.startTls) {
         if (tlsMode_ == TlsMode::StartTlsIfOffered) {
             log.logInfo("The server does not offer STARTTLS; the session stays unencrypted");
             return true;

@@ -1,8 +1,9 @@
 #!/bin/bash
 # Starts the mail servers of the transport integration tests on 127.0.0.1 high ports:
 #   Dovecot     POP3 (STLS) and POP3 over TLS (test CA), SMTP submission (STARTTLS) and
-#               submission over TLS (PLAIN LOGIN CRAM-MD5)
-#   Exim x2     SMTP with PLAIN LOGIN CRAM-MD5 NTLM MSN; NTLM by Cyrus SASL (v1 and v2)
+#               submission over TLS (PLAIN LOGIN CRAM-MD5; SIZE 1 MB, ENHANCEDSTATUSCODES)
+#   Exim x2     SMTP with PLAIN LOGIN CRAM-MD5 NTLM MSN, SIZE 8BITMIME DSN SMTPUTF8 offered;
+#               NTLM by Cyrus SASL (v1 and v2)
 #               and by Exim's SPA code (v1 only); USER@pop.test.invalid into USER's maildir
 #   sink        aiosmtpd recording the exact DATA bytes; Dovecot and Exim deliver to it
 #
