@@ -6,6 +6,7 @@
 #include "facade/ClsStringArray.h"
 #include "security/SmimeUnwrapper.h"
 #include "transport/PopSessions.h"
+#include "transport/SmtpConnImpl.h"
 
 namespace norvane {
 

@@ -2,8 +2,9 @@
 
 // The public mail manager: SMTP and POP3 settings, the members that send e-mails, bundles,
 // ready MIME and distribution lists, and the members that list, fetch, transfer and delete
-// mail on a POP3 server. Each send member opens its own SMTP session for the call and ends it
-// with QUIT; each receive member opens a POP3 session and ends it before returning.
+// mail on a POP3 server. The send members share one SMTP session, kept open between calls
+// for SmtpKeepAliveSeconds (0: each call opens its own and ends it with QUIT); each receive
+// member opens a POP3 session and ends it before returning.
 //
 // Conventions as for ClsEmail: UTF-8 strings, nullable C-string arguments (null stores ""),
 // 0-based indexes where there are any, objects returned are new and owned by the caller (null
@@ -17,6 +18,7 @@
 #include "transport/MailManCore.h"
 #include "transport/ProgressMonitor.h"
 
+#include <chrono>
 #include <memory>
 #include <string>
 
@@ -86,6 +88,20 @@ public:
     // at most 100 printable ASCII characters. Any other value is refused (logged, no change).
     [[nodiscard]] std::string get_DsnEnvid() const { return mailMan_.smtp.dsn.envid; }
     void put_DsnEnvid(const char* envid);
+
+    // How long (seconds) the SMTP session of one send call stays open for the next one
+    // (default 60; 0 or less: every send call opens its own session and ends it with QUIT).
+    // A kept session is reset with RSET before it is used; when that fails (the server closed
+    // it) a new one is opened once, before anything is sent. A session idle longer than this,
+    // or opened with other SMTP settings (host, port, user, password, login domain, method,
+    // TLS), is ended and replaced. 60 s is well below the five minutes servers are asked to
+    // wait for a command (RFC 5321), so a kept session is normally still there, and short
+    // enough that an idle program holds no server connection for long after its last send.
+    [[nodiscard]] int get_SmtpKeepAliveSeconds() const { return smtpKeepAliveSec_; }
+    void put_SmtpKeepAliveSeconds(int seconds);
+    // Ends the kept SMTP session with QUIT (the destructor does the same). True when the
+    // server answered QUIT, or no session was open.
+    bool CloseSmtpConnection();
 
     // ---- POP3 settings ----
     [[nodiscard]] std::string get_MailHost() const { return mailMan_.pop.mailHost; }
@@ -247,6 +263,14 @@ private:
     // connectSmtp, with the members' own message when it fails.
     [[nodiscard]] bool connectOrLog(SmtpConnImpl& conn, std::string_view host = {}, int port = 0);
     // The send steps after the session is open: prepare, send, report.
+    // The session for a send call: the kept one when it may be used and answers RSET, else a
+    // new one (the kept one ended). Null, with the reason logged, when none can be opened.
+    [[nodiscard]] SmtpConnImpl* openSmtp(std::string_view host = {}, int port = 0);
+    // After a send call: the session's results collected, and the session kept when reuse is
+    // on and it is in step with the server, else ended with QUIT.
+    void releaseSmtp();
+    // The settings a session is opened with, as one text to compare.
+    [[nodiscard]] std::string smtpSessionKey(std::string_view host, int port) const;
     // The recipient results of conn's transactions, added to the last send call's.
     void collectResults(SmtpConnImpl& conn);
     [[nodiscard]] const smtp::RecipientResult* recipientResult(int index) const;
@@ -259,6 +283,12 @@ private:
     [[nodiscard]] bool queueEmail(const ClsEmail& email, std::string_view dir);
 
     MailManCore mailMan_;
+    // The SMTP session kept between send calls (null: none), the settings it was opened with
+    // and when its last call ended.
+    std::unique_ptr<SmtpConnImpl> smtpSession_;
+    std::string smtpSessionKey_;
+    std::chrono::steady_clock::time_point smtpSessionUsed_;
+    int smtpKeepAliveSec_ = 60;
     std::string lastSendQFilename_;
     std::unique_ptr<SmimeUnwrapper> unwrapper_;
     bool autoUnwrapSecurity_ = true;

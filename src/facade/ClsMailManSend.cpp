@@ -9,6 +9,8 @@
 #include "transport/Email2SmtpMail.h"
 #include "transport/SmtpConnImpl.h"
 
+#include <algorithm>
+#include <chrono>
 #include <limits>
 
 namespace norvane {
@@ -61,6 +63,75 @@ bool ClsMailMan::connectOrLog(SmtpConnImpl& conn, std::string_view host, int por
         return true;
     m_log.logError("Failed to connect to SMTP server.");
     return false;
+}
+
+std::string ClsMailMan::smtpSessionKey(std::string_view host, int port) const {
+    const SmtpSettings& s = mailMan_.smtp;
+    if (host.empty())
+        host = s.host;
+    if (port == 0)
+        port = s.port;
+    // NUL cannot occur in any of the parts: it separates them unambiguously.
+    const std::string portText = std::to_string(port);
+    std::string key(host);
+    for (std::string_view part :
+         {std::string_view(portText), std::string_view(s.username), std::string_view(s.password),
+          std::string_view(s.loginDomain), std::string_view(s.authMethod),
+          tlsModeName(s.tlsFor(port)), std::string_view(s.allowPlainAuthWithoutTls ? "1" : "0")}) {
+        key.push_back('\0');
+        key.append(part);
+    }
+    return key;
+}
+
+SmtpConnImpl* ClsMailMan::openSmtp(std::string_view host, int port) {
+    const std::string key = smtpSessionKey(host, port);
+    if (smtpSession_) {
+        const auto idle = std::chrono::steady_clock::now() - smtpSessionUsed_;
+        if (key != smtpSessionKey_ || idle > std::chrono::seconds(smtpKeepAliveSec_)) {
+            (void)CloseSmtpConnection();
+        } else if (LogNull quiet; smtpSession_->reset(quiet)) {
+            m_log.logInfo("Using the SMTP session kept from the last call");
+            smtpSession_->setDsn(mailMan_.smtp.dsn);
+            return smtpSession_.get();
+        } else {
+            m_log.logInfo("The kept SMTP session is closed or out of step; connecting again");
+            smtpSession_.reset();
+        }
+    }
+    auto conn = std::make_unique<SmtpConnImpl>();
+    if (!connectOrLog(*conn, host, port))
+        return nullptr;
+    smtpSession_ = std::move(conn);
+    smtpSessionKey_ = key;
+    return smtpSession_.get();
+}
+
+void ClsMailMan::releaseSmtp() {
+    if (!smtpSession_)
+        return;
+    collectResults(*smtpSession_);
+    if (smtpKeepAliveSec_ > 0 && smtpSession_->inStep()) {
+        smtpSessionUsed_ = std::chrono::steady_clock::now();
+        return;
+    }
+    LogNull quiet;
+    (void)smtpSession_->quit(quiet);
+    smtpSession_.reset();
+}
+
+bool ClsMailMan::CloseSmtpConnection() {
+    if (!smtpSession_)
+        return true;
+    const bool ok = smtpSession_->quit(m_log);
+    smtpSession_.reset();
+    return ok;
+}
+
+void ClsMailMan::put_SmtpKeepAliveSeconds(int seconds) {
+    smtpKeepAliveSec_ = std::max(seconds, 0);
+    if (smtpKeepAliveSec_ == 0)
+        (void)CloseSmtpConnection();
 }
 
 void ClsMailMan::collectResults(SmtpConnImpl& conn) {
@@ -125,13 +196,13 @@ bool ClsMailMan::SendEmail(ClsEmail* email) {
     }
     ProgressMonitor monitor(this, progressTotal(email->email2().sendSizeEstimate()));
     consume(monitor, kStartUnits);
-    SmtpConnImpl conn;
-    if (!connectOrLog(conn))
+    SmtpConnImpl* conn = openSmtp();
+    if (!conn)
         return false;
     consume(monitor, kConnectUnits);
     bool reachedNobody = false;
-    const bool ok = sendOne(conn, *email, &monitor, reachedNobody);
-    collectResults(conn);
+    const bool ok = sendOne(*conn, *email, &monitor, reachedNobody);
+    releaseSmtp();
     monitor.finish();
     return ok;
 }
@@ -149,8 +220,8 @@ bool ClsMailMan::SendBundle(ClsEmailBundle* bundle) {
     ProgressMonitor monitor(this, progressTotal(bytes));
     monitor.addTag("bundle");
     consume(monitor, kStartUnits);
-    SmtpConnImpl conn;
-    if (!connectOrLog(conn))
+    SmtpConnImpl* conn = openSmtp();
+    if (!conn)
         return false;
     consume(monitor, kConnectUnits);
     // A recipient refused here and there does not fail the bundle (the bad addresses say who);
@@ -159,11 +230,12 @@ bool ClsMailMan::SendBundle(ClsEmailBundle* bundle) {
     for (int i = 0; i < bundle->get_MessageCount(); ++i) {
         m_log.logDataLong("emailIndex", i);
         bool reachedNobody = false;
-        (void)sendOne(conn, *bundle->emailAt(i), &monitor, reachedNobody);
-        collectResults(conn);
+        (void)sendOne(*conn, *bundle->emailAt(i), &monitor, reachedNobody);
+        collectResults(*conn);
         if (reachedNobody)
             allSent = false;
     }
+    releaseSmtp();
     monitor.finish();
     return allSent;
 }
@@ -177,15 +249,15 @@ bool ClsMailMan::QuickSend(const char* from, const char* to, const char* subject
     email.put_Body(body);
     (void)email.AddMultipleTo(to);
     email.put_From(from);
-    SmtpConnImpl conn;
-    if (!connectOrLog(conn, arg(smtpServer), mailMan_.quickSendPort))
+    SmtpConnImpl* conn = openSmtp(arg(smtpServer), mailMan_.quickSendPort);
+    if (!conn)
         return false;
     Email2SmtpMail mail(email.email2());
     SmtpSendCounts counts;
     const bool ok =
-        conn.sendEmailToList(&mail, nullptr, mailMan_.sentLogPath, m_log, nullptr, counts,
-                             mailMan_.badAddresses, mailMan_.sendIndividual, true);
-    collectResults(conn);
+        conn->sendEmailToList(&mail, nullptr, mailMan_.sentLogPath, m_log, nullptr, counts,
+                              mailMan_.badAddresses, mailMan_.sendIndividual, true);
+    releaseSmtp();
     if (!ok)
         m_log.logError("Send failed.");
     return ok;
@@ -195,11 +267,11 @@ bool ClsMailMan::SendMime(const char* from, const char* recipients, const char* 
     Frame frame(m_log, "SendMime");
     mailMan_.recipientResults.clear();
     const std::string sender(arg(from)), rcpts(arg(recipients)), mime(arg(mimeMsg));
-    SmtpConnImpl conn;
-    if (!connectOrLog(conn))
+    SmtpConnImpl* conn = openSmtp();
+    if (!conn)
         return false;
-    const bool ok = conn.sendMime(sender, rcpts, mime, m_log);
-    collectResults(conn);
+    const bool ok = conn->sendMime(sender, rcpts, mime, m_log);
+    releaseSmtp();
     return ok;
 }
 
@@ -219,21 +291,21 @@ bool ClsMailMan::SendToDistributionList(ClsEmail* email, const ClsStringArray* d
     for (int i = 0; i < distList->count(); ++i)
         if (distList->get(i, entry))
             (void)list.add(entry);
-    SmtpConnImpl conn;
-    if (!mailMan_.connectSmtp(conn, m_log))
-        return false;
     std::unique_ptr<Email2> prepared =
         MailManCore::prepareForSending(email->copyForSending(m_log), m_log);
     if (!prepared) {
         m_log.logError("Failed to prepare email for sending.");
         return false;
     }
+    SmtpConnImpl* conn = openSmtp();
+    if (!conn)
+        return false;
     Email2SmtpMail mail(*prepared);
     SmtpSendCounts counts;
     const bool ok =
-        conn.sendToDistributionList(list, mail, nullptr, mailMan_.sentLogPath, m_log, nullptr,
-                                    counts, mailMan_.badAddresses, mailMan_.sendIndividual);
-    collectResults(conn);
+        conn->sendToDistributionList(list, mail, nullptr, mailMan_.sentLogPath, m_log, nullptr,
+                                     counts, mailMan_.badAddresses, mailMan_.sendIndividual);
+    releaseSmtp();
     logOutcome(outcomeOf(ok, counts), m_log);
     return ok;
 }

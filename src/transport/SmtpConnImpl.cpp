@@ -53,19 +53,53 @@ void SmtpConnImpl::recordCommand(std::string_view text) {
     }
 }
 
+bool SmtpConnImpl::write(const void* data, size_t length, LogBase& log, ProgressMonitor* monitor) {
+    if (socket_.sendBytes(data, length, log, monitor))
+        return true;
+    broken_ = true;
+    return false;
+}
+
+bool SmtpConnImpl::inStep() const {
+    return socket_.isConnected() && !broken_ && !socket_.timedOut();
+}
+
+bool SmtpConnImpl::reset(LogBase& log) {
+    if (!inStep())
+        return false;
+    bool received = false;
+    if (sendCommand("RSET\r\n", log) && readReply(250, log, received))
+        return true;
+    // A server that answered something else (421: it is closing) is not used again.
+    broken_ = true;
+    return false;
+}
+
+bool SmtpConnImpl::quit(LogBase& log) {
+    if (!socket_.isConnected())
+        return true;
+    bool ok = false;
+    if (sendCommand("QUIT\r\n", log) && !socket_.timedOut() && !broken_)
+        ok = readReply(221, log);
+    socket_.close();
+    return ok;
+}
+
 bool SmtpConnImpl::sendCommand(std::string_view text, LogBase& log) {
     recordCommand(text);
-    return socket_.sendBytes(text.data(), text.size(), log, nullptr);
+    return write(text.data(), text.size(), log, nullptr);
 }
 
 bool SmtpConnImpl::sendUnrecorded(std::string_view text, LogBase& log) {
-    return socket_.sendBytes(text.data(), text.size(), log, nullptr);
+    return write(text.data(), text.size(), log, nullptr);
 }
 
 bool SmtpConnImpl::readReplyLine(std::string& line, LogBase& log, ReadDeadline* deadline) {
     if (!socket_.receiveUntil(line, "\r\n", 1000, false, log, nullptr, smtp::kMaxReplyLine, {},
-                              deadline))
+                              deadline)) {
+        broken_ = true;
         return false;
+    }
     appendTranscript(line);
     lastReplyCode_ = smtp::replyCode(line);
     return true;

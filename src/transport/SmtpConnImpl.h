@@ -92,6 +92,15 @@ public:
     [[nodiscard]] bool sendMimeTo(std::string_view from, std::span<const std::string> recipients,
                                   std::string_view mimeText, LogBase& log);
 
+    // Whether the session is open and in step with the server: no read or write failed or
+    // timed out, so the next reply read is the answer to the next command.
+    [[nodiscard]] bool inStep() const;
+    // RSET on a session kept between calls: true when it is in step and the server answered
+    // 250; anything else marks it out of step.
+    [[nodiscard]] bool reset(LogBase& log);
+    // QUIT and close; true when the server answered 221 (or nothing was open).
+    bool quit(LogBase& log);
+
     // Wire helpers. sendCommand records the text (its first 2500 bytes) in the transcript.
     [[nodiscard]] bool sendCommand(std::string_view text, LogBase& log);
     // One reply line; deadline (when given) is shared with the other lines of the reply.
@@ -169,6 +178,9 @@ private:
                                    std::string_view user, std::string_view password,
                                    bool& fallbackToLogin, LogBase& log);
     [[nodiscard]] bool sendUnrecorded(std::string_view text, LogBase& log);
+    // Every write of the session; a failed one puts the session out of step.
+    [[nodiscard]] bool write(const void* data, size_t length, LogBase& log,
+                             ProgressMonitor* monitor);
     void recordCommand(std::string_view text);
     [[nodiscard]] bool mailFrom(std::string_view sender, std::string_view params, LogBase& log);
     [[nodiscard]] bool rcptTo(std::string_view address, LogBase& log);
@@ -228,6 +240,8 @@ private:
     // The lines of the last whole reply read by readReply, and whether it arrived whole.
     std::string lastReply_;
     bool lastReplyReceived_ = false;
+    // A read or write failed: the session is out of step with the server.
+    bool broken_ = false;
     smtp::Extensions ext_;
     smtp::DsnOptions dsn_;
     // NOTIFY for the RCPT TO commands of the current transaction ("" when not sent).

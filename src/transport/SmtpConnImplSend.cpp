@@ -158,7 +158,7 @@ bool SmtpConnImpl::transmitText(std::string_view text, ProgressMonitor* monitor,
         // server has the whole transaction at once.
         std::string all = size <= kTranscriptHead ? head : smtp::frameData(text);
         all.append(end);
-        if (!socket_.sendBytes(all.data(), all.size(), log, nullptr)) {
+        if (!write(all.data(), all.size(), log, nullptr)) {
             log.logError("Failed when sending email body");
             logTranscript(log);
             return false;
@@ -166,7 +166,7 @@ bool SmtpConnImpl::transmitText(std::string_view text, ProgressMonitor* monitor,
         appendTranscript(end);
         endSent = true;
     } else if (!smtp::frameDataInPieces(text, kFramePiece, [&](std::string_view piece) {
-                   return socket_.sendBytes(piece.data(), piece.size(), log, monitor);
+                   return write(piece.data(), piece.size(), log, monitor);
                })) {
         log.logError("Failed when sending email body");
         logTranscript(log);
@@ -409,7 +409,7 @@ bool SmtpConnImpl::pipelineEnvelope(std::string_view sender, std::string_view ma
     recordCommand("DATA\r\n");
     batch += "DATA\r\n";
     bool received = false;
-    if (socket_.sendBytes(batch.data(), batch.size(), log, nullptr) &&
+    if (write(batch.data(), batch.size(), log, nullptr) &&
         readReply(250, log, received)) {
         result.mailAccepted = true;
     } else {
