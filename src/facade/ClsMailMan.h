@@ -46,7 +46,8 @@ public:
     void put_SmtpPassword(const char* password);
     [[nodiscard]] std::string get_SmtpLoginDomain() const { return mailMan_.smtp.loginDomain; }
     void put_SmtpLoginDomain(const char* domain);
-    // "" (what the server offers), "LOGIN", "PLAIN", "CRAM-MD5", "NTLM", "MSN" or "NONE".
+    // "" (what the server offers), "LOGIN", "PLAIN", "CRAM-MD5", "NTLM", "MSN", "XOAUTH2",
+    // "OAUTHBEARER" (both with OAuth2AccessToken) or "NONE".
     [[nodiscard]] std::string get_SmtpAuthMethod() const { return mailMan_.smtp.authMethod; }
     void put_SmtpAuthMethod(const char* method);
     [[nodiscard]] bool get_SendIndividual() const { return mailMan_.sendIndividual; }
@@ -121,6 +122,13 @@ public:
     // encrypts. Any other value is refused (logged, no change).
     [[nodiscard]] std::string get_PopTls() const;
     void put_PopTls(const char* mode);
+    // How POP3 sessions log in: "" (default: USER and PASS, or with an OAuth2AccessToken
+    // whichever of XOAUTH2 and OAUTHBEARER the server's CAPA lists), "USER", "APOP" (the
+    // password's MD5 digest with the greeting's time stamp; a server whose greeting has none
+    // is refused, the password is then not sent), "XOAUTH2" or "OAUTHBEARER" (SASL AUTH with
+    // the OAuth2AccessToken). Any other value is refused (logged, no change).
+    [[nodiscard]] std::string get_PopAuthMethod() const { return popAuthMethod_; }
+    void put_PopAuthMethod(const char* method);
     [[nodiscard]] int get_MaxCount() const { return mailMan_.maxCount; }
     void put_MaxCount(int n) { mailMan_.maxCount = n; }
     [[nodiscard]] int get_SizeLimit() const { return static_cast<int>(mailMan_.sizeLimit); }
@@ -143,6 +151,12 @@ public:
     void put_ResetDateOnLoad(bool on) { resetDateOnLoad_ = on; }
 
     // ---- both protocols ----
+    // An OAuth 2.0 access token (default ""), used with the user name instead of a password:
+    // SMTP logs in with XOAUTH2, else OAUTHBEARER, when the server offers one (SmtpAuthMethod
+    // may name one of them), POP3 as PopAuthMethod says. The caller obtains and refreshes
+    // it; it is never written to the log.
+    [[nodiscard]] std::string get_OAuth2AccessToken() const { return mailMan_.smtp.oauthToken; }
+    void put_OAuth2AccessToken(const char* token);
     // Seconds; 0 for reads means 30 s.
     [[nodiscard]] int get_ReadTimeout() const {
         return static_cast<int>(mailMan_.pop.readTimeoutSec);
@@ -269,6 +283,8 @@ private:
     // After a send call: the session's results collected, and the session kept when reuse is
     // on and it is in step with the server, else ended with QUIT.
     void releaseSmtp();
+    // PopSettings::auth from PopAuthMethod and the token.
+    void updatePopAuth();
     // The settings a session is opened with, as one text to compare.
     [[nodiscard]] std::string smtpSessionKey(std::string_view host, int port) const;
     // The recipient results of conn's transactions, added to the last send call's.
@@ -289,6 +305,7 @@ private:
     std::string smtpSessionKey_;
     std::chrono::steady_clock::time_point smtpSessionUsed_;
     int smtpKeepAliveSec_ = 60;
+    std::string popAuthMethod_;
     std::string lastSendQFilename_;
     std::unique_ptr<SmimeUnwrapper> unwrapper_;
     bool autoUnwrapSecurity_ = true;

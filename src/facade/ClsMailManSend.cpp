@@ -77,7 +77,8 @@ std::string ClsMailMan::smtpSessionKey(std::string_view host, int port) const {
     for (std::string_view part :
          {std::string_view(portText), std::string_view(s.username), std::string_view(s.password),
           std::string_view(s.loginDomain), std::string_view(s.authMethod),
-          tlsModeName(s.tlsFor(port)), std::string_view(s.allowPlainAuthWithoutTls ? "1" : "0")}) {
+          std::string_view(s.oauthToken), tlsModeName(s.tlsFor(port)),
+          std::string_view(s.allowPlainAuthWithoutTls ? "1" : "0")}) {
         key.push_back('\0');
         key.append(part);
     }

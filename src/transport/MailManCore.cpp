@@ -20,7 +20,7 @@ std::string xUidl(const Email2& e) {
 
 void MailManCore::configureCache() {
     cache_.configure(pop.popSsl, pop.mailHost, pop.popUsername, pop.popPassword, pop.mailPort,
-                     pop.readTimeoutSec, pop.connectTimeoutSec, pop.startTls);
+                     pop.readTimeoutSec, pop.connectTimeoutSec, pop.startTls, pop.auth);
 }
 
 PopFetchOptions MailManCore::fetchOptions() const {

@@ -43,6 +43,8 @@ struct PopSettings {
     // (StartTlsRequired: a server without it is refused before the login) or never (None).
     TlsMode startTls = TlsMode::StartTlsIfOffered;
     std::string mailHost, popUsername, popPassword;
+    // USER/PASS, APOP or an OAuth 2.0 mechanism, with the access token.
+    PopAuth auth;
     int mailPort = 110;
     uint32_t readTimeoutSec = 0;
     uint32_t connectTimeoutSec = 30;
@@ -57,6 +59,8 @@ struct SmtpSettings {
     std::optional<TlsMode> tls;
     // LOGIN and PLAIN over a connection without TLS show the password to anyone on the path.
     bool allowPlainAuthWithoutTls = false;
+    // OAuth 2.0 access token for XOAUTH2 / OAUTHBEARER (empty: none).
+    std::string oauthToken;
     // Delivery status notifications asked of a server that offers DSN.
     smtp::DsnOptions dsn;
 

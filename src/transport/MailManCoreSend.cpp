@@ -21,6 +21,7 @@ bool MailManCore::connectSmtp(SmtpConnImpl& conn, LogBase& log, std::string_view
     conn.setTlsMode(smtp.tlsFor(port));
     conn.setAllowPlainAuthWithoutTls(smtp.allowPlainAuthWithoutTls);
     conn.setDsn(smtp.dsn);
+    conn.setOAuthToken(smtp.oauthToken);
     return conn.connect(host.empty() ? std::string_view(smtp.host) : host, port, smtp.username,
                         smtp.password, smtp.loginDomain, smtp.authMethod, pop.connectTimeoutSec,
                         smtpReadTimeoutMs(), log);

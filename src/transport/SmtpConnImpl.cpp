@@ -2,6 +2,8 @@
 
 #include "transport/SmtpWire.h"
 
+#include <openssl/crypto.h>
+
 #include <algorithm>
 #include <string>
 
@@ -25,6 +27,8 @@ std::string formatHostPort(const char* fmt, std::string_view host, int port) {
 } // namespace
 
 SmtpConnImpl::~SmtpConnImpl() {
+    if (!oauthToken_.empty())
+        OPENSSL_cleanse(oauthToken_.data(), oauthToken_.size());
     if (!socket_.isConnected())
         return;
     LogNull quiet;
@@ -269,7 +273,9 @@ bool SmtpConnImpl::connect(std::string_view host, int port, std::string_view use
                            std::string_view authMethodArg, uint32_t connectTimeoutSec,
                            uint32_t readTimeoutMs, LogBase& log) {
     std::string authMethod(authMethodArg);
-    if (user.empty() || password.empty()) {
+    host_.assign(host);
+    port_ = port;
+    if (user.empty() || (password.empty() && oauthToken_.empty())) {
         user = {};
         password = {};
         authMethod = "NONE";

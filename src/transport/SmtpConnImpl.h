@@ -122,6 +122,8 @@ public:
                                 std::string_view password, bool& fallbackToLogin, LogBase& log);
     [[nodiscard]] bool authMsn(std::string_view domain, std::string_view user,
                                std::string_view password, bool& fallbackToLogin, LogBase& log);
+    // XOAUTH2 or OAUTHBEARER (bearer) with the token of setOAuthToken.
+    [[nodiscard]] bool authOAuth(bool bearer, std::string_view user, LogBase& log);
 
     [[nodiscard]] bool exchangePackage(std::vector<uint8_t>& serverToken,
                                        std::span<const uint8_t> clientToken, LogBase* log) override;
@@ -141,6 +143,9 @@ public:
     // Whether LOGIN and PLAIN, which show the password to anyone on the path, may be used
     // over a connection without TLS (default true; the mail manager's default is false).
     void setAllowPlainAuthWithoutTls(bool allowed) { allowPlainAuth_ = allowed; }
+    // An OAuth 2.0 access token: with it connect logs in with XOAUTH2 or OAUTHBEARER when the
+    // server offers one (a user name is still needed, no password). Never logged.
+    void setOAuthToken(std::string_view token) { oauthToken_.assign(token); }
     // Whether the connection runs over TLS now.
     [[nodiscard]] bool encrypted() const { return socket_.encrypted(); }
 
@@ -250,6 +255,10 @@ private:
     bool allowNtlmV1_ = false;
     TlsMode tlsMode_ = TlsMode::None;
     bool allowPlainAuth_ = true;
+    std::string oauthToken_;
+    // The server as connect was given it (OAUTHBEARER names it).
+    std::string host_;
+    int port_ = 0;
 };
 
 } // namespace norvane

@@ -409,8 +409,7 @@ bool SmtpConnImpl::pipelineEnvelope(std::string_view sender, std::string_view ma
     recordCommand("DATA\r\n");
     batch += "DATA\r\n";
     bool received = false;
-    if (write(batch.data(), batch.size(), log, nullptr) &&
-        readReply(250, log, received)) {
+    if (write(batch.data(), batch.size(), log, nullptr) && readReply(250, log, received)) {
         result.mailAccepted = true;
     } else {
         log.logError("Failed when sending " + mailText);

@@ -9,7 +9,6 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <thread>
 
 using namespace norvane;
@@ -19,11 +18,7 @@ using Script = ScriptedServer::Script;
 namespace {
 
 size_t count(const std::string& path, std::string_view text) {
-    std::ifstream in(path);
-    size_t n = 0;
-    for (std::string line; std::getline(in, line);)
-        n += line.find(text) != std::string::npos;
-    return n;
+    return logLines(path, text).size();
 }
 
 bool send(ClsMailMan& mm, const std::string& subject) {

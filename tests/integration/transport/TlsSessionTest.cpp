@@ -21,20 +21,11 @@ using Script = ScriptedServer::Script;
 
 namespace {
 
-std::vector<std::string> linesWith(const std::string& path, std::string_view text) {
-    std::ifstream in(path);
-    std::vector<std::string> out;
-    for (std::string line; std::getline(in, line);)
-        if (line.find(text) != std::string::npos)
-            out.push_back(line);
-    return out;
-}
-
 // Whether the first line holding text that the server logged after the first skip such lines
 // tells a TLS session: Dovecot ends a login line with ", TLS", Exim names the cipher (" X=").
 bool loggedTls(const std::string& path, std::string_view text, size_t skip) {
-    EXPECT_TRUE(waitUntil([&] { return linesWith(path, text).size() > skip; }, 5)) << text;
-    std::vector<std::string> lines = linesWith(path, text);
+    EXPECT_TRUE(waitUntil([&] { return logLines(path, text).size() > skip; }, 5)) << text;
+    std::vector<std::string> lines = logLines(path, text);
     if (lines.size() <= skip)
         return false;
     const std::string& l = lines[skip];
@@ -77,7 +68,7 @@ TEST(TlsSessionTest, SmtpModesAgainstServersWithAndWithoutStartTls) {
         s.setTlsMode(c.mode);
         s.setAllowPlainAuthWithoutTls(c.allowPlain);
         Logger log;
-        size_t before = c.ok ? linesWith(c.serverLog, c.loginText).size() : 0;
+        size_t before = c.ok ? logLines(c.serverLog, c.loginText).size() : 0;
         std::string pw = std::string(c.user) + "pw";
         bool ok = s.connect("127.0.0.1", c.port, c.user, pw, {}, c.method, 5, 10000, log);
         ASSERT_EQ(ok, c.ok) << c.name << "\n" << logText(log);
@@ -171,7 +162,7 @@ TEST(TlsSessionTest, PopStls) {
         if (c.trust)
             trust.emplace();
         Logger log;
-        size_t before = linesWith(env.dovecotLog, "Login: user=<bob>").size();
+        size_t before = logLines(env.dovecotLog, "Login: user=<bob>").size();
         auto s = popConnect("127.0.0.1", "bob", "bobpw", c.port, 5, 5, log, c.mode);
         ASSERT_EQ(s != nullptr, c.ok) << logText(log);
         if (!s)
