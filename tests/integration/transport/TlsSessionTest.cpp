@@ -175,3 +175,45 @@ TEST(TlsSessionTest, PopStls) {
     // Required and not offered: the peer never saw a login.
     EXPECT_EQ(noStls.received().rfind("USER"), noStls.received().find("USER"));
 }
+
+// A server that offers STARTTLS and then fails the handshake (it answers in the clear), or
+// completes it with a certificate for another host (a man in the middle): the session ends,
+// and nothing more goes out in the clear, even in the STARTTLS-if-offered mode.
+TEST(TlsSessionTest, FailedStartTlsNeverContinuesInTheClear) {
+    const ServerEnv& env = serverEnv();
+    TrustTestCa trust;
+    const struct {
+        const char* name;
+        std::string cert, key;
+        bool handshake;
+    } cases[] = {
+        {"no handshake", "", "", false}, // (a peer with a certificate would speak TLS at once)
+        {"wrong host", env.wrongHostCert, env.wrongHostKey, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Script script;
+        script.send("220 peer ESMTP\r\n")
+            .line()
+            .send("250-peer\r\n250-STARTTLS\r\n250 AUTH PLAIN LOGIN\r\n")
+            .until("STARTTLS\r\n")
+            .send("220 go ahead\r\n");
+        if (c.handshake)
+            script.startTls().drain();
+        else
+            script.send("250 not TLS at all\r\n").drain();
+        ScriptedServer srv(script, "127.0.0.1", c.cert, c.key);
+        Logger log;
+        {
+            SmtpConnImpl s;
+            s.setTlsMode(TlsMode::StartTlsIfOffered);
+            EXPECT_FALSE(s.connect("127.0.0.1", srv.port(), "u", "p", {}, {}, 5, 5000, log));
+        }
+        EXPECT_NE(logText(log).find("TLS could not be started after STARTTLS"), std::string::npos)
+            << logText(log);
+        const std::string got = srv.received();
+        const std::string after = got.substr(got.find("STARTTLS\r\n") + 10);
+        for (const char* clear : {"EHLO", "AUTH", "QUIT"})
+            EXPECT_EQ(after.find(clear), std::string::npos) << clear;
+    }
+}
