@@ -1,5 +1,6 @@
-// The sending members of the mail manager. Each opens one SMTP session for the call; the
-// session ends with QUIT when it goes out of scope, on every path.
+// The sending members of the mail manager. They share one SMTP session, opened by the first
+// call and kept for the next while SmtpKeepAliveSeconds allows (openSmtp, releaseSmtp); without
+// reuse it ends with QUIT at the end of each call, on every path.
 
 #include "facade/ClsEmail.h"
 #include "facade/ClsEmailBundle.h"

@@ -10,8 +10,9 @@
 // and kept by the filter, by their number in the same session, from the last to the first,
 // and commits by QUIT; a message it could not delete stays on the server.
 //
-// Sending (MailManSend.cpp): the public object opens one SMTP session per call with
-// connectSmtp, prepares each e-mail with prepareForSending and hands it to sendPrepared.
+// Sending (MailManCoreSend.cpp): the public object opens an SMTP session with connectSmtp (and
+// may keep it for its next call), prepares each e-mail with prepareForSending and hands it to
+// sendPrepared.
 
 #include "common/LogBase.h"
 #include "common/NorvaneObject.h"
