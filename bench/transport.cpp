@@ -9,6 +9,10 @@
 //     (bench/sink/pop3_server.cpp): one retr after another, and all in one retrMany, which
 //     pipelines the RETR commands (both servers list PIPELINING);
 //   - one 20 MB message fetched over POP3 and over POP3 with TLS (MB/s, peak memory);
+//   - through the public mail manager: small e-mails built and sent one SendEmail call at a time
+//     through Exim, 1,000 with the session kept between calls and 100 with one per call;
+//   - 50 SMTP sessions to Dovecot's submission port in the clear and with STARTTLS (what TLS
+//     adds to setting up a session);
 //   - through the public mail manager: 1,000 small e-mails built and sent as one bundle (one
 //     session) to the recording sink and to the fast sink, and 1,000 messages taken from Dovecot by
 //     TransferMail (fetched, parsed, deleted, QUIT), the mailbox refilled before each repetition.
@@ -301,8 +305,74 @@ void TransferMail(benchmark::State& state) {
     state.counters["client_cpu_s"] = cpu / static_cast<double>(state.iterations());
 }
 
+// E-mails built and sent one SendEmail call at a time through Exim: 1,000 with the session kept
+// between calls (the default), and 100 with one session per call (Exim takes about 0.2 s to
+// accept and end a connection here, so 1,000 would take minutes).
+void sendEmails(benchmark::State& state, int keepAliveSeconds, int count) {
+    double cpu = 0;
+    for (auto _ : state) {
+        const bool ok = measured(state, cpu, [keepAliveSeconds, count] {
+            ClsMailMan man;
+            man.put_SmtpHost("127.0.0.1");
+            man.put_SmtpPort(port("EXIM_CYRUS_PORT"));
+            man.put_SmtpKeepAliveSeconds(keepAliveSeconds);
+            for (int i = 0; i < count; ++i) {
+                ClsEmail email;
+                email.put_From("Bench Sender <bench@test.invalid>");
+                (void)email.AddTo("Sink", "sink@test.invalid");
+                email.put_Subject(("bench " + std::to_string(i)).c_str());
+                email.put_Body("A small message body line.\r\nAnd a second one.\r\n");
+                if (!man.SendEmail(&email))
+                    return false;
+            }
+            return true;
+        });
+        if (!ok) {
+            state.SkipWithError("SendEmail failed");
+            return;
+        }
+    }
+    state.counters["client_cpu_s"] = cpu / static_cast<double>(state.iterations());
+}
+
+void SendEmail1000Exim(benchmark::State& state) {
+    sendEmails(state, 60, 1000);
+}
+void SendEmail100EximNoReuse(benchmark::State& state) {
+    sendEmails(state, 0, 100);
+}
+
+// 50 SMTP sessions to Dovecot's submission port (greeting, EHLO, QUIT), in the clear and with
+// STARTTLS and the second EHLO: the difference is what TLS adds to a session.
+void smtpSessions(benchmark::State& state, TlsMode mode) {
+    SChannel::setDefaultCaFile(env()["CA_FILE"]);
+    for (auto _ : state) {
+        for (int i = 0; i < 50; ++i) {
+            SmtpConnImpl s;
+            s.setTlsMode(mode);
+            LogNull log;
+            if (!s.connect("127.0.0.1", port("SUBMISSION_PORT"), {}, {}, {}, {}, 5, 30000, log) ||
+                s.encrypted() != (mode != TlsMode::None)) {
+                state.SkipWithError("connect failed");
+                return;
+            }
+        }
+    }
+}
+
+void SmtpSessions50(benchmark::State& state) {
+    smtpSessions(state, TlsMode::None);
+}
+void SmtpStartTlsSessions50(benchmark::State& state) {
+    smtpSessions(state, TlsMode::StartTlsRequired);
+}
+
 } // namespace
 
+BENCHMARK(SendEmail1000Exim)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(1);
+BENCHMARK(SendEmail100EximNoReuse)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(1);
+BENCHMARK(SmtpSessions50)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
+BENCHMARK(SmtpStartTlsSessions50)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
 BENCHMARK(SmtpSend1000)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
 BENCHMARK(SmtpSend1000Fast)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
 BENCHMARK(SmtpSendEmail1000Fast)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);

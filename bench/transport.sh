@@ -61,7 +61,7 @@ CPP_JSON="$(mktemp /tmp/norvane-bench-cpp.XXXXXX)"
 PY_JSON="$(mktemp /tmp/norvane-bench-py.XXXXXX)"
 ALL_WORKS="SmtpSend1000 SmtpSend1000Fast SmtpSendEmail1000Fast Pop3Fetch1000 Pop3Fetch1000Fast
   Pop3RetrMany1000 Pop3RetrMany1000Fast Pop3Fetch20MB Pop3TlsFetch20MB SendBundle SendBundleFast
-  TransferMail"
+  TransferMail SendEmail1000Exim SendEmail100EximNoReuse SmtpSessions50 SmtpStartTlsSessions50"
 for work in ${WORKS:-$ALL_WORKS}; do
   NORVANE_TRANSPORT_ENV="$ENVF" nice -n 10 "$BIN" --benchmark_filter="^$work/" \
     --benchmark_repetitions="$REPS" --benchmark_report_aggregates_only=true \
@@ -105,15 +105,23 @@ for name, unit in [("SmtpSend1000", "msg/s"), ("SmtpSend1000Fast", "msg/s"),
                    ("Pop3RetrMany1000", "msg/s"), ("Pop3RetrMany1000Fast", "msg/s"),
                    ("Pop3Fetch20MB", "MB/s"), ("Pop3TlsFetch20MB", "MB/s"),
                    ("SendBundle", "msg/s"), ("SendBundleFast", "msg/s"),
-                   ("TransferMail", "msg/s")]:
+                   ("TransferMail", "msg/s"), ("SendEmail1000Exim", "msg/s"),
+                   ("SendEmail100EximNoReuse", "msg/s"), ("SmtpSessions50", "ses/s"),
+                   ("SmtpStartTlsSessions50", "ses/s")]:
     if name not in med:
         continue
-    amount = 1000 if unit == "msg/s" else 20
+    amount = (100 if name == "SendEmail100EximNoReuse" else 1000 if unit == "msg/s"
+              else 50 if unit == "ses/s" else 20)
     c, p = amount / med[name], amount / py[name][0]
     cc, pc = cpu[name], py[name][1]
     print("%-21s %7.1f %-5s %6.1f %-5s %6.2fx   %11.3f s %11.3f s %6.2fx"
           % (name, c, unit, p, unit, c / p, cc, pc, pc / cc))
 print("wall = the whole exchange with the server; CPU = the client process's own time")
+if "SmtpSessions50" in med and "SmtpStartTlsSessions50" in med:
+    c = (med["SmtpStartTlsSessions50"] - med["SmtpSessions50"]) / 50 * 1000
+    p = (py["SmtpStartTlsSessions50"][0] - py["SmtpSessions50"][0]) / 50 * 1000
+    print("STARTTLS set-up per session (TLS session minus clear one): C++ %.2f ms, Python %.2f ms"
+          % (c, p))
 for name in sorted(rss):
     print("peak RSS of the C++ process for %s: %.1f MB" % (name, rss[name]))
 print("peak RSS of the Python process (all works): %.1f MB" % py["peak_rss_mb"])

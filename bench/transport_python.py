@@ -90,6 +90,43 @@ def send_bundle(port_key):
     s.quit()
 
 
+def bench_message(i):
+    msg = EmailMessage()
+    msg["From"] = "Bench Sender <bench@test.invalid>"
+    msg["To"] = "Sink <sink@test.invalid>"
+    msg["Subject"] = "bench %d" % i
+    msg.set_content("A small message body line.\nAnd a second one.\n")
+    return msg
+
+
+def send_emails_exim(one_connection, count):
+    """Messages built and sent one at a time through Exim: over one held connection, or one
+    connection each."""
+    port = int(env["EXIM_CYRUS_PORT"])
+    s = smtplib.SMTP("127.0.0.1", port, timeout=30) if one_connection else None
+    for i in range(count):
+        msg = bench_message(i)
+        if one_connection:
+            s.send_message(msg)
+        else:
+            with smtplib.SMTP("127.0.0.1", port, timeout=30) as c:
+                c.send_message(msg)
+    if s:
+        s.quit()
+
+
+def smtp_sessions(tls):
+    """50 sessions to Dovecot's submission port: EHLO (and STARTTLS, EHLO again), QUIT."""
+    ctx = ssl.create_default_context(cafile=env["CA_FILE"]) if tls else None
+    for _ in range(50):
+        s = smtplib.SMTP("127.0.0.1", int(env["SUBMISSION_PORT"]), timeout=30)
+        s.ehlo()
+        if tls:
+            s.starttls(context=ctx)
+            s.ehlo()
+        s.quit()
+
+
 def refill_bench_mailbox():
     """The 1,000 messages bench/transport.sh puts in bench's maildir (not timed)."""
     import pwd
@@ -146,6 +183,10 @@ work = {
     "SendBundle": (send_bundle, "SINK_PORT"),
     "SendBundleFast": (send_bundle, "FAST_SINK_PORT"),
     "TransferMail": (transfer_mail,),
+    "SendEmail1000Exim": (send_emails_exim, True, 1000),
+    "SendEmail100EximNoReuse": (send_emails_exim, False, 100),
+    "SmtpSessions50": (smtp_sessions, False),
+    "SmtpStartTlsSessions50": (smtp_sessions, True),
 }
 setups = {"TransferMail": refill_bench_mailbox}
 names = sys.argv[3:] or list(work)

@@ -6,6 +6,10 @@
 #include "facade/ClsStringArray.h"
 #include "security/SmimeUnwrapper.h"
 #include "transport/PopSessions.h"
+#include "transport/SmtpConnImpl.h"
+
+#include <algorithm>
+#include <cctype>
 
 namespace norvane {
 
@@ -74,6 +78,62 @@ void ClsMailMan::put_PopTls(const char* mode) {
     mailMan_.pop.popSsl = *m == TlsMode::Implicit;
     if (*m != TlsMode::Implicit)
         mailMan_.pop.startTls = *m;
+}
+void ClsMailMan::put_DsnNotify(const char* notify) {
+    if (std::optional<std::string> v = smtp::dsnNotify(arg(notify))) {
+        mailMan_.smtp.dsn.notify = std::move(*v);
+        return;
+    }
+    Frame frame(m_log, "put_DsnNotify");
+    m_log.logError("NOTIFY is NEVER, or SUCCESS, FAILURE and DELAY joined by commas; not changed");
+    m_log.logData("DsnNotify", arg(notify));
+}
+void ClsMailMan::put_DsnRet(const char* ret) {
+    if (std::optional<std::string> v = smtp::dsnRet(arg(ret))) {
+        mailMan_.smtp.dsn.ret = std::move(*v);
+        return;
+    }
+    Frame frame(m_log, "put_DsnRet");
+    m_log.logError("RET is FULL or HDRS; not changed");
+    m_log.logData("DsnRet", arg(ret));
+}
+void ClsMailMan::put_DsnEnvid(const char* envid) {
+    if (smtp::validDsnEnvid(arg(envid))) {
+        mailMan_.smtp.dsn.envid = arg(envid);
+        return;
+    }
+    Frame frame(m_log, "put_DsnEnvid");
+    m_log.logError("ENVID is at most 100 printable ASCII characters; not changed");
+}
+void ClsMailMan::put_OAuth2AccessToken(const char* token) {
+    mailMan_.smtp.oauthToken = arg(token);
+    mailMan_.pop.auth.token = arg(token);
+    updatePopAuth();
+}
+void ClsMailMan::put_PopAuthMethod(const char* method) {
+    std::string m(sb::trimView(arg(method)));
+    std::transform(m.begin(), m.end(), m.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+    if (m != "" && m != "USER" && m != "APOP" && m != "XOAUTH2" && m != "OAUTHBEARER") {
+        Frame frame(m_log, "put_PopAuthMethod");
+        m_log.logError("PopAuthMethod is \"\", USER, APOP, XOAUTH2 or OAUTHBEARER; not changed");
+        m_log.logData("PopAuthMethod", arg(method));
+        return;
+    }
+    popAuthMethod_ = m;
+    updatePopAuth();
+}
+void ClsMailMan::updatePopAuth() {
+    using M = PopAuth::Method;
+    PopAuth& a = mailMan_.pop.auth;
+    if (popAuthMethod_ == "APOP")
+        a.method = M::Apop;
+    else if (popAuthMethod_ == "XOAUTH2")
+        a.method = M::XOAuth2;
+    else if (popAuthMethod_ == "OAUTHBEARER")
+        a.method = M::OAuthBearer;
+    else
+        a.method = popAuthMethod_.empty() && !a.token.empty() ? M::OAuth : M::UserPass;
 }
 void ClsMailMan::put_LogMailSentFilename(const char* path) {
     mailMan_.sentLogPath = arg(path);
@@ -295,9 +355,9 @@ bool ClsMailMan::VerifyPopLogin() {
     const PopSettings& p = mailMan_.pop;
     if (p.popSsl)
         return popTlsConnect(p.mailHost, p.popUsername, p.popPassword, p.mailPort, p.readTimeoutSec,
-                             p.connectTimeoutSec, m_log) != nullptr;
+                             p.connectTimeoutSec, m_log, p.auth) != nullptr;
     return popConnect(p.mailHost, p.popUsername, p.popPassword, p.mailPort, p.readTimeoutSec,
-                      p.connectTimeoutSec, m_log) != nullptr;
+                      p.connectTimeoutSec, m_log, p.startTls, p.auth) != nullptr;
 }
 
 // ---- loading ----

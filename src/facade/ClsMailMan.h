@@ -2,8 +2,9 @@
 
 // The public mail manager: SMTP and POP3 settings, the members that send e-mails, bundles,
 // ready MIME and distribution lists, and the members that list, fetch, transfer and delete
-// mail on a POP3 server. Each send member opens its own SMTP session for the call and ends it
-// with QUIT; each receive member opens a POP3 session and ends it before returning.
+// mail on a POP3 server. The send members share one SMTP session, kept open between calls
+// for SmtpKeepAliveSeconds (0: each call opens its own and ends it with QUIT); each receive
+// member opens a POP3 session and ends it before returning.
 //
 // Conventions as for ClsEmail: UTF-8 strings, nullable C-string arguments (null stores ""),
 // 0-based indexes where there are any, objects returned are new and owned by the caller (null
@@ -17,6 +18,7 @@
 #include "transport/MailManCore.h"
 #include "transport/ProgressMonitor.h"
 
+#include <chrono>
 #include <memory>
 #include <string>
 
@@ -44,7 +46,8 @@ public:
     void put_SmtpPassword(const char* password);
     [[nodiscard]] std::string get_SmtpLoginDomain() const { return mailMan_.smtp.loginDomain; }
     void put_SmtpLoginDomain(const char* domain);
-    // "" (what the server offers), "LOGIN", "PLAIN", "CRAM-MD5", "NTLM", "MSN" or "NONE".
+    // "" (what the server offers), "LOGIN", "PLAIN", "CRAM-MD5", "NTLM", "MSN", "XOAUTH2",
+    // "OAUTHBEARER" (both with OAuth2AccessToken) or "NONE".
     [[nodiscard]] std::string get_SmtpAuthMethod() const { return mailMan_.smtp.authMethod; }
     void put_SmtpAuthMethod(const char* method);
     [[nodiscard]] bool get_SendIndividual() const { return mailMan_.sendIndividual; }
@@ -72,6 +75,34 @@ public:
         return mailMan_.smtp.allowPlainAuthWithoutTls;
     }
     void put_AllowPlainAuthWithoutTls(bool on) { mailMan_.smtp.allowPlainAuthWithoutTls = on; }
+    // Delivery status notifications (RFC 3461), asked only of a server that offers DSN (the
+    // others get the message without them, noted in the log). NOTIFY, sent with each
+    // recipient: "" (default: not sent, the server's own rule), "NEVER", or any of "SUCCESS",
+    // "FAILURE", "DELAY" joined by commas. Any other value is refused (logged, no change).
+    [[nodiscard]] std::string get_DsnNotify() const { return mailMan_.smtp.dsn.notify; }
+    void put_DsnNotify(const char* notify);
+    // RET, how much of the message a report carries: "" (default: the server's choice),
+    // "FULL" or "HDRS". Any other value is refused (logged, no change).
+    [[nodiscard]] std::string get_DsnRet() const { return mailMan_.smtp.dsn.ret; }
+    void put_DsnRet(const char* ret);
+    // ENVID, the sender's name for the message that reports quote: "" (default: not sent) or
+    // at most 100 printable ASCII characters. Any other value is refused (logged, no change).
+    [[nodiscard]] std::string get_DsnEnvid() const { return mailMan_.smtp.dsn.envid; }
+    void put_DsnEnvid(const char* envid);
+
+    // How long (seconds) the SMTP session of one send call stays open for the next one
+    // (default 60; 0 or less: every send call opens its own session and ends it with QUIT).
+    // A kept session is reset with RSET before it is used; when that fails (the server closed
+    // it) a new one is opened once, before anything is sent. A session idle longer than this,
+    // or opened with other SMTP settings (host, port, user, password, login domain, method,
+    // TLS), is ended and replaced. 60 s is well below the five minutes servers are asked to
+    // wait for a command (RFC 5321), so a kept session is normally still there, and short
+    // enough that an idle program holds no server connection for long after its last send.
+    [[nodiscard]] int get_SmtpKeepAliveSeconds() const { return smtpKeepAliveSec_; }
+    void put_SmtpKeepAliveSeconds(int seconds);
+    // Ends the kept SMTP session with QUIT (the destructor does the same). True when the
+    // server answered QUIT, or no session was open.
+    bool CloseSmtpConnection();
 
     // ---- POP3 settings ----
     [[nodiscard]] std::string get_MailHost() const { return mailMan_.pop.mailHost; }
@@ -91,6 +122,13 @@ public:
     // encrypts. Any other value is refused (logged, no change).
     [[nodiscard]] std::string get_PopTls() const;
     void put_PopTls(const char* mode);
+    // How POP3 sessions log in: "" (default: USER and PASS, or with an OAuth2AccessToken
+    // whichever of XOAUTH2 and OAUTHBEARER the server's CAPA lists), "USER", "APOP" (the
+    // password's MD5 digest with the greeting's time stamp; a server whose greeting has none
+    // is refused, the password is then not sent), "XOAUTH2" or "OAUTHBEARER" (SASL AUTH with
+    // the OAuth2AccessToken). Any other value is refused (logged, no change).
+    [[nodiscard]] std::string get_PopAuthMethod() const { return popAuthMethod_; }
+    void put_PopAuthMethod(const char* method);
     [[nodiscard]] int get_MaxCount() const { return mailMan_.maxCount; }
     void put_MaxCount(int n) { mailMan_.maxCount = n; }
     [[nodiscard]] int get_SizeLimit() const { return static_cast<int>(mailMan_.sizeLimit); }
@@ -113,6 +151,12 @@ public:
     void put_ResetDateOnLoad(bool on) { resetDateOnLoad_ = on; }
 
     // ---- both protocols ----
+    // An OAuth 2.0 access token (default ""), used with the user name instead of a password:
+    // SMTP logs in with XOAUTH2, else OAUTHBEARER, when the server offers one (SmtpAuthMethod
+    // may name one of them), POP3 as PopAuthMethod says. The caller obtains and refreshes
+    // it; it is never written to the log.
+    [[nodiscard]] std::string get_OAuth2AccessToken() const { return mailMan_.smtp.oauthToken; }
+    void put_OAuth2AccessToken(const char* token);
     // Seconds; 0 for reads means 30 s.
     [[nodiscard]] int get_ReadTimeout() const {
         return static_cast<int>(mailMan_.pop.readTimeoutSec);
@@ -141,6 +185,24 @@ public:
     // Appends every refused recipient collected so far.
     void GetBadEmailAddresses(ClsStringArray* strArray) const;
     void ClearBadEmailAddresses() { mailMan_.badAddresses.clear(); }
+    // How the server answered for each recipient of the last send call (SendEmail, SendBundle,
+    // SendMime, QuickSend, SendToDistributionList; the e-mails of a bundle add up): one result
+    // per recipient and transaction, in the order sent. 0 before the first send.
+    [[nodiscard]] int get_NumRecipientResults() const {
+        return static_cast<int>(mailMan_.recipientResults.size());
+    }
+    // The recipient's address ("" for an index out of range).
+    [[nodiscard]] std::string GetRecipientResultAddress(int index) const;
+    // The server's reply code for the recipient: its reply to RCPT TO, or the reply that
+    // refused the message after the recipient was taken. 0 when the recipient was never sent
+    // (the text says why: a refused sender, a message over the server's SIZE, an address
+    // beyond ASCII without SMTPUTF8, a lost connection) and for an index out of range.
+    [[nodiscard]] int GetRecipientResultCode(int index) const;
+    // The enhanced status code of that reply ("5.1.1") when the server offers
+    // ENHANCEDSTATUSCODES, else "".
+    [[nodiscard]] std::string GetRecipientResultEnhancedCode(int index) const;
+    // The text of that reply after the codes (the lines of a multi-line reply joined by " ").
+    [[nodiscard]] std::string GetRecipientResultText(int index) const;
     bool VerifySmtpConnection();
     bool VerifySmtpLogin();
 
@@ -215,6 +277,19 @@ private:
     // connectSmtp, with the members' own message when it fails.
     [[nodiscard]] bool connectOrLog(SmtpConnImpl& conn, std::string_view host = {}, int port = 0);
     // The send steps after the session is open: prepare, send, report.
+    // The session for a send call: the kept one when it may be used and answers RSET, else a
+    // new one (the kept one ended). Null, with the reason logged, when none can be opened.
+    [[nodiscard]] SmtpConnImpl* openSmtp(std::string_view host = {}, int port = 0);
+    // After a send call: the session's results collected, and the session kept when reuse is
+    // on and it is in step with the server, else ended with QUIT.
+    void releaseSmtp();
+    // PopSettings::auth from PopAuthMethod and the token.
+    void updatePopAuth();
+    // The settings a session is opened with, as one text to compare.
+    [[nodiscard]] std::string smtpSessionKey(std::string_view host, int port) const;
+    // The recipient results of conn's transactions, added to the last send call's.
+    void collectResults(SmtpConnImpl& conn);
+    [[nodiscard]] const smtp::RecipientResult* recipientResult(int index) const;
     [[nodiscard]] bool sendOne(SmtpConnImpl& conn, const ClsEmail& email, ProgressMonitor* monitor,
                                bool& fatal);
 
@@ -224,6 +299,13 @@ private:
     [[nodiscard]] bool queueEmail(const ClsEmail& email, std::string_view dir);
 
     MailManCore mailMan_;
+    // The SMTP session kept between send calls (null: none), the settings it was opened with
+    // and when its last call ended.
+    std::unique_ptr<SmtpConnImpl> smtpSession_;
+    std::string smtpSessionKey_;
+    std::chrono::steady_clock::time_point smtpSessionUsed_;
+    int smtpKeepAliveSec_ = 60;
+    std::string popAuthMethod_;
     std::string lastSendQFilename_;
     std::unique_ptr<SmimeUnwrapper> unwrapper_;
     bool autoUnwrapSecurity_ = true;

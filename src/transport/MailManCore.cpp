@@ -20,7 +20,7 @@ std::string xUidl(const Email2& e) {
 
 void MailManCore::configureCache() {
     cache_.configure(pop.popSsl, pop.mailHost, pop.popUsername, pop.popPassword, pop.mailPort,
-                     pop.readTimeoutSec, pop.connectTimeoutSec, pop.startTls);
+                     pop.readTimeoutSec, pop.connectTimeoutSec, pop.startTls, pop.auth);
 }
 
 PopFetchOptions MailManCore::fetchOptions() const {
@@ -43,7 +43,7 @@ void MailManCore::applyFilter(MailBundle& bundle, LogBase& log) const {
 }
 
 std::unique_ptr<MailBundle> MailManCore::finishBundle(std::unique_ptr<MailBundle> fetched,
-                                                  LogBase& log) const {
+                                                      LogBase& log) const {
     if (!fetched) {
         log.logError("Failed to get mail.");
         return nullptr;
@@ -109,7 +109,7 @@ std::unique_ptr<MailBundle> MailManCore::transferMail(ProgressEvent* sink, LogBa
 }
 
 std::unique_ptr<MailBundle> MailManCore::getAllHeaders(int numBodyLines, ProgressEvent* sink,
-                                                   LogBase& log) {
+                                                       LogBase& log) {
     ProgressMonitor monitor(sink, kReceiveTotal);
     configureCache();
     auto bundle = finishBundle(cache_.fetchAllHeaders(numBodyLines, maxCount, &monitor, log), log);
@@ -119,7 +119,7 @@ std::unique_ptr<MailBundle> MailManCore::getAllHeaders(int numBodyLines, Progres
 }
 
 std::unique_ptr<MailBundle> MailManCore::getHeaders(int numBodyLines, int fromIndex, int toIndex,
-                                                ProgressEvent* sink, LogBase& log) {
+                                                    ProgressEvent* sink, LogBase& log) {
     ProgressMonitor monitor(sink, kReceiveTotal);
     configureCache();
     auto bundle =
@@ -130,7 +130,7 @@ std::unique_ptr<MailBundle> MailManCore::getHeaders(int numBodyLines, int fromIn
 }
 
 std::unique_ptr<Email2> MailManCore::fetchEmail(std::string_view uidl, ProgressEvent* sink,
-                                            LogBase& log) {
+                                                LogBase& log) {
     ProgressMonitor monitor(sink, kReceiveTotal);
     configureCache();
     auto email = cache_.fetchByUidl(uidl, fetchOptions(), &monitor, log);
@@ -142,7 +142,7 @@ std::unique_ptr<Email2> MailManCore::fetchEmail(std::string_view uidl, ProgressE
 }
 
 std::unique_ptr<MailBundle> MailManCore::fetchMultiple(const std::vector<std::string>& uidls,
-                                                   ProgressEvent* sink, LogBase& log) {
+                                                       ProgressEvent* sink, LogBase& log) {
     configureCache();
     if (!cache_.reloadUidlMap(log) || !cache_.refreshSizes(log)) {
         cache_.close();
@@ -166,8 +166,8 @@ std::unique_ptr<MailBundle> MailManCore::fetchMultiple(const std::vector<std::st
 }
 
 std::unique_ptr<MailBundle> MailManCore::fetchMultipleHeaders(const std::vector<std::string>& uidls,
-                                                          int numBodyLines, ProgressEvent* sink,
-                                                          LogBase& log) {
+                                                              int numBodyLines, ProgressEvent* sink,
+                                                              LogBase& log) {
     configureCache();
     if (!cache_.mergeUidlMap(log)) {
         cache_.close();
@@ -190,7 +190,7 @@ std::unique_ptr<MailBundle> MailManCore::fetchMultipleHeaders(const std::vector<
 }
 
 bool MailManCore::deleteUidls(const std::vector<std::string>& uidls, ProgressEvent* sink,
-                          LogBase& log) {
+                              LogBase& log) {
     ProgressMonitor monitor(sink, kReceiveTotal);
     configureCache();
     const bool ok = cache_.deleteUidls(uidls, &monitor, false, log);

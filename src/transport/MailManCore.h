@@ -10,8 +10,9 @@
 // and kept by the filter, by their number in the same session, from the last to the first,
 // and commits by QUIT; a message it could not delete stays on the server.
 //
-// Sending (MailManSend.cpp): the public object opens one SMTP session per call with
-// connectSmtp, prepares each e-mail with prepareForSending and hands it to sendPrepared.
+// Sending (MailManCoreSend.cpp): the public object opens an SMTP session with connectSmtp (and
+// may keep it for its next call), prepares each e-mail with prepareForSending and hands it to
+// sendPrepared.
 
 #include "common/LogBase.h"
 #include "common/NorvaneObject.h"
@@ -19,6 +20,7 @@
 #include "store/MailBundle.h"
 #include "transport/DistributionList.h"
 #include "transport/PopCache.h"
+#include "transport/SmtpWire.h"
 #include "transport/TlsMode.h"
 
 #include <cstdint>
@@ -42,6 +44,8 @@ struct PopSettings {
     // (StartTlsRequired: a server without it is refused before the login) or never (None).
     TlsMode startTls = TlsMode::StartTlsIfOffered;
     std::string mailHost, popUsername, popPassword;
+    // USER/PASS, APOP or an OAuth 2.0 mechanism, with the access token.
+    PopAuth auth;
     int mailPort = 110;
     uint32_t readTimeoutSec = 0;
     uint32_t connectTimeoutSec = 30;
@@ -56,6 +60,10 @@ struct SmtpSettings {
     std::optional<TlsMode> tls;
     // LOGIN and PLAIN over a connection without TLS show the password to anyone on the path.
     bool allowPlainAuthWithoutTls = false;
+    // OAuth 2.0 access token for XOAUTH2 / OAUTHBEARER (empty: none).
+    std::string oauthToken;
+    // Delivery status notifications asked of a server that offers DSN.
+    smtp::DsnOptions dsn;
 
     [[nodiscard]] TlsMode tlsFor(int onPort) const {
         return tls ? *tls : onPort == 465 ? TlsMode::Implicit : TlsMode::StartTlsIfOffered;
@@ -76,6 +84,8 @@ public:
     int quickSendPort = 25;
     // Every recipient a server refused, across sends, until cleared.
     DistributionList badAddresses;
+    // How the server answered for each recipient of the last send call.
+    std::vector<smtp::RecipientResult> recipientResults;
     std::string filter;
     int maxCount = 999999;
     long sizeLimit = 999999999;

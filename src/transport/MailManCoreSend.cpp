@@ -15,11 +15,14 @@ uint32_t MailManCore::smtpReadTimeoutMs() const {
     return std::min<uint32_t>(pop.readTimeoutSec, 500000) * 1000u;
 }
 
-bool MailManCore::connectSmtp(SmtpConnImpl& conn, LogBase& log, std::string_view host, int port) const {
+bool MailManCore::connectSmtp(SmtpConnImpl& conn, LogBase& log, std::string_view host,
+                              int port) const {
     if (port == 0)
         port = smtp.port;
     conn.setTlsMode(smtp.tlsFor(port));
     conn.setAllowPlainAuthWithoutTls(smtp.allowPlainAuthWithoutTls);
+    conn.setDsn(smtp.dsn);
+    conn.setOAuthToken(smtp.oauthToken);
     return conn.connect(host.empty() ? std::string_view(smtp.host) : host, port, smtp.username,
                         smtp.password, smtp.loginDomain, smtp.authMethod, pop.connectTimeoutSec,
                         smtpReadTimeoutMs(), log);
@@ -41,7 +44,7 @@ std::unique_ptr<Email2> MailManCore::prepareForSending(std::unique_ptr<Email2> c
 }
 
 bool MailManCore::sendPrepared(SmtpConnImpl& conn, Email2& prepared, ProgressMonitor* monitor,
-                           SmtpSendCounts& counts, LogBase& log) {
+                               SmtpSendCounts& counts, LogBase& log) {
     Email2SmtpMail mail(prepared);
     return conn.sendEmailToList(&mail, nullptr, sentLogPath, log, monitor, counts, badAddresses,
                                 sendIndividual, autoGenMessageId);

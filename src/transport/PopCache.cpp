@@ -55,15 +55,16 @@ PopCache::~PopCache() = default;
 
 void PopCache::configure(bool useTls, std::string_view host, std::string_view user,
                          std::string_view password, int port, uint32_t readTimeoutSec,
-                         uint32_t connectTimeoutSec, TlsMode startTls) {
+                         uint32_t connectTimeoutSec, TlsMode startTls, const PopAuth& auth) {
     readTimeoutSec_ = readTimeoutSec;
     connectTimeoutSec_ = connectTimeoutSec;
     if (useTls == useTls_ && host == host_ && user == user_ && password == password_ &&
-        port == port_ && startTls == startTls_)
+        port == port_ && startTls == startTls_ && auth == auth_)
         return;
     close();
     useTls_ = useTls;
     startTls_ = startTls;
+    auth_ = auth;
     host_.assign(host);
     user_.assign(user);
     password_.assign(password);
@@ -79,11 +80,11 @@ bool PopCache::ensureConnected(LogBase& log) {
         return true;
     close();
     if (useTls_)
-        session_ =
-            popTlsConnect(host_, user_, password_, port_, readTimeoutSec_, connectTimeoutSec_, log);
+        session_ = popTlsConnect(host_, user_, password_, port_, readTimeoutSec_,
+                                 connectTimeoutSec_, log, auth_);
     else
         session_ = popConnect(host_, user_, password_, port_, readTimeoutSec_, connectTimeoutSec_,
-                              log, startTls_);
+                              log, startTls_, auth_);
     sessionTls_ = useTls_;
     return session_ != nullptr;
 }

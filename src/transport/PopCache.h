@@ -55,11 +55,12 @@ public:
     PopCache(const PopCache&) = delete;
     PopCache& operator=(const PopCache&) = delete;
 
-    // Always stores the time-outs; a change of host, user, password, port or TLS drops any
+    // Always stores the time-outs; a change of host, user, password, port, TLS or login drops any
     // open session. startTls is the STLS mode of a session without useTls.
     void configure(bool useTls, std::string_view host, std::string_view user,
                    std::string_view password, int port, uint32_t readTimeoutSec,
-                   uint32_t connectTimeoutSec, TlsMode startTls = TlsMode::None);
+                   uint32_t connectTimeoutSec, TlsMode startTls = TlsMode::None,
+                   const PopAuth& auth = {});
     [[nodiscard]] bool ensureConnected(LogBase& log);
     // Ends the session (QUIT) and forgets all message numbers.
     void close();
@@ -153,6 +154,7 @@ private:
     uint32_t connectTimeoutSec_ = 5;
     bool useTls_ = false;
     TlsMode startTls_ = TlsMode::None;
+    PopAuth auth_;
     std::unique_ptr<PopConnImpl> session_; // plain or TLS (sessionTls_), at most one
     bool sessionTls_ = false;
     bool multiFetch_ = false;

@@ -88,7 +88,8 @@ bool PopConnImpl::readLine(std::string& out, LogBase& log, ReadDeadline* deadlin
 }
 
 bool PopConnImpl::readStatus(LogBase& log) {
-    std::string line;
+    std::string& line = lastStatus_;
+    line.clear();
     if (!readLine(line, log)) {
         log.logError("No command response was returned");
         return false;
@@ -132,6 +133,7 @@ bool PopConnImpl::connectAndLogin(std::string_view host, std::string_view user,
         log.logError("Failed to get POP server's hello");
         return false;
     }
+    rememberServer(host, port);
     if (user.empty() && password.empty()) {
         socket_->close();
         return true;
@@ -199,6 +201,10 @@ bool PopConnImpl::login(std::string_view user, std::string_view password, LogBas
         log.logError("POP3 user name or password contains CR, LF or NUL; not sent");
         return false;
     }
+    if (auth_.method == PopAuth::Method::Apop)
+        return loginApop(user, password, log);
+    if (auth_.method != PopAuth::Method::UserPass)
+        return loginOAuth(user, log);
     bool ok = sendCommand("USER " + std::string(user) + "\r\n", log) && readStatus(log);
     if (ok) {
         std::string pass =
@@ -436,6 +442,11 @@ bool PopConnImpl::serverPipelines(bool& pipelines, LogBase& log) {
                 pipelining = true;
             if (sb::equalsNoCase(name, "STLS"))
                 stls_ = true;
+            if (sb::equalsNoCase(name, "SASL")) {
+                sasl_ = " " + std::string(sb::trimView(sb::trimView(l).substr(4))) + " ";
+                std::transform(sasl_.begin(), sasl_.end(), sasl_.begin(),
+                               [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+            }
         };
         if (isOk(line) && !readDotLines(take, log))
             return false;

@@ -20,12 +20,32 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 namespace norvane {
 
 class NorvaneSocket;
 class ProgressMonitor;
+
+// How a POP3 session logs in (PopConnImplAuth.cpp).
+struct PopAuth {
+    enum class Method {
+        // USER and PASS.
+        UserPass,
+        // APOP: the MD5 of the greeting's time stamp and the password; a greeting without a
+        // time stamp fails the login (never a fall-back to PASS).
+        Apop,
+        // SASL AUTH (RFC 5034) with the OAuth 2.0 token: XOAUTH2 or OAUTHBEARER, or OAuth:
+        // whichever of them the server's CAPA lists, XOAUTH2 first.
+        XOAuth2,
+        OAuthBearer,
+        OAuth,
+    };
+    Method method = Method::UserPass;
+    std::string token; // the OAuth methods' access token; never logged
+    bool operator==(const PopAuth&) const = default;
+};
 
 class PopConnImpl {
 public:
@@ -47,6 +67,7 @@ public:
     // before the login). After STLS the session runs over TLS, the server verified under
     // the host name; anything the server sent before the handshake is dropped unread.
     void setStartTls(TlsMode mode) { startTls_ = mode; }
+    void setAuth(PopAuth auth) { auth_ = std::move(auth); }
     [[nodiscard]] bool encrypted() const { return tls_ || startedTls_; }
     [[nodiscard]] bool quit(LogBase& log);
     [[nodiscard]] bool stat(int& count, long& totalSize, LogBase& log);
@@ -97,9 +118,23 @@ protected:
     [[nodiscard]] bool sendCommand(std::string_view text, LogBase& log);
     void quitIfConnected();
     // A new connection has capabilities of its own.
-    void forgetCapabilities() { capaAsked_ = pipelining_ = stls_ = false; }
+    void forgetCapabilities() {
+        capaAsked_ = pipelining_ = stls_ = false;
+        sasl_.clear();
+    }
+    // The greeting just read (APOP takes its time stamp) and the server (OAUTHBEARER names it).
+    void rememberServer(std::string_view host, int port) {
+        greeting_ = lastStatus_;
+        host_.assign(host);
+        port_ = port;
+    }
 
 private:
+    // The login steps of the methods other than USER and PASS (PopConnImplAuth.cpp).
+    [[nodiscard]] bool loginApop(std::string_view user, std::string_view password, LogBase& log);
+    [[nodiscard]] bool loginOAuth(std::string_view user, LogBase& log);
+    [[nodiscard]] bool saslExchange(std::string_view name, std::string_view response, bool bearer,
+                                    LogBase& log);
     // The STLS step of connectAndLogin.
     [[nodiscard]] bool negotiateStls(std::string_view host, LogBase& log);
     [[nodiscard]] bool readDotLines(const std::function<void(std::string_view)>& take,
@@ -123,6 +158,12 @@ private:
     bool capaAsked_ = false;
     bool pipelining_ = false;
     bool stls_ = false; // CAPA lists STLS
+    std::string sasl_;  // CAPA's SASL mechanisms, blank-separated, upper case
+    PopAuth auth_;
+    std::string lastStatus_; // the last status line read
+    std::string greeting_;
+    std::string host_;
+    int port_ = 0;
     TlsMode startTls_ = TlsMode::None;
     bool startedTls_ = false;
 };

@@ -5,7 +5,7 @@ namespace norvane {
 std::unique_ptr<PopConnImpl> popConnect(std::string_view host, std::string_view user,
                                         std::string_view password, int port,
                                         uint32_t readTimeoutSec, uint32_t connectTimeoutSec,
-                                        LogBase& log, TlsMode startTls) {
+                                        LogBase& log, TlsMode startTls, const PopAuth& auth) {
     LogContext ctx(log, "pop3-connect");
     if (host.empty()) {
         log.logError("Hostname is missing for POP connection");
@@ -21,6 +21,7 @@ std::unique_ptr<PopConnImpl> popConnect(std::string_view host, std::string_view 
     log.logData("username", user);
     auto session = std::make_unique<PopConnImpl>();
     session->setStartTls(startTls);
+    session->setAuth(auth);
     if (!session->connectAndLogin(host, user, password, port, readTimeoutSec, connectTimeoutSec,
                                   log))
         return nullptr;
@@ -46,7 +47,7 @@ bool popCheck(std::string_view host, int port, uint32_t connectTimeoutSec, LogBa
 std::unique_ptr<SPopConnImpl> popTlsConnect(std::string_view host, std::string_view user,
                                             std::string_view password, int port,
                                             uint32_t readTimeoutSec, uint32_t connectTimeoutSec,
-                                            LogBase& log) {
+                                            LogBase& log, const PopAuth& auth) {
     LogContext ctx(log, "pop3-ssl-connect");
     if (host.empty()) {
         log.logError("Hostname is missing for POP3/SSL connection");
@@ -61,6 +62,7 @@ std::unique_ptr<SPopConnImpl> popTlsConnect(std::string_view host, std::string_v
     log.logDataLong("port", port);
     log.logData("login", user);
     auto session = std::make_unique<SPopConnImpl>();
+    session->setAuth(auth);
     if (readTimeoutSec != 0)
         session->tlsChannel().setReadTimeout(readTimeoutSec);
     if (connectTimeoutSec != 0)

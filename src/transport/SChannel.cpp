@@ -6,6 +6,9 @@
 #include <openssl/x509v3.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <map>
+#include <mutex>
 
 namespace norvane {
 
@@ -97,24 +100,52 @@ void SChannel::close() {
     socket_.close();
 }
 
+namespace {
+
+// One client context per CA file for the whole process, shared by every channel: loading the
+// system trust store costs tens of milliseconds, which each session would otherwise pay again.
+// A context is safe to share between threads once set up; each channel holds a reference.
+SSL_CTX* sharedContext(const std::string& ca, LogBase& log) {
+    static std::mutex mutex;
+    static std::map<std::string, SslCtxPtr> contexts;
+    std::lock_guard<std::mutex> lock(mutex);
+    // The system store is found through these variables when they are set: a change of
+    // either gets a context of its own.
+    std::string key = ca;
+    for (const char* var : {"SSL_CERT_FILE", "SSL_CERT_DIR"}) {
+        const char* v = std::getenv(var);
+        key.append(1, '\0').append(v ? v : "");
+    }
+    auto it = contexts.find(key);
+    if (it == contexts.end()) {
+        SslCtxPtr ctx(SSL_CTX_new(TLS_client_method()));
+        if (!ctx) {
+            drainOpenSslErrors(log);
+            return nullptr;
+        }
+        SSL_CTX_set_min_proto_version(ctx.get(), TLS1_2_VERSION);
+        SSL_CTX_set_max_proto_version(ctx.get(), TLS1_3_VERSION);
+        SSL_CTX_set_verify(ctx.get(), SSL_VERIFY_PEER, nullptr);
+        if (SSL_CTX_set_default_verify_paths(ctx.get()) != 1)
+            drainOpenSslErrors(log); // no system store: only an added CA file can be trusted
+        if (!ca.empty() && SSL_CTX_load_verify_locations(ctx.get(), ca.c_str(), nullptr) != 1) {
+            log.fail(ErrorCode::Tls, "Cannot load the CA file");
+            log.logData("ca_file", ca);
+            drainOpenSslErrors(log);
+            return nullptr;
+        }
+        it = contexts.emplace(std::move(key), std::move(ctx)).first;
+    }
+    SSL_CTX_up_ref(it->second.get());
+    return it->second.get();
+}
+
+} // namespace
+
 bool SChannel::createContext(LogBase& log) {
-    ctx_.reset(SSL_CTX_new(TLS_client_method()));
-    if (!ctx_) {
-        drainOpenSslErrors(log);
+    ctx_.reset(sharedContext(caFile_.empty() ? processCaFile() : caFile_, log));
+    if (!ctx_)
         return false;
-    }
-    SSL_CTX_set_min_proto_version(ctx_.get(), TLS1_2_VERSION);
-    SSL_CTX_set_max_proto_version(ctx_.get(), TLS1_3_VERSION);
-    SSL_CTX_set_verify(ctx_.get(), SSL_VERIFY_PEER, nullptr);
-    if (SSL_CTX_set_default_verify_paths(ctx_.get()) != 1)
-        drainOpenSslErrors(log); // no system store: only an added CA file can be trusted
-    std::string ca = caFile_.empty() ? processCaFile() : caFile_;
-    if (!ca.empty() && SSL_CTX_load_verify_locations(ctx_.get(), ca.c_str(), nullptr) != 1) {
-        log.fail(ErrorCode::Tls, "Cannot load the CA file");
-        log.logData("ca_file", ca);
-        drainOpenSslErrors(log);
-        return false;
-    }
     ssl_.reset(SSL_new(ctx_.get()));
     BIO* fromNet = BIO_new(BIO_s_mem());
     BIO* toNet = BIO_new(BIO_s_mem());

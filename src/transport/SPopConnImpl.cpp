@@ -20,7 +20,10 @@ bool SPopConnImpl::connect(std::string_view host, int port, LogBase& log) {
         log.logError("Failed to establish channel to Secure POP3 server");
         return false;
     }
-    return readStatus(log);
+    if (!readStatus(log))
+        return false;
+    rememberServer(host, port);
+    return true;
 }
 
 } // namespace norvane

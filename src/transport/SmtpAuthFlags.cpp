@@ -25,6 +25,8 @@ void SmtpAuthFlags::scanEhloLine(std::string_view line) {
     cramMd5 |= has(" CRAM-MD5");
     digestMd5 |= has(" DIGEST-MD5");
     kerberosV4 |= has(" KERBEROS_V4");
+    xoauth2 |= has(" XOAUTH2");
+    oauthBearer |= has(" OAUTHBEARER");
 }
 
 void SmtpAuthFlags::applyOverride(std::string_view methodArg) {
@@ -43,12 +45,20 @@ void SmtpAuthFlags::applyOverride(std::string_view methodArg) {
         only.ntlm = true;
     else if (method == "MSN")
         only.msn = true;
+    else if (method == "XOAUTH2")
+        only.xoauth2 = true;
+    else if (method == "OAUTHBEARER")
+        only.oauthBearer = true;
     else if (method != "NONE")
         return;
     *this = only;
 }
 
-SmtpMechanism SmtpAuthFlags::select(bool encrypted) const {
+SmtpMechanism SmtpAuthFlags::select(bool encrypted, bool haveToken) const {
+    if (haveToken && xoauth2)
+        return SmtpMechanism::XOAuth2;
+    if (haveToken && oauthBearer)
+        return SmtpMechanism::OAuthBearer;
     if (ntlm)
         return SmtpMechanism::Ntlm;
     if (msn)
@@ -69,6 +79,10 @@ SmtpMechanism SmtpAuthFlags::select(bool encrypted) const {
         return SmtpMechanism::KerberosV4;
     if (anonymous)
         return SmtpMechanism::Anonymous;
+    if (xoauth2)
+        return SmtpMechanism::XOAuth2;
+    if (oauthBearer)
+        return SmtpMechanism::OAuthBearer;
     return SmtpMechanism::None;
 }
 
@@ -92,6 +106,10 @@ std::string_view mechanismLogName(SmtpMechanism m) {
         return "Kerberos-V4";
     case SmtpMechanism::Anonymous:
         return "anonymous";
+    case SmtpMechanism::XOAuth2:
+        return "XOAUTH2";
+    case SmtpMechanism::OAuthBearer:
+        return "OAUTHBEARER";
     case SmtpMechanism::None:
         return "NONE or already authenticated";
     }

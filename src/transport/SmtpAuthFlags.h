@@ -17,6 +17,8 @@ enum class SmtpMechanism {
     Gssapi,
     KerberosV4,
     Anonymous,
+    XOAuth2,
+    OAuthBearer,
     None
 };
 
@@ -30,16 +32,20 @@ struct SmtpAuthFlags {
     bool kerberosV4 = false;
     bool ntlm = false;
     bool msn = false;
+    bool xoauth2 = false;
+    bool oauthBearer = false;
 
     // Sets the flags named in one EHLO reply line ("250-AUTH LOGIN PLAIN"). A name counts
     // only after a blank, so "AUTH=LOGIN" sets nothing for LOGIN.
     void scanEhloLine(std::string_view line);
-    // The caller's SmtpAuthMethod: LOGIN, PLAIN, CRAM-MD5, NTLM, MSN or NONE (any case) keeps
-    // only that mechanism; any other value leaves the advertised ones.
+    // The caller's SmtpAuthMethod: LOGIN, PLAIN, CRAM-MD5, NTLM, MSN, XOAUTH2, OAUTHBEARER or
+    // NONE (any case) keeps only that mechanism; any other value leaves the advertised ones.
     void applyOverride(std::string_view method);
-    // The mechanism to run. Without encryption a server that offers CRAM-MD5 gets it before
-    // LOGIN and PLAIN, which would show the password to anyone on the path.
-    [[nodiscard]] SmtpMechanism select(bool encrypted) const;
+    // The mechanism to run. With an OAuth 2.0 token XOAUTH2, else OAUTHBEARER, when offered.
+    // Without encryption a server that offers CRAM-MD5 gets it before LOGIN and PLAIN, which
+    // would show the password to anyone on the path. The token mechanisms come last otherwise:
+    // without a token they can only fail, which is the right outcome when nothing else is left.
+    [[nodiscard]] SmtpMechanism select(bool encrypted, bool haveToken = false) const;
 };
 
 // The "login_method" value logged for a mechanism.

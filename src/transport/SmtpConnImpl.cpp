@@ -2,6 +2,8 @@
 
 #include "transport/SmtpWire.h"
 
+#include <openssl/crypto.h>
+
 #include <algorithm>
 #include <string>
 
@@ -25,6 +27,8 @@ std::string formatHostPort(const char* fmt, std::string_view host, int port) {
 } // namespace
 
 SmtpConnImpl::~SmtpConnImpl() {
+    if (!oauthToken_.empty())
+        OPENSSL_cleanse(oauthToken_.data(), oauthToken_.size());
     if (!socket_.isConnected())
         return;
     LogNull quiet;
@@ -53,19 +57,53 @@ void SmtpConnImpl::recordCommand(std::string_view text) {
     }
 }
 
+bool SmtpConnImpl::write(const void* data, size_t length, LogBase& log, ProgressMonitor* monitor) {
+    if (socket_.sendBytes(data, length, log, monitor))
+        return true;
+    broken_ = true;
+    return false;
+}
+
+bool SmtpConnImpl::inStep() const {
+    return socket_.isConnected() && !broken_ && !socket_.timedOut();
+}
+
+bool SmtpConnImpl::reset(LogBase& log) {
+    if (!inStep())
+        return false;
+    bool received = false;
+    if (sendCommand("RSET\r\n", log) && readReply(250, log, received))
+        return true;
+    // A server that answered something else (421: it is closing) is not used again.
+    broken_ = true;
+    return false;
+}
+
+bool SmtpConnImpl::quit(LogBase& log) {
+    if (!socket_.isConnected())
+        return true;
+    bool ok = false;
+    if (sendCommand("QUIT\r\n", log) && !socket_.timedOut() && !broken_)
+        ok = readReply(221, log);
+    socket_.close();
+    return ok;
+}
+
 bool SmtpConnImpl::sendCommand(std::string_view text, LogBase& log) {
     recordCommand(text);
-    return socket_.sendBytes(text.data(), text.size(), log, nullptr);
+    return write(text.data(), text.size(), log, nullptr);
 }
 
 bool SmtpConnImpl::sendUnrecorded(std::string_view text, LogBase& log) {
-    return socket_.sendBytes(text.data(), text.size(), log, nullptr);
+    return write(text.data(), text.size(), log, nullptr);
 }
 
 bool SmtpConnImpl::readReplyLine(std::string& line, LogBase& log, ReadDeadline* deadline) {
     if (!socket_.receiveUntil(line, "\r\n", 1000, false, log, nullptr, smtp::kMaxReplyLine, {},
-                              deadline))
+                              deadline)) {
+        broken_ = true;
         return false;
+    }
     appendTranscript(line);
     lastReplyCode_ = smtp::replyCode(line);
     return true;
@@ -78,6 +116,8 @@ bool SmtpConnImpl::readReply(int expected, LogBase& log) {
 
 bool SmtpConnImpl::readReply(int expected, LogBase& log, bool& received) {
     received = false;
+    lastReplyReceived_ = false;
+    lastReply_.clear();
     std::string line;
     // All lines of one reply share one deadline: a server cannot stretch a reply by sending
     // its lines just within the read time-out.
@@ -90,6 +130,7 @@ bool SmtpConnImpl::readReply(int expected, LogBase& log, bool& received) {
         }
         if (!readReplyLine(line, log, &deadline))
             return false;
+        lastReply_.append(line);
         if (line.size() < 4) {
             log.logError(sb::trimView(line));
             return false;
@@ -98,6 +139,7 @@ bool SmtpConnImpl::readReply(int expected, LogBase& log, bool& received) {
             break;
     }
     received = true;
+    lastReplyReceived_ = true;
     if (smtp::replyCode(line) == expected)
         return true;
     log.logError(sb::trimView(line));
@@ -127,12 +169,10 @@ bool SmtpConnImpl::openSocket(std::string_view host, int port, LogBase& log) {
 // server answered anything but 250.
 bool SmtpConnImpl::sayEhlo(LogBase& log, bool& accepted) {
     accepted = false;
-    pipelining_ = false;
-    startTlsOffered_ = false;
     // What a server offered before STARTTLS says nothing about what it offers after it.
+    ext_ = {};
     flags_ = SmtpAuthFlags{};
-    bool pipelining = false;
-    bool startTls = false;
+    smtp::Extensions ext;
     std::string name;
     (void)NorvaneSocket::getLocalHostName(name, log);
     if (name.empty())
@@ -152,16 +192,10 @@ bool SmtpConnImpl::sayEhlo(LogBase& log, bool& accepted) {
         if (!readReplyLine(line, log, &deadline) || smtp::replyCode(line) != 250)
             return true;
         flags_.scanEhloLine(line);
-        std::string_view keyword =
-            line.size() > 4 ? sb::trimView(std::string_view(line).substr(4)) : "";
-        if (sb::equalsNoCase(keyword, "PIPELINING"))
-            pipelining = true;
-        if (sb::equalsNoCase(keyword, "STARTTLS"))
-            startTls = true;
+        smtp::scanExtension(line, ext);
         if (!smtp::isContinuation(line)) {
             accepted = true;
-            pipelining_ = pipelining;
-            startTlsOffered_ = startTls;
+            ext_ = ext;
             return true;
         }
     }
@@ -206,7 +240,7 @@ bool SmtpConnImpl::negotiateTls(std::string_view host, bool& accepted, LogBase& 
     bool wanted = tlsMode_ == TlsMode::StartTlsIfOffered || tlsMode_ == TlsMode::StartTlsRequired;
     if (!wanted || socket_.encrypted())
         return true;
-    if (!accepted || !startTlsOffered_) {
+    if (!accepted || !ext_.startTls) {
         if (tlsMode_ == TlsMode::StartTlsIfOffered) {
             log.logInfo("The server does not offer STARTTLS; the session stays unencrypted");
             return true;
@@ -239,7 +273,9 @@ bool SmtpConnImpl::connect(std::string_view host, int port, std::string_view use
                            std::string_view authMethodArg, uint32_t connectTimeoutSec,
                            uint32_t readTimeoutMs, LogBase& log) {
     std::string authMethod(authMethodArg);
-    if (user.empty() || password.empty()) {
+    host_.assign(host);
+    port_ = port;
+    if (user.empty() || (password.empty() && oauthToken_.empty())) {
         user = {};
         password = {};
         authMethod = "NONE";

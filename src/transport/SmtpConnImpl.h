@@ -17,12 +17,14 @@
 #include "transport/SessionChannel.h"
 #include "transport/SmtpAuthFlags.h"
 #include "transport/SmtpMail.h"
+#include "transport/SmtpWire.h"
 #include "transport/TlsMode.h"
 
 #include <cstdint>
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace norvane {
@@ -58,7 +60,10 @@ public:
                                          uint32_t connectTimeoutSec, LogBase& log);
 
     // One transaction for an e-mail: MAIL FROM, RCPT TO for To, Cc and Bcc, DATA. Refused
-    // recipients go to badAddresses. preRenderedMime, when given, is sent instead of the
+    // recipients go to badAddresses. MAIL FROM carries SIZE, BODY=8BITMIME (8-bit text),
+    // SMTPUTF8 (an address beyond ASCII) and the DSN options where the server offers them; a
+    // message larger than the server's SIZE, or an address beyond ASCII without SMTPUTF8, is
+    // refused before MAIL FROM. preRenderedMime, when given, is sent instead of the
     // e-mail's own rendering. True only when every recipient was accepted and the server
     // took the message.
     [[nodiscard]] bool sendEmail(SmtpMail& email, const std::string* preRenderedMime,
@@ -87,6 +92,15 @@ public:
     [[nodiscard]] bool sendMimeTo(std::string_view from, std::span<const std::string> recipients,
                                   std::string_view mimeText, LogBase& log);
 
+    // Whether the session is open and in step with the server: no read or write failed or
+    // timed out, so the next reply read is the answer to the next command.
+    [[nodiscard]] bool inStep() const;
+    // RSET on a session kept between calls: true when it is in step and the server answered
+    // 250; anything else marks it out of step.
+    [[nodiscard]] bool reset(LogBase& log);
+    // QUIT and close; true when the server answered 221 (or nothing was open).
+    bool quit(LogBase& log);
+
     // Wire helpers. sendCommand records the text (its first 2500 bytes) in the transcript.
     [[nodiscard]] bool sendCommand(std::string_view text, LogBase& log);
     // One reply line; deadline (when given) is shared with the other lines of the reply.
@@ -108,6 +122,8 @@ public:
                                 std::string_view password, bool& fallbackToLogin, LogBase& log);
     [[nodiscard]] bool authMsn(std::string_view domain, std::string_view user,
                                std::string_view password, bool& fallbackToLogin, LogBase& log);
+    // XOAUTH2 or OAUTHBEARER (bearer) with the token of setOAuthToken.
+    [[nodiscard]] bool authOAuth(bool bearer, std::string_view user, LogBase& log);
 
     [[nodiscard]] bool exchangePackage(std::vector<uint8_t>& serverToken,
                                        std::span<const uint8_t> clientToken, LogBase* log) override;
@@ -127,6 +143,9 @@ public:
     // Whether LOGIN and PLAIN, which show the password to anyone on the path, may be used
     // over a connection without TLS (default true; the mail manager's default is false).
     void setAllowPlainAuthWithoutTls(bool allowed) { allowPlainAuth_ = allowed; }
+    // An OAuth 2.0 access token: with it connect logs in with XOAUTH2 or OAUTHBEARER when the
+    // server offers one (a user name is still needed, no password). Never logged.
+    void setOAuthToken(std::string_view token) { oauthToken_.assign(token); }
     // Whether the connection runs over TLS now.
     [[nodiscard]] bool encrypted() const { return socket_.encrypted(); }
 
@@ -135,7 +154,19 @@ public:
     [[nodiscard]] NorvaneSocket& socket() { return socket_.tcp(); }
     // Whether the last EHLO reply offered PIPELINING: the envelope commands of a transaction
     // then go out in one write, with the replies read and checked afterwards in order.
-    [[nodiscard]] bool serverPipelines() const { return pipelining_; }
+    [[nodiscard]] bool serverPipelines() const { return ext_.pipelining; }
+    // What the last EHLO reply offered.
+    [[nodiscard]] const smtp::Extensions& extensions() const { return ext_; }
+
+    // The DSN options of every following transaction; sent only to a server offering DSN.
+    void setDsn(smtp::DsnOptions dsn) { dsn_ = std::move(dsn); }
+
+    // How the server answered for each recipient of the transactions since the last take, in
+    // order: the RCPT TO reply, or the reply that refused the message after the recipient was
+    // taken, or code 0 with the reason when the recipient was never sent.
+    [[nodiscard]] std::vector<smtp::RecipientResult> takeRecipientResults() {
+        return std::exchange(results_, {});
+    }
 
 private:
     [[nodiscard]] bool openSocket(std::string_view host, int port, LogBase& log);
@@ -152,9 +183,18 @@ private:
                                    std::string_view user, std::string_view password,
                                    bool& fallbackToLogin, LogBase& log);
     [[nodiscard]] bool sendUnrecorded(std::string_view text, LogBase& log);
+    // Every write of the session; a failed one puts the session out of step.
+    [[nodiscard]] bool write(const void* data, size_t length, LogBase& log,
+                             ProgressMonitor* monitor);
     void recordCommand(std::string_view text);
-    [[nodiscard]] bool mailFrom(std::string_view sender, LogBase& log);
+    [[nodiscard]] bool mailFrom(std::string_view sender, std::string_view params, LogBase& log);
     [[nodiscard]] bool rcptTo(std::string_view address, LogBase& log);
+    // The result of one recipient from the reply just read (received false: none came).
+    void noteRecipient(std::string_view address, bool received);
+    void noteUnsent(std::string_view address, std::string_view reason);
+    // Recipients from index first on that the server took get the reply that refused the
+    // message after all (or a lost connection's reason).
+    void noteMessageRefused(size_t first, bool received);
     // text is the message before framing: it is framed while it is written.
     [[nodiscard]] bool transmitData(std::string_view text, ProgressMonitor* monitor, LogBase& log);
     [[nodiscard]] bool transmitText(std::string_view text, ProgressMonitor* monitor, LogBase& log);
@@ -164,6 +204,12 @@ private:
         const char* logName;
         const char* failure;
     };
+    // The MAIL FROM parameters for this message and recipients (and the RCPT TO ones, kept
+    // for the transaction); false, with every recipient noted unsent, when the server cannot
+    // take the message. tooLarge: refused for its size.
+    [[nodiscard]] bool envelopeParameters(std::string_view sender, std::span<const Recipient> rcpts,
+                                          std::string_view text, std::string& mailParams,
+                                          bool& tooLarge, LogBase& log);
     struct EnvelopeResult {
         bool mailAccepted = false;
         bool dataAccepted = false;
@@ -171,20 +217,22 @@ private:
     };
     // MAIL FROM, every RCPT TO and DATA in one write, then their replies in order, each
     // handled as the one-by-one path handles it. False when the connection failed.
-    [[nodiscard]] bool pipelineEnvelope(std::string_view sender, std::span<const Recipient> rcpts,
-                                        LogBase& log, ProgressMonitor* monitor,
-                                        DistributionList* badAddresses, EnvelopeResult& result);
+    [[nodiscard]] bool pipelineEnvelope(std::string_view sender, std::string_view mailParams,
+                                        std::span<const Recipient> rcpts, LogBase& log,
+                                        ProgressMonitor* monitor, DistributionList* badAddresses,
+                                        EnvelopeResult& result);
     // After a refused MAIL FROM or with no recipient accepted: DATA's reply is read quietly and
     // a data phase the server opened anyway is closed empty.
     [[nodiscard]] bool closeRefusedData();
-    [[nodiscard]] bool sendEmailPipelined(SmtpMail& email, const std::string& sender,
+    [[nodiscard]] bool sendEmailPipelined(std::span<const Recipient> rcpts,
+                                          const std::string& sender, std::string_view mailParams,
                                           std::string_view text, std::string_view sentLogPath,
                                           LogBase& log, ProgressMonitor* monitor,
                                           SmtpSendCounts& counts, DistributionList& badAddresses);
-    [[nodiscard]] bool sendMimePipelined(std::string_view from,
-                                         std::span<const std::string> recipients,
+    [[nodiscard]] bool sendMimePipelined(std::string_view from, std::string_view mailParams,
+                                         std::span<const Recipient> rcpts,
                                          std::string_view mimeText, LogBase& log);
-    void sendRecipients(SmtpMail& email, LogBase& log, ProgressMonitor* monitor,
+    void sendRecipients(std::span<const Recipient> rcpts, LogBase& log, ProgressMonitor* monitor,
                         SmtpSendCounts& counts, DistributionList& badAddresses);
     void logTranscript(LogBase& log) { log.logInfo(transcript_.view()); }
     void appendTranscript(std::string_view text);
@@ -194,11 +242,23 @@ private:
     StringBuffer transcript_;
     SmtpAuthFlags flags_;
     int lastReplyCode_ = 0;
-    bool pipelining_ = false;
+    // The lines of the last whole reply read by readReply, and whether it arrived whole.
+    std::string lastReply_;
+    bool lastReplyReceived_ = false;
+    // A read or write failed: the session is out of step with the server.
+    bool broken_ = false;
+    smtp::Extensions ext_;
+    smtp::DsnOptions dsn_;
+    // NOTIFY for the RCPT TO commands of the current transaction ("" when not sent).
+    std::string rcptParams_;
+    std::vector<smtp::RecipientResult> results_;
     bool allowNtlmV1_ = false;
-    bool startTlsOffered_ = false;
     TlsMode tlsMode_ = TlsMode::None;
     bool allowPlainAuth_ = true;
+    std::string oauthToken_;
+    // The server as connect was given it (OAUTHBEARER names it).
+    std::string host_;
+    int port_ = 0;
 };
 
 } // namespace norvane

@@ -3,6 +3,7 @@
 #include "transport/CramMD5.h"
 #include "transport/NorvaneSSPI.h"
 #include "transport/SaslBase64.h"
+#include "transport/SaslOAuth.h"
 #include "transport/SmtpConnImpl.h"
 #include "transport/SmtpWire.h"
 
@@ -43,7 +44,7 @@ bool credentialsPresent(std::string_view user, std::string_view password, LogBas
 bool SmtpConnImpl::runAuthentication(std::string_view user, std::string_view password,
                                      std::string_view domain, LogBase& log) {
     // In the clear CRAM-MD5 goes before LOGIN and PLAIN.
-    SmtpMechanism m = flags_.select(encrypted());
+    SmtpMechanism m = flags_.select(encrypted(), !oauthToken_.empty());
     log.logData("login_method", mechanismLogName(m));
     if ((m == SmtpMechanism::Login || m == SmtpMechanism::Plain) && plainAuthRefused(log))
         return false;
@@ -96,10 +97,48 @@ bool SmtpConnImpl::runAuthentication(std::string_view user, std::string_view pas
     case SmtpMechanism::Anonymous:
         log.logError("Anonymous login method not supported");
         return true;
+    case SmtpMechanism::XOAuth2:
+    case SmtpMechanism::OAuthBearer:
+        return authOAuth(m == SmtpMechanism::OAuthBearer, user, log);
     case SmtpMechanism::None:
         return true;
     }
     return true;
+}
+
+bool SmtpConnImpl::authOAuth(bool bearer, std::string_view user, LogBase& log) {
+    const std::string name = bearer ? "OAUTHBEARER" : "XOAUTH2";
+    if (oauthToken_.empty()) {
+        log.fail(ErrorCode::Authentication,
+                 name + " needs an OAuth 2.0 access token, and there is none");
+        return false;
+    }
+    if (!sasl::validOAuthFields(user, oauthToken_)) {
+        log.logError("User name or access token is empty or not printable ASCII; not sent");
+        return false;
+    }
+    SecretString message{bearer ? sasl::oauthBearerMessage(user, host_, port_, oauthToken_)
+                                : sasl::xoauth2Message(user, oauthToken_)};
+    SecretString line{"AUTH " + name + " " + sasl::base64Encode(message.s) + "\r\n"};
+    appendTranscript("AUTH " + name + " (credentials not shown)\r\n");
+    if (!sendUnrecorded(line.s, log)) {
+        log.logError("Failed to send AUTH " + name);
+        return false;
+    }
+    bool received = false;
+    if (readReply(235, log, received))
+        return true;
+    if (received && lastReplyCode_ == 334) {
+        // The server's reasons come as a challenge (base64 JSON); the client answers it and
+        // the server then refuses the login.
+        if (auto why = sasl::base64Decode(afterCode(lastReply_)))
+            log.logData("oauth_error", std::string(why->begin(), why->end()));
+        if (sendUnrecorded(std::string(sasl::oauthErrorAnswer(bearer)) + "\r\n", log))
+            (void)readReply(235, log);
+    }
+    log.fail(ErrorCode::Authentication, "Failed to login using " + name + " method");
+    logTranscript(log);
+    return false;
 }
 
 bool SmtpConnImpl::plainAuthRefused(LogBase& log) const {

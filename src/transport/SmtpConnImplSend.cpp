@@ -65,6 +65,18 @@ bool textForSending(SmtpMail& email, const std::string* preRenderedMime, std::st
     return true;
 }
 
+// The recipient lists of an e-mail in the order they are sent, with the texts their outcomes
+// are logged with.
+struct RecipientPass {
+    const char* name;
+    const char* failure;
+};
+constexpr RecipientPass kPasses[] = {
+    {"to", "Failed when sending RCPT TO:<"},
+    {"cc", "Failed when sending cc RCPT TO:<"},
+    {"bcc", "Failed when sending bcc RCPT TO:<"},
+};
+
 std::string warningText(int failed, int sent) {
     return "Warning: failed to send to " + std::to_string(failed) +
            " recipient(s), continuing to send to " + std::to_string(sent) + " recipient(s)";
@@ -72,12 +84,12 @@ std::string warningText(int failed, int sent) {
 
 } // namespace
 
-bool SmtpConnImpl::mailFrom(std::string_view sender, LogBase& log) {
+bool SmtpConnImpl::mailFrom(std::string_view sender, std::string_view params, LogBase& log) {
     if (smtp::hasLineBreakOrNul(sender)) {
         log.logError("Sender address contains CR, LF or NUL; MAIL FROM not sent");
         return false;
     }
-    if (command("MAIL FROM:<" + std::string(sender) + ">\r\n", 250, log))
+    if (command("MAIL FROM:<" + std::string(sender) + ">" + std::string(params) + "\r\n", 250, log))
         return true;
     log.logError("Failed when sending MAIL FROM:<" + std::string(sender) + ">");
     logTranscript(log);
@@ -87,39 +99,32 @@ bool SmtpConnImpl::mailFrom(std::string_view sender, LogBase& log) {
 bool SmtpConnImpl::rcptTo(std::string_view address, LogBase& log) {
     if (smtp::hasLineBreakOrNul(address)) {
         log.logError("Recipient address contains CR, LF or NUL; RCPT TO not sent");
+        noteUnsent(address, "Not sent: the address contains CR, LF or NUL");
         return false;
     }
-    return command("RCPT TO:<" + std::string(address) + ">\r\n", 250, log);
+    bool received = false;
+    const bool ok =
+        sendCommand("RCPT TO:<" + std::string(address) + ">" + rcptParams_ + "\r\n", log) &&
+        readReply(250, log, received);
+    noteRecipient(address, received);
+    return ok;
 }
 
-void SmtpConnImpl::sendRecipients(SmtpMail& email, LogBase& log, ProgressMonitor* monitor,
-                                  SmtpSendCounts& counts, DistributionList& badAddresses) {
+void SmtpConnImpl::sendRecipients(std::span<const Recipient> rcpts, LogBase& log,
+                                  ProgressMonitor* monitor, SmtpSendCounts& counts,
+                                  DistributionList& badAddresses) {
     LogContext ctx(log, "recipients");
-    struct Pass {
-        SmtpMail::Kind kind;
-        const char* name;
-        const char* failure;
-    };
-    static const Pass kPasses[] = {
-        {SmtpMail::Kind::To, "to", "Failed when sending RCPT TO:<"},
-        {SmtpMail::Kind::Cc, "cc", "Failed when sending cc RCPT TO:<"},
-        {SmtpMail::Kind::Bcc, "bcc", "Failed when sending bcc RCPT TO:<"},
-    };
-    for (const Pass& pass : kPasses) {
-        for (const std::string& address : email.recipients(pass.kind)) {
-            if (address.empty())
-                continue;
-            ++counts.numTried;
-            if (rcptTo(address, log)) {
-                log.logData(pass.name, address);
-                ++counts.numSent;
-            } else {
-                log.fail(ErrorCode::RecipientRefused, pass.failure + address + ">");
-                log.logData("bad_address", address);
-                badAddresses.add(address);
-            }
-            consume(monitor, 50);
+    for (const Recipient& r : rcpts) {
+        ++counts.numTried;
+        if (rcptTo(r.address, log)) {
+            log.logData(r.logName, r.address);
+            ++counts.numSent;
+        } else {
+            log.fail(ErrorCode::RecipientRefused, r.failure + std::string(r.address) + ">");
+            log.logData("bad_address", r.address);
+            badAddresses.add(r.address);
         }
+        consume(monitor, 50);
     }
 }
 
@@ -153,7 +158,7 @@ bool SmtpConnImpl::transmitText(std::string_view text, ProgressMonitor* monitor,
         // server has the whole transaction at once.
         std::string all = size <= kTranscriptHead ? head : smtp::frameData(text);
         all.append(end);
-        if (!socket_.sendBytes(all.data(), all.size(), log, nullptr)) {
+        if (!write(all.data(), all.size(), log, nullptr)) {
             log.logError("Failed when sending email body");
             logTranscript(log);
             return false;
@@ -161,7 +166,7 @@ bool SmtpConnImpl::transmitText(std::string_view text, ProgressMonitor* monitor,
         appendTranscript(end);
         endSent = true;
     } else if (!smtp::frameDataInPieces(text, kFramePiece, [&](std::string_view piece) {
-                   return socket_.sendBytes(piece.data(), piece.size(), log, monitor);
+                   return write(piece.data(), piece.size(), log, monitor);
                })) {
         log.logError("Failed when sending email body");
         logTranscript(log);
@@ -189,17 +194,41 @@ bool SmtpConnImpl::sendEmail(SmtpMail& email, const std::string* preRenderedMime
     }
     log.logData("subject", email.subject());
     log.logData("from", sender);
+    const std::vector<std::string> lists[] = {email.recipients(SmtpMail::Kind::To),
+                                              email.recipients(SmtpMail::Kind::Cc),
+                                              email.recipients(SmtpMail::Kind::Bcc)};
+    std::vector<Recipient> rcpts;
+    for (size_t i = 0; i < std::size(lists); ++i)
+        for (const std::string& address : lists[i])
+            if (!address.empty())
+                rcpts.push_back({address, kPasses[i].name, kPasses[i].failure});
+    // The text is rendered before MAIL FROM: its size and its 8-bit bytes decide parameters.
     std::string rendered;
     std::string_view text;
-    if (pipelining_ && textForSending(email, preRenderedMime, rendered, text, log))
-        return sendEmailPipelined(email, sender, text, sentLogPath, log, monitor, counts,
+    if (!textForSending(email, preRenderedMime, rendered, text, log)) {
+        for (const Recipient& r : rcpts)
+            noteUnsent(r.address, "Not sent: the e-mail could not be rendered");
+        return false;
+    }
+    std::string params;
+    bool tooLarge = false;
+    if (!envelopeParameters(sender, rcpts, text, params, tooLarge, log)) {
+        counts.numTried = static_cast<int>(rcpts.size());
+        counts.fatal = tooLarge;
+        return false;
+    }
+    if (ext_.pipelining)
+        return sendEmailPipelined(rcpts, sender, params, text, sentLogPath, log, monitor, counts,
                                   badAddresses);
-    if (!mailFrom(sender, log)) {
+    const size_t first = results_.size();
+    if (!mailFrom(sender, params, log)) {
+        for (const Recipient& r : rcpts)
+            noteUnsent(r.address, "Not sent: MAIL FROM was refused");
         counts.fatal = true;
         return false;
     }
     consume(monitor, 50);
-    sendRecipients(email, log, monitor, counts, badAddresses);
+    sendRecipients(rcpts, log, monitor, counts, badAddresses);
     if (counts.numSent == 0) {
         // The server still holds the sender; without RSET the next e-mail's MAIL FROM would
         // be refused as a nested transaction.
@@ -208,16 +237,8 @@ bool SmtpConnImpl::sendEmail(SmtpMail& email, const std::string* preRenderedMime
     }
     if (counts.numSent < counts.numTried)
         log.logError(warningText(counts.numTried - counts.numSent, counts.numSent));
-
-    // With pipelining the e-mail could not be rendered (that is why this path runs); otherwise
-    // it is rendered now. Either way nothing was sent after RCPT when it fails: the server is
-    // told to forget the transaction.
-    if (pipelining_ || !textForSending(email, preRenderedMime, rendered, text, log)) {
-        counts.numSent = 0;
-        (void)command("RSET\r\n", 250, log);
-        return false;
-    }
     if (!transmitData(text, monitor, log)) {
+        noteMessageRefused(first, lastReplyReceived_);
         counts.fatal = true;
         counts.numSent = 0;
         return false;
@@ -309,20 +330,32 @@ bool SmtpConnImpl::sendMime(std::string_view from, std::string_view recipients,
 
 bool SmtpConnImpl::sendMimeTo(std::string_view from, std::span<const std::string> recipients,
                               std::string_view mimeText, LogBase& log) {
-    if (pipelining_)
-        return sendMimePipelined(from, recipients, mimeText, log);
-    if (!mailFrom(from, log))
+    std::vector<Recipient> rcpts;
+    rcpts.reserve(recipients.size());
+    for (const std::string& address : recipients)
+        rcpts.push_back({address, "recipient", "Failed when sending RCPT TO:<"});
+    std::string params;
+    bool tooLarge = false;
+    if (!envelopeParameters(from, rcpts, mimeText, params, tooLarge, log))
         return false;
+    if (ext_.pipelining)
+        return sendMimePipelined(from, params, rcpts, mimeText, log);
+    const size_t first = results_.size();
+    if (!mailFrom(from, params, log)) {
+        for (const Recipient& r : rcpts)
+            noteUnsent(r.address, "Not sent: MAIL FROM was refused");
+        return false;
+    }
     int accepted = 0;
     {
         LogContext ctx(log, "recipients");
-        for (const std::string& address : recipients) {
-            if (rcptTo(address, log)) {
-                log.logData("recipient", address);
+        for (const Recipient& r : rcpts) {
+            if (rcptTo(r.address, log)) {
+                log.logData("recipient", r.address);
                 ++accepted;
             } else {
-                log.logError("Failed when sending RCPT TO:<" + address + ">");
-                log.logData("bad_address", address);
+                log.logError("Failed when sending RCPT TO:<" + std::string(r.address) + ">");
+                log.logData("bad_address", r.address);
             }
         }
     }
@@ -332,7 +365,10 @@ bool SmtpConnImpl::sendMimeTo(std::string_view from, std::span<const std::string
         (void)command("RSET\r\n", 250, log);
         return false;
     }
-    return transmitData(mimeText, nullptr, log);
+    if (transmitData(mimeText, nullptr, log))
+        return true;
+    noteMessageRefused(first, lastReplyReceived_);
+    return false;
 }
 
 bool SmtpConnImpl::closeRefusedData() {
@@ -347,22 +383,25 @@ bool SmtpConnImpl::closeRefusedData() {
     return received;
 }
 
-bool SmtpConnImpl::pipelineEnvelope(std::string_view sender, std::span<const Recipient> rcpts,
-                                    LogBase& log, ProgressMonitor* monitor,
-                                    DistributionList* badAddresses, EnvelopeResult& result) {
+bool SmtpConnImpl::pipelineEnvelope(std::string_view sender, std::string_view mailParams,
+                                    std::span<const Recipient> rcpts, LogBase& log,
+                                    ProgressMonitor* monitor, DistributionList* badAddresses,
+                                    EnvelopeResult& result) {
     result = {};
     if (smtp::hasLineBreakOrNul(sender)) {
         log.logError("Sender address contains CR, LF or NUL; MAIL FROM not sent");
+        for (const Recipient& r : rcpts)
+            noteUnsent(r.address, "Not sent: the sender contains CR, LF or NUL");
         return true;
     }
     std::string mailText = "MAIL FROM:<" + std::string(sender) + ">";
-    std::string batch = mailText + "\r\n";
+    std::string batch = mailText + std::string(mailParams) + "\r\n";
     recordCommand(batch);
     size_t sent = 0;
     for (const Recipient& r : rcpts) {
         if (smtp::hasLineBreakOrNul(r.address))
             continue;
-        std::string line = "RCPT TO:<" + std::string(r.address) + ">\r\n";
+        std::string line = "RCPT TO:<" + std::string(r.address) + ">" + rcptParams_ + "\r\n";
         recordCommand(line);
         batch += line;
         ++sent;
@@ -370,28 +409,37 @@ bool SmtpConnImpl::pipelineEnvelope(std::string_view sender, std::span<const Rec
     recordCommand("DATA\r\n");
     batch += "DATA\r\n";
     bool received = false;
-    if (socket_.sendBytes(batch.data(), batch.size(), log, nullptr) &&
-        readReply(250, log, received)) {
+    if (write(batch.data(), batch.size(), log, nullptr) && readReply(250, log, received)) {
         result.mailAccepted = true;
     } else {
         log.logError("Failed when sending " + mailText);
         logTranscript(log);
         // The server answers every command of the batch; those replies are read so that the
-        // session stays in step.
+        // session stays in step, and are each recipient's result.
         LogNull quiet;
-        for (size_t i = 0; received && i < sent; ++i)
-            (void)readReply(250, quiet, received);
+        for (const Recipient& r : rcpts) {
+            if (smtp::hasLineBreakOrNul(r.address)) {
+                noteUnsent(r.address, "Not sent: the address contains CR, LF or NUL");
+                continue;
+            }
+            if (received)
+                (void)readReply(250, quiet, received);
+            noteRecipient(r.address, received);
+        }
         return received && closeRefusedData();
     }
     consume(monitor, 50);
+    const size_t first = results_.size();
     {
         LogContext ctx(log, "recipients");
         for (const Recipient& r : rcpts) {
             bool ok = false;
             if (smtp::hasLineBreakOrNul(r.address)) {
                 log.logError("Recipient address contains CR, LF or NUL; RCPT TO not sent");
+                noteUnsent(r.address, "Not sent: the address contains CR, LF or NUL");
             } else {
                 ok = readReply(250, log, received);
+                noteRecipient(r.address, received);
                 if (!received)
                     return false;
             }
@@ -410,34 +458,19 @@ bool SmtpConnImpl::pipelineEnvelope(std::string_view sender, std::span<const Rec
     if (result.accepted == 0)
         return closeRefusedData();
     result.dataAccepted = readReply(354, log, received);
+    if (!result.dataAccepted)
+        noteMessageRefused(first, received);
     return received;
 }
 
-bool SmtpConnImpl::sendEmailPipelined(SmtpMail& email, const std::string& sender,
-                                      std::string_view text, std::string_view sentLogPath,
-                                      LogBase& log, ProgressMonitor* monitor,
-                                      SmtpSendCounts& counts, DistributionList& badAddresses) {
-    struct Pass {
-        SmtpMail::Kind kind;
-        const char* name;
-        const char* failure;
-    };
-    static const Pass kPasses[] = {
-        {SmtpMail::Kind::To, "to", "Failed when sending RCPT TO:<"},
-        {SmtpMail::Kind::Cc, "cc", "Failed when sending cc RCPT TO:<"},
-        {SmtpMail::Kind::Bcc, "bcc", "Failed when sending bcc RCPT TO:<"},
-    };
-    std::vector<std::vector<std::string>> lists;
-    std::vector<Recipient> rcpts;
-    for (const Pass& pass : kPasses) {
-        lists.push_back(email.recipients(pass.kind));
-    }
-    for (size_t i = 0; i < lists.size(); ++i)
-        for (const std::string& address : lists[i])
-            if (!address.empty())
-                rcpts.push_back({address, kPasses[i].name, kPasses[i].failure});
+bool SmtpConnImpl::sendEmailPipelined(std::span<const Recipient> rcpts, const std::string& sender,
+                                      std::string_view mailParams, std::string_view text,
+                                      std::string_view sentLogPath, LogBase& log,
+                                      ProgressMonitor* monitor, SmtpSendCounts& counts,
+                                      DistributionList& badAddresses) {
     EnvelopeResult r;
-    bool alive = pipelineEnvelope(sender, rcpts, log, monitor, &badAddresses, r);
+    const size_t first = results_.size();
+    bool alive = pipelineEnvelope(sender, mailParams, rcpts, log, monitor, &badAddresses, r);
     if (!r.mailAccepted) {
         counts.fatal = true;
         return false;
@@ -461,6 +494,7 @@ bool SmtpConnImpl::sendEmailPipelined(SmtpMail& email, const std::string& sender
     }
     consume(monitor, 50);
     if (!transmitText(text, monitor, log)) {
+        noteMessageRefused(first, lastReplyReceived_);
         counts.fatal = true;
         counts.numSent = 0;
         return false;
@@ -470,14 +504,12 @@ bool SmtpConnImpl::sendEmailPipelined(SmtpMail& email, const std::string& sender
     return counts.numSent >= counts.numTried;
 }
 
-bool SmtpConnImpl::sendMimePipelined(std::string_view from, std::span<const std::string> recipients,
-                                     std::string_view mimeText, LogBase& log) {
-    std::vector<Recipient> rcpts;
-    rcpts.reserve(recipients.size());
-    for (const std::string& address : recipients)
-        rcpts.push_back({address, "recipient", "Failed when sending RCPT TO:<"});
+bool SmtpConnImpl::sendMimePipelined(std::string_view from, std::string_view mailParams,
+                                     std::span<const Recipient> rcpts, std::string_view mimeText,
+                                     LogBase& log) {
     EnvelopeResult r;
-    bool alive = pipelineEnvelope(from, rcpts, log, nullptr, nullptr, r);
+    const size_t first = results_.size();
+    bool alive = pipelineEnvelope(from, mailParams, rcpts, log, nullptr, nullptr, r);
     if (!r.mailAccepted)
         return false;
     if (alive && r.accepted == 0) {
@@ -490,7 +522,10 @@ bool SmtpConnImpl::sendMimePipelined(std::string_view from, std::span<const std:
         logTranscript(log);
         return false;
     }
-    return transmitText(mimeText, nullptr, log);
+    if (transmitText(mimeText, nullptr, log))
+        return true;
+    noteMessageRefused(first, lastReplyReceived_);
+    return false;
 }
 
 } // namespace norvane

@@ -3,7 +3,9 @@
 // Text rules of the SMTP dialogue that do not need a connection: what may go into a command
 // line, how message text is framed for DATA, reply codes, and bare addresses from a list.
 
+#include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -43,6 +45,57 @@ inline constexpr size_t kMaxReplyLines = 1000;
 // The bare addresses of an address list text: "a@b, Name <c@d>; e@f". Display names and
 // quoted parts are skipped; entries without "@" are dropped.
 [[nodiscard]] std::vector<std::string> bareAddresses(std::string_view list);
+
+// What a server's EHLO reply offered, beyond authentication.
+struct Extensions {
+    bool pipelining = false;
+    bool startTls = false;
+    bool enhancedCodes = false; // ENHANCEDSTATUSCODES
+    bool eightBitMime = false;
+    bool smtpUtf8 = false;
+    bool dsn = false;
+    bool size = false;
+    // The SIZE value: the largest message the server takes (0: no limit declared).
+    uint64_t sizeLimit = 0;
+};
+// Notes the extension one EHLO reply line ("250-SIZE 1000") names.
+void scanExtension(std::string_view line, Extensions& ext);
+
+// One reply taken apart: the code, the enhanced status code when the server offers them
+// ("5.1.1"; "" otherwise or when the reply has none) and the text after the codes, the lines
+// of a multi-line reply joined by a space.
+struct Reply {
+    int code = 0;
+    std::string enhancedCode;
+    std::string text;
+};
+// lines: the reply's lines as received, each ending in CR LF.
+[[nodiscard]] Reply parseReply(std::string_view lines, bool enhancedCodes);
+
+// How the server answered for one recipient of a send.
+struct RecipientResult {
+    std::string address;
+    Reply reply;
+};
+
+// Delivery status notifications asked for with each message (RFC 3461); empty: not asked.
+struct DsnOptions {
+    std::string notify; // "NEVER", or any of "SUCCESS", "FAILURE", "DELAY" joined by ","
+    std::string ret;    // "FULL" or "HDRS"
+    std::string envid;  // printable ASCII, at most 100 characters
+    [[nodiscard]] bool any() const { return !notify.empty() || !ret.empty() || !envid.empty(); }
+};
+// The NOTIFY value in upper case without blanks, or nothing when it is not a valid one ("" is).
+[[nodiscard]] std::optional<std::string> dsnNotify(std::string_view value);
+// "FULL", "HDRS" (any case) or "", in upper case; nothing for anything else.
+[[nodiscard]] std::optional<std::string> dsnRet(std::string_view value);
+// Whether an ENVID value can go on the wire.
+[[nodiscard]] bool validDsnEnvid(std::string_view value);
+
+// True when text holds a byte above 0x7F.
+[[nodiscard]] bool has8bit(std::string_view text);
+// The xtext of RFC 3461: "+", "=", and bytes outside "!".."~" become "+HH".
+[[nodiscard]] std::string xtext(std::string_view text);
 
 // "<NORVANE-MID-" uuid "@" local host ">" for a message sent again under a new identity.
 [[nodiscard]] std::string newMessageId();

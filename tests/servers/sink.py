@@ -33,6 +33,7 @@ class Recorder:
             f.write(envelope.original_content)
         os.rename(base + ".eml.tmp", base + ".eml")
         meta = {"mail_from": envelope.mail_from, "rcpt_tos": envelope.rcpt_tos,
+                "mail_options": envelope.mail_options,
                 "helo": session.host_name, "size": len(envelope.original_content)}
         with open(base + ".json.tmp", "w", encoding="utf-8") as f:
             json.dump(meta, f)

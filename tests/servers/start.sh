@@ -1,8 +1,11 @@
 #!/bin/bash
 # Starts the mail servers of the transport integration tests on 127.0.0.1 high ports:
-#   Dovecot     POP3 (STLS) and POP3 over TLS (test CA), SMTP submission (STARTTLS) and
-#               submission over TLS (PLAIN LOGIN CRAM-MD5)
-#   Exim x2     SMTP with PLAIN LOGIN CRAM-MD5 NTLM MSN; NTLM by Cyrus SASL (v1 and v2)
+#   Dovecot     POP3 (STLS, APOP, XOAUTH2/OAUTHBEARER with locally checked JWTs) and POP3
+#               over TLS (test CA), SMTP submission (STARTTLS) and
+#               submission over TLS (PLAIN LOGIN CRAM-MD5 XOAUTH2 OAUTHBEARER; SIZE 1 MB,
+#               ENHANCEDSTATUSCODES)
+#   Exim x2     SMTP with PLAIN LOGIN CRAM-MD5 NTLM MSN, SIZE 8BITMIME DSN SMTPUTF8 offered;
+#               NTLM by Cyrus SASL (v1 and v2)
 #               and by Exim's SPA code (v1 only); USER@pop.test.invalid into USER's maildir
 #   sink        aiosmtpd recording the exact DATA bytes; Dovecot and Exim deliver to it
 #
@@ -88,6 +91,24 @@ subst "$HERE/templates/dovecot.conf.in" > "$D/dovecot/dovecot.conf"
 install -m 600 "$D/tls/server.key" "$D/dovecot/server.key"
 for u in "${USERS[@]}"; do printf '%s:{PLAIN}%s::::::\n' "${u%%:*}" "${u#*:}"; done > "$D/dovecot/users"
 for u in "${USERS[@]}"; do mkdir -p "$D/mail/${u%%:*}/Maildir/"{cur,new,tmp}; done
+# OAuth 2.0: an HS256 key Dovecot validates tokens with, a token for frank signed with it and
+# one signed with another key (valid for the state directory's lifetime, a week at most).
+subst "$HERE/templates/dovecot-oauth2.conf.ext.in" > "$D/dovecot/oauth2.conf.ext"
+mkdir -p "$D/dovecot/oauth-keys/default/HS256"
+$PY - "$D/dovecot/oauth-keys/default/HS256/default" "$D/oauth.env" <<'PY'
+import base64, hashlib, hmac, json, os, sys, time
+b64 = lambda b: base64.urlsafe_b64encode(b).rstrip(b"=").decode()
+def token(key):
+    now = int(time.time())
+    head = b64(json.dumps({"alg": "HS256", "typ": "JWT"}).encode())
+    body = b64(json.dumps({"sub": "frank", "iat": now, "exp": now + 7 * 86400}).encode())
+    sig = hmac.new(key, (head + "." + body).encode(), hashlib.sha256).digest()
+    return head + "." + body + "." + b64(sig)
+key = os.urandom(32)
+open(sys.argv[1], "w").write(base64.b64encode(key).decode())
+open(sys.argv[2], "w").write("OAUTH_USER=frank\nOAUTH_TOKEN=%s\nOAUTH_BAD_TOKEN=%s\n"
+                             % (token(key), token(os.urandom(32))))
+PY
 chown -R dovecot:dovecot "$D/dovecot" "$D/mail"
 # Exim delivers mail for pop.test.invalid into these maildirs as Debian-exim: its group may
 # add files to tmp and new; Dovecot owns the directories and may move or delete them.
@@ -143,6 +164,7 @@ done
   echo "EXIM_CYRUS_LOG=$D/exim-cyrus/log/mainlog"
   echo "EXIM_SPA_LOG=$D/exim-spa/log/mainlog"
   echo "DOVECOT_LOG=$D/logs/dovecot.log"
+  cat "$D/oauth.env"
 } > "$D/env"
 chmod 644 "$D/env"
 [ $# -ge 1 ] && cp "$D/env" "$1"

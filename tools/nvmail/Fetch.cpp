@@ -42,17 +42,25 @@ int configure(const Parsed& p, MailMan& mailMan) {
     ServerSettings s;
     if (const int status = serverSettings(p, "POP", s); status != kOk)
         return status;
-    if (s.user.empty() || s.password.empty()) {
+    if (s.user.empty() || (s.password.empty() && s.oauthToken.empty())) {
         error("fetch needs a user (--user or NVMAIL_POP_USER) and a password "
-              "(NVMAIL_POP_PASSWORD or --password-file)");
+              "(NVMAIL_POP_PASSWORD or --password-file) or an access token "
+              "(NVMAIL_POP_OAUTH_TOKEN or --oauth-token-file)");
         return kUsage;
     }
     const bool tls = p.has("--tls");
+    if (tls && p.has("--stls")) {
+        error("--tls and --stls exclude one another");
+        return kUsage;
+    }
     mailMan.put_MailHost(s.host.c_str());
     mailMan.put_MailPort(s.port != 0 ? s.port : tls ? kPop3sPort : kPop3Port);
     mailMan.put_PopSsl(tls);
+    if (p.has("--stls"))
+        mailMan.put_PopTls("starttls-required");
     mailMan.put_PopUsername(s.user.c_str());
     mailMan.put_PopPassword(s.password.c_str());
+    mailMan.put_OAuth2AccessToken(s.oauthToken.c_str());
     // Signed and encrypted messages are saved as they arrived, not unwrapped.
     mailMan.put_AutoUnwrapSecurity(false);
     forgetPassword(s);

@@ -21,8 +21,10 @@ namespace nvmail {
 namespace {
 
 // The options of send itself; any other (compose's) builds the e-mail.
-constexpr std::array<std::string_view, 6> kSendOptions = {"--host", "--port",          "--user",
-                                                          "--auth", "--password-file", "--log"};
+constexpr std::array<std::string_view, 10> kSendOptions = {
+    "--host",     "--port", "--user",   "--auth", "--password-file",
+    "--starttls", "--tls",  "--no-tls", "--log"};
+constexpr int kSubmissionsPort = 465;
 
 bool buildsEmail(const Parsed& p) {
     return std::any_of(p.options.begin(), p.options.end(), [](const auto& o) {
@@ -34,12 +36,13 @@ bool buildsEmail(const Parsed& p) {
 bool authMethod(std::string value, std::string& out) {
     std::transform(value.begin(), value.end(), value.begin(),
                    [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-    for (std::string_view m : {"", "LOGIN", "PLAIN", "CRAM-MD5", "NTLM"})
+    for (std::string_view m : {"", "LOGIN", "PLAIN", "CRAM-MD5", "NTLM", "XOAUTH2", "OAUTHBEARER"})
         if (value == m) {
             out = value;
             return true;
         }
-    error("--auth: not LOGIN, PLAIN, CRAM-MD5, NTLM or \"\": '" + oneLine(value) + "'");
+    error("--auth: not LOGIN, PLAIN, CRAM-MD5, NTLM, XOAUTH2, OAUTHBEARER or \"\": '" +
+          oneLine(value) + "'");
     return false;
 }
 
@@ -62,6 +65,23 @@ int loadEmail(const Parsed& p, std::unique_ptr<Email>& email) {
     return kOk;
 }
 
+// --starttls (required), --tls (from the first byte, port 465 unless given) or --no-tls (never,
+// and LOGIN or PLAIN may then send the password in the clear: the caller asked for that); none
+// of them: STARTTLS when the server offers it.
+int tlsSettings(const Parsed& p, const ServerSettings& s, MailMan& mailMan) {
+    const bool startTls = p.has("--starttls"), tls = p.has("--tls"), noTls = p.has("--no-tls");
+    if (startTls + tls + noTls > 1) {
+        error("--starttls, --tls and --no-tls exclude one another");
+        return kUsage;
+    }
+    if (tls && s.port == 0)
+        mailMan.put_SmtpPort(kSubmissionsPort);
+    if (startTls || tls || noTls)
+        mailMan.put_SmtpTls(startTls ? "starttls-required" : tls ? "implicit" : "none");
+    mailMan.put_AllowPlainAuthWithoutTls(noTls);
+    return kOk;
+}
+
 int configure(const Parsed& p, MailMan& mailMan) {
     ServerSettings s;
     std::string method;
@@ -69,8 +89,11 @@ int configure(const Parsed& p, MailMan& mailMan) {
         return status;
     if (!authMethod(p.value("--auth"), method))
         return kUsage;
-    if (!s.user.empty() && s.password.empty()) {
-        error("--user needs a password: NVMAIL_SMTP_PASSWORD or --password-file");
+    if (const int status = tlsSettings(p, s, mailMan); status != kOk)
+        return status;
+    if (!s.user.empty() && s.password.empty() && s.oauthToken.empty()) {
+        error("--user needs a password (NVMAIL_SMTP_PASSWORD or --password-file) or an access "
+              "token (NVMAIL_SMTP_OAUTH_TOKEN or --oauth-token-file)");
         return kUsage;
     }
     mailMan.put_SmtpHost(s.host.c_str());
@@ -79,6 +102,7 @@ int configure(const Parsed& p, MailMan& mailMan) {
     mailMan.put_SmtpUsername(s.user.c_str());
     mailMan.put_SmtpPassword(s.password.c_str());
     mailMan.put_SmtpAuthMethod(method.c_str());
+    mailMan.put_OAuth2AccessToken(s.oauthToken.c_str());
     forgetPassword(s);
     return kOk;
 }

@@ -20,6 +20,26 @@ std::string setting(const Parsed& p, std::string_view option, std::string_view p
     return p.has(option) ? p.value(option) : fromEnv(proto, what);
 }
 
+// The first line of the option's file (a password may hold spaces), else the environment's
+// NVMAIL_<proto>_<what>.
+int secret(const Parsed& p, std::string_view option, std::string_view proto, std::string_view what,
+           std::string& out) {
+    if (!p.has(option)) {
+        out = fromEnv(proto, what);
+        return kOk;
+    }
+    std::string text;
+    if (!readInput(p.value(option), text))
+        return kFailed;
+    out = text.substr(0, text.find_first_of("\r\n"));
+    std::fill(text.begin(), text.end(), '\0');
+    if (out.empty()) {
+        error("cannot read " + p.value(option) + ": its first line is empty");
+        return kFailed;
+    }
+    return kOk;
+}
+
 } // namespace
 
 int serverSettings(const Parsed& p, std::string_view proto, ServerSettings& out) {
@@ -39,26 +59,17 @@ int serverSettings(const Parsed& p, std::string_view proto, ServerSettings& out)
         }
     }
     out.user = setting(p, "--user", proto, "USER");
-    if (!p.has("--password-file")) {
-        out.password = fromEnv(proto, "PASSWORD");
-        return kOk;
-    }
-    std::string text;
-    if (!readInput(p.value("--password-file"), text))
-        return kFailed;
-    // The first line, without its line end; a password may hold spaces.
-    out.password = text.substr(0, text.find_first_of("\r\n"));
-    std::fill(text.begin(), text.end(), '\0');
-    if (out.password.empty()) {
-        error("cannot read " + p.value("--password-file") + ": its first line is empty");
-        return kFailed;
-    }
-    return kOk;
+    if (const int status = secret(p, "--oauth-token-file", proto, "OAUTH_TOKEN", out.oauthToken);
+        status != kOk)
+        return status;
+    return secret(p, "--password-file", proto, "PASSWORD", out.password);
 }
 
 void forgetPassword(ServerSettings& s) {
-    std::fill(s.password.begin(), s.password.end(), '\0');
-    release(s.password);
+    for (std::string* secret : {&s.password, &s.oauthToken}) {
+        std::fill(secret->begin(), secret->end(), '\0');
+        release(*secret);
+    }
 }
 
 } // namespace nvmail

@@ -16,14 +16,16 @@ struct ServerSettings {
     int port = 0; // 0: the protocol's default
     std::string user;
     std::string password;
+    std::string oauthToken; // an OAuth 2.0 access token, used instead of the password
 };
 
 // --host, --port and --user, else NVMAIL_<proto>_HOST, _PORT and _USER; the password from
-// --password-file (its first line), else NVMAIL_<proto>_PASSWORD. A missing host, a bad port or
-// an unreadable password file is reported: kUsage or kFailed, else kOk.
+// --password-file (its first line), else NVMAIL_<proto>_PASSWORD; the access token likewise
+// from --oauth-token-file, else NVMAIL_<proto>_OAUTH_TOKEN. A missing host, a bad port or an
+// unreadable file is reported: kUsage or kFailed, else kOk.
 int serverSettings(const Parsed& p, std::string_view proto, ServerSettings& out);
 
-// Overwrites the password before its memory is freed.
+// Overwrites the password and token before their memory is freed.
 void forgetPassword(ServerSettings& s);
 
 } // namespace nvmail

@@ -89,13 +89,23 @@ const std::vector<Command>& commands() {
          "Its To, Cc and Bcc addresses receive it; each refused recipient is printed on a line\n"
          "of its own. The status is 0 only when the message was sent and no recipient refused.\n"
          "The password comes from NVMAIL_SMTP_PASSWORD or --password-file, never from the\n"
-         "command line. The session is not encrypted: log in only on a network you trust.",
+         "command line. The session uses STARTTLS when the server offers it; LOGIN and PLAIN\n"
+         "are not used without TLS unless --no-tls is given. The server is checked against the\n"
+         "system's CAs; SSL_CERT_FILE names another CA file to trust instead.",
          emailOptions({
              {"--host", "", "HOST", "SMTP server (default: $NVMAIL_SMTP_HOST)"},
-             {"--port", "", "PORT", "its port (default: $NVMAIL_SMTP_PORT, else 25)"},
+             {"--port", "", "PORT",
+              "its port (default: $NVMAIL_SMTP_PORT, else 25; 465 with --tls)"},
              {"--user", "", "NAME", "log in as NAME (default: $NVMAIL_SMTP_USER)"},
-             {"--auth", "", "METHOD", "LOGIN, PLAIN, CRAM-MD5 or NTLM (default: as offered)"},
+             {"--auth", "", "METHOD",
+              "LOGIN, PLAIN, CRAM-MD5, NTLM, XOAUTH2 or OAUTHBEARER\n(default: as offered)"},
              {"--password-file", "", "FILE", "the password is the first line of FILE"},
+             {"--oauth-token-file", "", "FILE",
+              "log in with the OAuth 2.0 access token on the first\nline of FILE (default: "
+              "$NVMAIL_SMTP_OAUTH_TOKEN)"},
+             {"--starttls", "", "", "STARTTLS required: a server without it is refused"},
+             {"--tls", "", "", "TLS from the first byte (SMTPS)"},
+             {"--no-tls", "", "", "never TLS; LOGIN or PLAIN then send the password in the clear"},
          }),
          0, 1, sendMail},
         {"fetch",
@@ -111,7 +121,13 @@ const std::vector<Command>& commands() {
               "its port (default: $NVMAIL_POP_PORT, else 110; 995 with --tls)"},
              {"--user", "", "NAME", "mailbox user (default: $NVMAIL_POP_USER)"},
              {"--password-file", "", "FILE", "the password is the first line of FILE"},
+             {"--oauth-token-file", "", "FILE",
+              "log in with the OAuth 2.0 access token on the first\nline of FILE (default: "
+              "$NVMAIL_POP_OAUTH_TOKEN)"},
              {"--tls", "", "", "POP3 over TLS"},
+             {"--stls", "", "",
+              "STLS required: a server without it is refused (default: STLS\n"
+              "when the server offers it)"},
              {"--list", "", "", "list the messages instead of saving them"},
              {"--dir", "", "DIR", "save the messages into DIR (created when missing)"},
              {"--new", "", "", "only messages not yet saved in DIR (others are not an error)"},

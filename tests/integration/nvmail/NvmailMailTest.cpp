@@ -160,3 +160,60 @@ TEST(NvmailFetchTest, TlsTrustsTheCaFileOpenSslIsPointedAt) {
     }
     ::unsetenv("NVMAIL_POP_PASSWORD");
 }
+
+// The TLS flags of send and fetch, read from what Dovecot logged for the login.
+TEST(NvmailTlsTest, FlagsChooseHowTheSessionIsProtected) {
+    const ServerEnv& env = serverEnv();
+    ::setenv("SSL_CERT_FILE", env.caFile.c_str(), 1);
+    ::setenv("NVMAIL_SMTP_PASSWORD", "benchpw", 1);
+    ::setenv("NVMAIL_POP_PASSWORD", "benchpw", 1);
+    const std::string send = "send --user bench --auth LOGIN --from f@test.invalid --to "
+                             "z@test.invalid --text-string hi --subject s ";
+    const struct {
+        std::string args;
+        int status;
+        bool tls; // how Dovecot logged the login, when there was one
+    } cases[] = {
+        {send + "--starttls" + server(env.submissionPort), 0, true},
+        {send + "--starttls" + server(env.eximCyrusPort), 1, false},
+        {send + "--tls" + server(env.submissionsPort), 0, true},
+        {send + "--no-tls" + server(env.submissionPort), 0, false},
+        {send + "--no-tls --tls" + server(env.submissionPort), 2, false},
+        {"fetch --list --stls --user bench" + server(env.pop3Port), 0, true},
+        {"fetch --list --stls --tls --user bench" + server(env.pop3Port), 2, false},
+    };
+    for (const auto& c : cases) {
+        const size_t before = logLines(env.dovecotLog, "Login: user=<bench>").size();
+        const NvmailResult r = nvmail(c.args);
+        EXPECT_EQ(r.status, c.status) << c.args << "\n" << r.err;
+        if (c.status != 0 ||
+            c.args.find("--port " + std::to_string(env.eximCyrusPort)) != std::string::npos)
+            continue;
+        ASSERT_TRUE(waitUntil(
+            [&] { return logLines(env.dovecotLog, "Login: user=<bench>").size() > before; }, 5));
+        const std::string line = logLines(env.dovecotLog, "Login: user=<bench>")[before];
+        EXPECT_EQ(line.find(", TLS") != std::string::npos, c.tls) << c.args << "\n" << line;
+    }
+    for (const char* v : {"SSL_CERT_FILE", "NVMAIL_SMTP_PASSWORD", "NVMAIL_POP_PASSWORD"})
+        ::unsetenv(v);
+}
+
+TEST(NvmailTlsTest, AccessTokenFromAFileOrTheEnvironmentAndNeverShown) {
+    const ServerEnv& env = serverEnv();
+    TempDir dir;
+    const std::string file = dir.file("token");
+    write(file, env.oauthToken + "\n");
+    ::setenv("SSL_CERT_FILE", env.caFile.c_str(), 1);
+    ::setenv("NVMAIL_POP_OAUTH_TOKEN", env.oauthToken.c_str(), 1);
+    const std::string user = " --user " + env.oauthUser;
+    for (const std::string& args :
+         {"send --log --oauth-token-file " + file + user + server(env.submissionPort) +
+              "--from f@test.invalid --to z@test.invalid --text-string hi --subject t",
+          "fetch --log --list" + user + server(env.pop3Port)}) {
+        const NvmailResult r = nvmailMerged(args);
+        EXPECT_EQ(r.status, 0) << args << "\n" << r.out;
+        EXPECT_EQ(r.out.find(env.oauthToken), std::string::npos);
+    }
+    ::unsetenv("NVMAIL_POP_OAUTH_TOKEN");
+    ::unsetenv("SSL_CERT_FILE");
+}

@@ -67,6 +67,9 @@ ServerEnv loadEnv() {
     e.eximCyrusLog = kv["EXIM_CYRUS_LOG"];
     e.eximSpaLog = kv["EXIM_SPA_LOG"];
     e.dovecotLog = kv["DOVECOT_LOG"];
+    e.oauthUser = kv["OAUTH_USER"];
+    e.oauthToken = kv["OAUTH_TOKEN"];
+    e.oauthBadToken = kv["OAUTH_BAD_TOKEN"];
     return e;
 }
 
@@ -185,6 +188,15 @@ std::vector<SpoolMessage> waitForSpool(std::string_view marker, size_t count, in
 
 bool waitForMailbox(const std::string& user, size_t count, int seconds) {
     return waitUntil([&] { return mailboxCount(user) >= count; }, seconds);
+}
+
+std::vector<std::string> logLines(const std::string& path, std::string_view text) {
+    std::ifstream in(path);
+    std::vector<std::string> out;
+    for (std::string line; std::getline(in, line);)
+        if (line.find(text) != std::string::npos)
+            out.push_back(line);
+    return out;
 }
 
 bool waitForLog(const std::string& path, std::string_view text, int seconds) {

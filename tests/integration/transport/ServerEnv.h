@@ -24,6 +24,8 @@ struct ServerEnv {
     int pop3Port = 0, pop3sPort = 0, submissionPort = 0, submissionsPort = 0, sinkPort = 0;
     int eximCyrusPort = 0, eximSpaPort = 0;
     std::string spool, mailRoot, eximCyrusLog, eximSpaLog, dovecotLog;
+    // A JWT access token for oauthUser that Dovecot accepts, and one signed with another key.
+    std::string oauthUser, oauthToken, oauthBadToken;
 };
 
 // The servers of this run (read once from $NORVANE_TRANSPORT_ENV); a test fails loudly when
@@ -47,6 +49,8 @@ struct SpoolMessage {
 std::vector<SpoolMessage> waitForSpool(std::string_view marker, size_t count, int seconds = 10);
 // Polls done every few milliseconds until it holds or seconds have passed; its last answer.
 bool waitUntil(const std::function<bool()>& done, int seconds);
+// The lines of a server's log file that hold text, in order.
+std::vector<std::string> logLines(const std::string& path, std::string_view text);
 // Waits (at most seconds) until a server's log file holds text: servers write their log
 // lines from a separate process, after they have answered.
 bool waitForLog(const std::string& path, std::string_view text, int seconds = 5);

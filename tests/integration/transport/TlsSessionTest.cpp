@@ -21,20 +21,11 @@ using Script = ScriptedServer::Script;
 
 namespace {
 
-std::vector<std::string> linesWith(const std::string& path, std::string_view text) {
-    std::ifstream in(path);
-    std::vector<std::string> out;
-    for (std::string line; std::getline(in, line);)
-        if (line.find(text) != std::string::npos)
-            out.push_back(line);
-    return out;
-}
-
 // Whether the first line holding text that the server logged after the first skip such lines
 // tells a TLS session: Dovecot ends a login line with ", TLS", Exim names the cipher (" X=").
 bool loggedTls(const std::string& path, std::string_view text, size_t skip) {
-    EXPECT_TRUE(waitUntil([&] { return linesWith(path, text).size() > skip; }, 5)) << text;
-    std::vector<std::string> lines = linesWith(path, text);
+    EXPECT_TRUE(waitUntil([&] { return logLines(path, text).size() > skip; }, 5)) << text;
+    std::vector<std::string> lines = logLines(path, text);
     if (lines.size() <= skip)
         return false;
     const std::string& l = lines[skip];
@@ -77,7 +68,7 @@ TEST(TlsSessionTest, SmtpModesAgainstServersWithAndWithoutStartTls) {
         s.setTlsMode(c.mode);
         s.setAllowPlainAuthWithoutTls(c.allowPlain);
         Logger log;
-        size_t before = c.ok ? linesWith(c.serverLog, c.loginText).size() : 0;
+        size_t before = c.ok ? logLines(c.serverLog, c.loginText).size() : 0;
         std::string pw = std::string(c.user) + "pw";
         bool ok = s.connect("127.0.0.1", c.port, c.user, pw, {}, c.method, 5, 10000, log);
         ASSERT_EQ(ok, c.ok) << c.name << "\n" << logText(log);
@@ -171,7 +162,7 @@ TEST(TlsSessionTest, PopStls) {
         if (c.trust)
             trust.emplace();
         Logger log;
-        size_t before = linesWith(env.dovecotLog, "Login: user=<bob>").size();
+        size_t before = logLines(env.dovecotLog, "Login: user=<bob>").size();
         auto s = popConnect("127.0.0.1", "bob", "bobpw", c.port, 5, 5, log, c.mode);
         ASSERT_EQ(s != nullptr, c.ok) << logText(log);
         if (!s)
@@ -183,4 +174,46 @@ TEST(TlsSessionTest, PopStls) {
     }
     // Required and not offered: the peer never saw a login.
     EXPECT_EQ(noStls.received().rfind("USER"), noStls.received().find("USER"));
+}
+
+// A server that offers STARTTLS and then fails the handshake (it answers in the clear), or
+// completes it with a certificate for another host (a man in the middle): the session ends,
+// and nothing more goes out in the clear, even in the STARTTLS-if-offered mode.
+TEST(TlsSessionTest, FailedStartTlsNeverContinuesInTheClear) {
+    const ServerEnv& env = serverEnv();
+    TrustTestCa trust;
+    const struct {
+        const char* name;
+        std::string cert, key;
+        bool handshake;
+    } cases[] = {
+        {"no handshake", "", "", false}, // (a peer with a certificate would speak TLS at once)
+        {"wrong host", env.wrongHostCert, env.wrongHostKey, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Script script;
+        script.send("220 peer ESMTP\r\n")
+            .line()
+            .send("250-peer\r\n250-STARTTLS\r\n250 AUTH PLAIN LOGIN\r\n")
+            .until("STARTTLS\r\n")
+            .send("220 go ahead\r\n");
+        if (c.handshake)
+            script.startTls().drain();
+        else
+            script.send("250 not TLS at all\r\n").drain();
+        ScriptedServer srv(script, "127.0.0.1", c.cert, c.key);
+        Logger log;
+        {
+            SmtpConnImpl s;
+            s.setTlsMode(TlsMode::StartTlsIfOffered);
+            EXPECT_FALSE(s.connect("127.0.0.1", srv.port(), "u", "p", {}, {}, 5, 5000, log));
+        }
+        EXPECT_NE(logText(log).find("TLS could not be started after STARTTLS"), std::string::npos)
+            << logText(log);
+        const std::string got = srv.received();
+        const std::string after = got.substr(got.find("STARTTLS\r\n") + 10);
+        for (const char* clear : {"EHLO", "AUTH", "QUIT"})
+            EXPECT_EQ(after.find(clear), std::string::npos) << clear;
+    }
 }

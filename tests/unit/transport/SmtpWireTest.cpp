@@ -89,8 +89,34 @@ TEST(SmtpAuthFlagsTest, OverrideKeepsOnlyTheNamedMechanism) {
     EXPECT_EQ(f.select(false), SmtpMechanism::None);
     SmtpAuthFlags g;
     g.login = true;
-    g.applyOverride("XOAUTH2");
+    g.applyOverride("SCRAM-SHA-1");
     EXPECT_TRUE(g.login);
+    // With a token the token mechanisms go first; without one they come last.
+    g.scanEhloLine("250 AUTH LOGIN XOAUTH2 OAUTHBEARER");
+    EXPECT_EQ(g.select(true, true), SmtpMechanism::XOAuth2);
+    EXPECT_EQ(g.select(true, false), SmtpMechanism::Login);
+    g.applyOverride("oauthbearer");
+    EXPECT_EQ(g.select(true, false), SmtpMechanism::OAuthBearer);
+}
+
+TEST(SmtpWireTest, RepliesExtensionsAndDsnValues) {
+    const smtp::Reply r = smtp::parseReply("550-5.1.1 no such\r\n550 5.1.1 user\r\n", true);
+    EXPECT_EQ(r.code, 550);
+    EXPECT_EQ(r.enhancedCode, "5.1.1");
+    EXPECT_EQ(r.text, "no such user");
+    EXPECT_EQ(smtp::parseReply("250 2.1.5 ok\r\n", false).text, "2.1.5 ok");
+    EXPECT_EQ(smtp::parseReply("250 2.1 ok\r\n", true).enhancedCode, "");
+    smtp::Extensions e;
+    for (const char* line : {"250-SIZE 1048576\r\n", "250-8bitmime\r\n", "250 SMTPUTF8\r\n"})
+        smtp::scanExtension(line, e);
+    EXPECT_TRUE(e.size && e.eightBitMime && e.smtpUtf8 && !e.dsn);
+    EXPECT_EQ(e.sizeLimit, 1048576u);
+    EXPECT_EQ(smtp::dsnNotify(" success, delay,SUCCESS"), "SUCCESS,DELAY");
+    EXPECT_FALSE(smtp::dsnNotify("NEVER,FAILURE"));
+    EXPECT_FALSE(smtp::dsnNotify("SOMETIMES"));
+    EXPECT_EQ(smtp::dsnRet("hdrs"), "HDRS");
+    EXPECT_FALSE(smtp::dsnRet("BODY"));
+    EXPECT_EQ(smtp::xtext("a+b=c d\xC3"), "a+2Bb+3Dc+20d+C3");
 }
 
 TEST(SmtpAuthFlagsTest, CramMd5GoesBeforeCleartextMechanismsWithoutEncryption) {
