@@ -179,6 +179,8 @@ def split_args(s):
 
 
 def snake(name):
+    # "OAuth" is one word, not "O" and "Auth".
+    name = name.replace("OAuth", "Oauth")
     name = re.sub(r"(?<=[a-z0-9])(?=[A-Z])", "_", name)
     name = re.sub(r"(?<=[A-Z])(?=[A-Z][a-z])", "_", name)
     return name.lower()
