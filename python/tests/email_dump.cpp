@@ -13,6 +13,8 @@
 
 #include <norvane/Email.h>
 
+#include "JsonString.h"
+
 #include <cstdint>
 #include <cstdio>
 #include <functional>
@@ -22,24 +24,6 @@
 #include <vector>
 
 namespace {
-
-void appendString(std::string& out, std::string_view s) {
-    out += '"';
-    for (char c : s) {
-        const auto u = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (u < 0x20 || u == 0x7F) {
-            char esc[8];
-            std::snprintf(esc, sizeof esc, "\\u%04x", u);
-            out += esc;
-        } else {
-            out += c;
-        }
-    }
-    out += '"';
-}
 
 std::string hex(const std::vector<uint8_t>& data) {
     static constexpr char digits[] = "0123456789abcdef";
@@ -64,7 +48,7 @@ void appendList(std::string& out, const char* key, int n,
 
 std::string json(std::string_view s) {
     std::string out;
-    appendString(out, s);
+    appendJsonString(out, s);
     return out;
 }
 

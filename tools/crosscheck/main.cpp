@@ -20,6 +20,8 @@
 #include "facade/ClsEmail.h"
 #include "mime/MimeMessage2.h"
 
+#include "JsonString.h"
+
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -32,24 +34,6 @@ namespace {
 
 // Deeper nesting of attached messages is reported instead of followed.
 constexpr int kMaxMessageDepth = 64;
-
-void appendJsonString(std::string& out, std::string_view s) {
-    out += '"';
-    for (char c : s) {
-        const auto u = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (u < 0x20 || u == 0x7F) {
-            char esc[8];
-            std::snprintf(esc, sizeof esc, "\\u%04x", u);
-            out += esc;
-        } else {
-            out += c;
-        }
-    }
-    out += '"';
-}
 
 // The file name a user is shown: the filename parameter, else name, encoded words decoded.
 std::string fileName(const MimeMessage2& m) {
