@@ -35,8 +35,6 @@ public:
         else
             m_log.resetError();
     }
-    // A member that returns no success flag failed when something named a class.
-    [[nodiscard]] bool callFailed() const { return m_log.error() != ErrorCode::None; }
 
 protected:
     // The frame of a public member: the log is cleared (unless the member collects several

@@ -374,7 +374,7 @@ std::unique_ptr<ClsEmail> ClsMailMan::LoadEml(const char* emlFilename) {
     Frame frame(m_log, "LoadEml");
     auto email = std::make_unique<ClsEmail>();
     if (!email->LoadEml(emlFilename)) {
-        m_log.logError("Failed to load the file");
+        m_log.fail(email->get_LastErrorCode(), "Failed to load the file");
         m_log.logData("filename", arg(emlFilename));
         return nullptr;
     }

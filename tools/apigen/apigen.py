@@ -221,7 +221,7 @@ def main():
     for cls in api:
         write(out / f"include/norvane/{cls[0]}.h", gen_cpp.header(cls))
         write(out / f"binding/{cls[0]}Api.cpp", gen_cpp.source(cls))
-    gen_c.exported(api)
+    gen_c.check_names(api)
     write(out / "include/norvane/norvane.h", gen_c.header(api, codes))
     write(out / "binding/CApi.cpp", gen_c.source(api))
     write(out / "check/capi_check.c", gen_c.check_program(api))

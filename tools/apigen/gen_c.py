@@ -147,8 +147,8 @@ def source(api):
     return "\n".join(out)
 
 
-def exported(api):
-    """The C function names, for the symbol list check."""
+def check_names(api):
+    """Stops the generation when two members would get the same C function name."""
     names = ["nv_error_name", "nv_free"]
     for pub, _, _, stem, _, own, base in api:
         names += [f"nv_{stem}_create", f"nv_{stem}_destroy"]
@@ -156,8 +156,6 @@ def exported(api):
     if len(set(names)) != len(names):
         dup = sorted({n for n in names if names.count(n) > 1})
         raise SystemExit(f"apigen: C names collide: {dup}")
-    return names
-
 
 
 # ---- the check program: every function with a null handle, then with live handles and null or

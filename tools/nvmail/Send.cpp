@@ -22,7 +22,7 @@ namespace {
 
 // The options of send itself; any other (compose's) builds the e-mail.
 constexpr std::array<std::string_view, 10> kSendOptions = {
-    "--host",     "--port", "--user",   "--auth", "--password-file",
+    "--host",     "--port", "--user",   "--auth", "--password-file", "--oauth-token-file",
     "--starttls", "--tls",  "--no-tls", "--log"};
 constexpr int kSubmissionsPort = 465;
 

@@ -203,12 +203,14 @@ TEST(NvmailTlsTest, AccessTokenFromAFileOrTheEnvironmentAndNeverShown) {
     TempDir dir;
     const std::string file = dir.file("token");
     write(file, env.oauthToken + "\n");
+    // A ready message: the token file is one of send's own options, not one that builds it.
+    const std::string eml = dir.file("m.eml");
+    write(eml, "From: f@test.invalid\r\nTo: z@test.invalid\r\nSubject: t\r\n\r\nhi\r\n");
     ::setenv("SSL_CERT_FILE", env.caFile.c_str(), 1);
     ::setenv("NVMAIL_POP_OAUTH_TOKEN", env.oauthToken.c_str(), 1);
     const std::string user = " --user " + env.oauthUser;
     for (const std::string& args :
-         {"send --log --oauth-token-file " + file + user + server(env.submissionPort) +
-              "--from f@test.invalid --to z@test.invalid --text-string hi --subject t",
+         {"send --log --oauth-token-file " + file + user + server(env.submissionPort) + eml,
           "fetch --log --list" + user + server(env.pop3Port)}) {
         const NvmailResult r = nvmailMerged(args);
         EXPECT_EQ(r.status, 0) << args << "\n" << r.out;

@@ -1,6 +1,7 @@
 // The error class a failing call leaves, read through the installed C++ classes, for the
-// failures a program handles differently: a bad argument, a missing file, no server, a refused
-// login, an untrusted server, a refused recipient. A call that succeeds clears it.
+// failures a program handles differently: a bad argument, a missing file (through the e-mail
+// and through the mail manager), no server, a refused login, an untrusted server, a refused
+// recipient. A call that succeeds clears it.
 
 #include "ServerEnv.h"
 
@@ -88,6 +89,8 @@ TEST(PublicApiErrorTest, EachFailureLeavesItsClassAndSuccessClearsIt) {
     Email email;
     EXPECT_FALSE(email.LoadEml("/nonexistent/message.eml"));
     EXPECT_EQ(email.get_LastErrorCode(), ErrorCode::NotFound);
+    EXPECT_EQ(mm.LoadEml("/nonexistent/message.eml"), nullptr);
+    EXPECT_EQ(mm.get_LastErrorCode(), ErrorCode::NotFound);
     EXPECT_TRUE(email.SetFromMimeText("Subject: x\r\n\r\nbody\r\n"));
     EXPECT_EQ(email.get_LastErrorCode(), ErrorCode::None);
 }
